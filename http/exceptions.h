@@ -1,0 +1,14 @@
+#pragma once
+// Failures raised by the HTTP building blocks (addresses, authentication
+// schemes). The coders raise plain EIdException.
+
+#include "transport/exceptions.h"
+
+namespace ah {
+
+// "Protocol field is empty" / "Host field is empty"
+AH_EXCEPTION_CLASS(EIdURIException, EIdException)
+// "This authentication method is already registered with class name %s."
+AH_EXCEPTION_CLASS(EIdAlreadyRegisteredAuthenticationMethod, EIdException)
+
+}  // namespace ah

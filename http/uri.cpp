@@ -1,0 +1,110 @@
+#include "http/uri.h"
+
+#include "framework/text_tokens.h"
+
+namespace ah {
+
+TIdURI::TIdURI(std::string_view uri) {
+  if (!uri.empty()) ParseURI(uri);
+}
+
+void TIdURI::NormalizeSlashes(std::string& text) {
+  // The system code page has no lead bytes, so no byte pair needs guarding.
+  for (char& c : text)
+    if (c == '\\') c = '/';
+}
+
+void TIdURI::ParseURI(std::string_view uri) {
+  uri_text_ = std::string(uri);
+  NormalizeSlashes(uri_text_);
+  std::string w = uri_text_;
+  document_.clear();
+  protocol_.clear();
+  port_.clear();
+  path_.clear();
+  host_.clear();
+  bookmark_.clear();
+  username_.clear();
+  password_.clear();
+  params_.clear();
+
+  const size_t p = TextPos("://", w);
+  const bool absolute = p > 0;
+  if (absolute) {
+    protocol_ = w.substr(0, p - 1);
+    w.erase(0, p - 1 + 3);
+    std::string authority = TakeToken(w, "/");
+    const size_t q = TextPos("@", authority);
+    if (q > 0) {
+      password_ = authority.substr(0, q - 1);
+      authority.erase(0, q);
+    }
+    username_ = TakeToken(password_, ":");
+    if (username_.empty()) password_.clear();
+    host_ = TakeToken(authority, ":");
+    port_ = authority;
+  }
+
+  // Without "?", a "=" starts the parameters: callers rely on that split.
+  size_t s = TextPos("?", w);
+  if (s == 0) s = TextPos("=", w);
+  const size_t e = s > 0 ? LastPos("/", w, long(s)) : LastPos("/", w);
+  path_ = absolute ? "/" + w.substr(0, e) : w.substr(0, e);
+  if (s > 0) {
+    document_ = w.substr(0, s - 1);
+    params_ = w.substr(s - 1);
+  } else {
+    document_ = w;
+  }
+  document_.erase(0, e);
+  // A relative address keeps its fragment in the document.
+  if (absolute) {
+    bookmark_ = document_;
+    document_ = TakeToken(bookmark_, "#");
+  }
+  if (bookmark_.empty()) {
+    bookmark_ = params_;
+    params_ = TakeToken(bookmark_, "#");
+  }
+}
+
+std::string TIdURI::ComposeURI(unsigned options) const {
+  if (protocol_.empty()) throw EIdURIException("Protocol field is empty");
+  std::string text = protocol_ + "://";
+  if ((options & IncludeUserInfo) && !username_.empty()) {
+    text += username_;
+    if (!password_.empty()) text += ":" + password_;
+    text += "@";
+  }
+  if (host_.empty()) throw EIdURIException("Host field is empty");
+  text += host_;
+  if (!port_.empty()) text += ":" + port_;
+  text += path_ + document_ + params_;
+  if ((options & IncludeBookmark) && !bookmark_.empty()) text += "#" + bookmark_;
+  return text;
+}
+
+std::string TIdURI::GetURI() {
+  uri_text_ = ComposeURI(IncludeUserInfo | IncludeBookmark);
+  return ComposeURI(0);
+}
+
+std::string TIdURI::EncodeFormValue(std::string_view text) {
+  static const char kHex[] = "0123456789ABCDEF";
+  std::string out;
+  out.reserve(text.size() * 3);
+  for (unsigned char c : text) {
+    if (c == ' ') {
+      out += '+';
+    } else if ((c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z')) {
+      out += char(c);
+    } else {
+      out += '%';
+      out += kHex[c >> 4];
+      out += kHex[c & 15];
+    }
+  }
+  return out;
+}
+
+}  // namespace ah

@@ -1,6 +1,6 @@
 #pragma once
 // Failures raised by the HTTP building blocks (addresses, authentication
-// schemes). The coders raise plain EIdException.
+// schemes, the local zone). The coders raise plain EIdException.
 
 #include "transport/exceptions.h"
 
@@ -10,5 +10,7 @@ namespace ah {
 AH_EXCEPTION_CLASS(EIdURIException, EIdException)
 // "This authentication method is already registered with class name %s."
 AH_EXCEPTION_CLASS(EIdAlreadyRegisteredAuthenticationMethod, EIdException)
+// "Failed attempting to retrieve time zone information."
+AH_EXCEPTION_CLASS(EIdFailedToRetreiveTimeZoneInfo, EIdException)
 
 }  // namespace ah

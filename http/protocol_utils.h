@@ -8,12 +8,9 @@
 #include <string_view>
 
 #include "framework/date_time.h"
-#include "transport/exceptions.h"
+#include "http/exceptions.h"
 
 namespace ah {
-
-// "Failed attempting to retrieve time zone information."
-AH_EXCEPTION_CLASS(EIdFailedToRetreiveTimeZoneInfo, EIdException)
 
 // Index 1..7 = "Sun".."Sat" (the numbering of DayOfWeek); index 0 is empty.
 extern const std::array<std::string_view, 8> DayNames;

@@ -7,7 +7,7 @@ packages=(
   g++ cmake ninja-build pkg-config
   libgtest-dev libgmock-dev libbenchmark-dev
   libcurl4-openssl-dev libcpp-httplib-dev libjpeg-dev libssl-dev
-  qt6-base-dev
+  qt6-base-dev fonts-dejavu-extra
   "$@"
 )
 

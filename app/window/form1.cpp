@@ -1,0 +1,137 @@
+#include "app/window/form1.h"
+
+#include <algorithm>
+
+#include <QGuiApplication>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QScreen>
+#include <QStyle>
+
+#include "app/window/window_text.h"
+
+namespace ah {
+namespace {
+
+// Captions as the program keeps them: Windows-1251 bytes.
+constexpr const char* kAlbumCaption = "\xC0\xEB\xFC\xE1\xEE\xEC";           // Альбом
+constexpr const char* kLoginCaption = "\xCB\xEE\xE3\xE8\xED";               // Логин
+constexpr const char* kPasswordCaption = "\xCF\xE0\xF0\xEE\xEB\xFC";        // Пароль
+constexpr const char* kDomainCaption = "\xC4\xEE\xEC\xE5\xED";              // Домен
+constexpr const char* kProgressCaption = "\xD5\xEE\xE4 \xF0\xE0\xE1\xEE\xF2\xFB";  // Ход работы
+constexpr const char* kStartCaption = "\xD1\xF2\xE0\xF0\xF2!";              // Старт!
+
+constexpr int kClientWidth = 688;
+constexpr int kClientHeight = 411;
+
+// The original face does not exist here. A condensed sans face at the same
+// pixel height keeps every caption inside its stored size; any other sans
+// face will do, the labels then grow to fit.
+QFont WindowFont() {
+  QFont font;
+  font.setFamilies({QStringLiteral("DejaVu Sans Condensed"), QStringLiteral("Sans Serif")});
+  font.setStyleHint(QFont::SansSerif);
+  font.setPixelSize(11);
+  return font;
+}
+
+QLabel* MakeLabel(QWidget* parent, const char* caption, QRect place) {
+  auto* label = new QLabel(ToDisplay(caption), parent);
+  QFont bold = parent->font();
+  bold.setBold(true);
+  label->setFont(bold);
+  // Labels size themselves to their caption, as they did in the original;
+  // the stored size is what that came to there.
+  place.setWidth(std::max(place.width(), label->sizeHint().width()));
+  label->setGeometry(place);
+  return label;
+}
+
+void PaintWhite(QWidget* w) {
+  QPalette p = w->palette();
+  p.setColor(QPalette::Base, Qt::white);
+  p.setColor(QPalette::Text, Qt::black);
+  w->setPalette(p);
+}
+
+QLineEdit* MakeEdit(QWidget* parent, const std::string& text, QRect place) {
+  auto* edit = new QLineEdit(ToDisplay(text), parent);
+  edit->setGeometry(place);
+  PaintWhite(edit);
+  return edit;
+}
+
+QPlainTextEdit* MakeMemo(QWidget* parent, QRect place) {
+  auto* memo = new QPlainTextEdit(parent);
+  memo->setGeometry(place);
+  memo->setLineWrapMode(QPlainTextEdit::NoWrap);
+  memo->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+  memo->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+  // A memo hands Tab on to the next control instead of typing it.
+  memo->setTabChangesFocus(true);
+  PaintWhite(memo);
+  return memo;
+}
+
+}  // namespace
+
+TForm1::TForm1(QWidget* parent) : QWidget(parent) {
+  // A fixed tool window: small caption, close button only.
+  setWindowFlags(Qt::Tool | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                 Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
+  // Qt takes tool windows for helpers that never end the program; this
+  // one is the program.
+  setAttribute(Qt::WA_QuitOnClose, true);
+  setFixedSize(kClientWidth, kClientHeight);
+  setFont(WindowFont());
+  setBackgroundRole(QPalette::Button);
+  setAutoFillBackground(true);
+  BuildControls();
+  CentreOnScreen();
+}
+
+TForm1::~TForm1() = default;
+
+void TForm1::BuildControls() {
+  Label1 = MakeLabel(this, kLoginCaption, {16, 44, 37, 13});
+  Label2 = MakeLabel(this, kPasswordCaption, {16, 68, 45, 13});
+  Label3 = MakeLabel(this, kDomainCaption, {16, 92, 41, 13});
+
+  Button1 = new QPushButton(ToDisplay(kStartCaption), this);
+  Button1->setGeometry(16, 120, 169, 273);
+  QObject::connect(Button1, &QPushButton::clicked, this, [this] { Button1Click(); });
+
+  Memo1 = MakeMemo(this, {456, 104, 169, 121});
+  Memo1->setVisible(false);
+
+  Label4 = MakeLabel(this, kAlbumCaption, {10, 12, 46, 13});
+  Label5 = MakeLabel(this, kProgressCaption, {208, 48, 70, 13});
+
+  Edit1 = MakeEdit(this, "", {64, 40, 121, 21});
+  Edit2 = MakeEdit(this, "", {64, 64, 121, 21});
+  Edit3 = MakeEdit(this, "", {64, 88, 121, 21});
+  Edit4 = MakeEdit(this, "", {64, 8, 601, 21});
+
+  loga = MakeMemo(this, {200, 64, 465, 329});
+
+  QWidget::setTabOrder(Button1, Memo1);
+  QWidget::setTabOrder(Memo1, Edit1);
+  QWidget::setTabOrder(Edit1, Edit2);
+  QWidget::setTabOrder(Edit2, Edit3);
+  QWidget::setTabOrder(Edit3, Edit4);
+  QWidget::setTabOrder(Edit4, loga);
+  Button1->setFocus();
+}
+
+void TForm1::CentreOnScreen() {
+  QScreen* screen = QGuiApplication::primaryScreen();
+  if (!screen) return;
+  setGeometry(QStyle::alignedRect(Qt::LeftToRight, Qt::AlignCenter, size(),
+                                  screen->availableGeometry()));
+}
+
+void TForm1::Button1Click() {}
+
+}  // namespace ah

@@ -1,0 +1,11 @@
+// One QApplication for the whole suite; the window tests need it alive
+// before any widget exists.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+
+int main(int argc, char** argv) {
+  testing::InitGoogleTest(&argc, argv);
+  QApplication app(argc, argv);
+  return RUN_ALL_TESTS();
+}

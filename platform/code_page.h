@@ -1,0 +1,19 @@
+#pragma once
+// Conversion between UTF-8 and the system's 8-bit code page, which is
+// Windows-1251 on every platform this program runs on.
+
+#include <string>
+#include <string_view>
+
+namespace ah {
+
+// A malformed UTF-8 sequence anywhere (stray or missing continuation
+// bytes, overlong forms, surrogates, code points past U+10FFFF) makes the
+// whole result empty; a character Windows-1251 cannot hold becomes "?".
+std::string Utf8ToAnsi(std::string_view utf8);
+
+// Every Windows-1251 byte has a UTF-8 form; the one unassigned byte 0x98
+// maps to U+0098 so that names survive a round trip.
+std::string AnsiToUtf8(std::string_view ansi);
+
+}  // namespace ah

@@ -1,0 +1,15 @@
+#include "app/download_to_file.h"
+
+#include "platform/url_download.h"
+
+namespace ah {
+
+bool DownloadToFile(std::string_view address, std::string_view file_name) noexcept {
+  try {
+    return UrlDownloadToFile(address, file_name);
+  } catch (...) {
+    return false;
+  }
+}
+
+}  // namespace ah

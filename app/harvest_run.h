@@ -1,0 +1,90 @@
+#pragma once
+// The harvest run: signs in, walks the album page by page, and saves every
+// full-size image of every photo page into a folder named after the album.
+// It runs start to finish on the caller's thread and reaches its
+// surroundings only through the small interfaces below, which the window
+// and the command line implement. All texts crossing them are Windows-1251.
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "app/site_profile.h"
+
+namespace ah {
+
+class IHTTPClient;
+class ScratchLines;
+
+// The input fields, read at the moments the run uses them.
+class HarvestFields {
+ public:
+  virtual ~HarvestFields() = default;
+  virtual std::string Edit1Text() = 0;  // login
+  virtual std::string Edit2Text() = 0;  // password
+  virtual std::string Edit3Text() = 0;  // mail domain
+  virtual std::string Edit4Text() = 0;  // album address
+};
+
+// The log pane.
+class HarvestLog {
+ public:
+  virtual ~HarvestLog() = default;
+  virtual void AddLogLine(const std::string& line) = 0;
+  virtual int LogLineCount() = 0;
+  virtual void ClearLog() = 0;
+};
+
+// One pass over pending window events; a start click handled here may run
+// a whole nested harvest before it returns.
+class MessagePump {
+ public:
+  virtual ~MessagePump() = default;
+  virtual void ProcessMessages() = 0;
+};
+
+// The window's client slot IdHTTP1. The run reads it afresh at every use.
+// When it renews the client it deletes the held instance (through the
+// interface) and stores the one CreateIdHTTP returns, which belongs to the
+// window as its owner.
+class HTTPClientSlot {
+ public:
+  virtual ~HTTPClientSlot() = default;
+  virtual IHTTPClient* IdHTTP1() = 0;
+  virtual void SetIdHTTP1(IHTTPClient* client) = 0;
+  virtual IHTTPClient* CreateIdHTTP() = 0;
+};
+
+struct HarvestSurroundings {
+  HarvestFields& fields;
+  HarvestLog& log;
+  MessagePump& pump;
+  HTTPClientSlot& client;
+  ScratchLines& scratch;
+};
+
+struct HarvestSettings {
+  SiteProfile profile = DefaultSiteProfile();
+  // Album folders are made inside it (Windows-1251; a trailing "/" is
+  // optional). Empty means the executable's folder.
+  std::string output_dir;
+};
+
+inline constexpr std::string_view kHarvestUserAgent =
+    "Mozilla/5.0 (Windows NT 5.1; rv:33.0) Gecko/20100101 Firefox/33.0";
+// The client is renewed and signed in again before every page that would
+// be the 21st since the last sign-in.
+inline constexpr int kPagesPerSignIn = 20;
+// The log is emptied before a page when it holds more lines than this.
+inline constexpr int kLogLineLimit = 600;
+
+// The whole run. Network and download failures are swallowed; what gets
+// out is only what the surroundings themselves throw.
+void RunHarvest(const HarvestSurroundings& around, const HarvestSettings& settings);
+
+// The lines an album page gives after its quotes became line breaks: the
+// lines a list holding the text as its one entry reads back after a round
+// trip through a file, without the file.
+std::vector<std::string> SplitPageText(std::string_view text);
+
+}  // namespace ah

@@ -13,6 +13,10 @@ namespace ah {
 
 class TIdStack;
 
+// Time-out arguments in milliseconds, besides 0 (poll) and positive limits.
+constexpr int UseReadTimeout = -1;  // the connection's ReadTimeout; 0 there means no limit
+constexpr int WaitForever = -2;
+
 enum TIdStatus {
   hsResolving,
   hsConnecting,

@@ -421,10 +421,13 @@ int TIdStackPosix::StackSelect(TIdSocketList* read, TIdSocketList* write, TIdSoc
     return Id_SOCKET_ERROR;
   }
   // poll has no limit on descriptor numbers, unlike an fd_set.
-  std::vector<pollfd> fds;
-  auto add = [&fds](TIdSocketList* list, short events) {
+  std::array<pollfd, 3 * TIdSocketListPosix::kCapacity> fds;
+  size_t nfds = 0;
+  auto add = [&](TIdSocketList* list, short events) {
     if (!list) return;
-    for (int i = 0; i < list->SocketCount(); ++i) fds.push_back({list->SocketAt(i), events, 0});
+    if (list->SocketCount() > TIdSocketListPosix::kCapacity)
+      throw EIdStackSetSizeExceeded("Set Size Exceeded.");
+    for (int i = 0; i < list->SocketCount(); ++i) fds[nfds++] = {list->SocketAt(i), events, 0};
   };
   add(read, POLLIN);
   add(write, POLLOUT);
@@ -440,15 +443,15 @@ int TIdStackPosix::StackSelect(TIdSocketList* read, TIdSocketList* write, TIdSoc
           std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
       wait = left > 0 ? int(left) : 0;
     }
-    rc = ::poll(fds.data(), nfds_t(fds.size()), wait);
+    rc = ::poll(fds.data(), nfds_t(nfds), wait);
     if (rc >= 0 || errno != EINTR) break;
   }
   if (rc < 0) {
     SetLastErrorFromErrno();
     return Id_SOCKET_ERROR;
   }
-  for (const auto& p : fds) {
-    if (p.revents & POLLNVAL) {
+  for (size_t i = 0; i < nfds; ++i) {
+    if (fds[i].revents & POLLNVAL) {
       t_last_error = Id_WSAENOTSOCK;
       return Id_SOCKET_ERROR;
     }

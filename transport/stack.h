@@ -8,6 +8,7 @@
 // run-time library binding to do on Linux.
 
 #include <array>
+#include <atomic>
 #include <cstdint>
 #include <initializer_list>
 #include <memory>
@@ -161,7 +162,8 @@ class TIdStack {
   int LastErrorCode() const { return last_error_code_; }
 
  protected:
-  int last_error_code_ = 0;
+  // Written by whichever thread checked a result last.
+  std::atomic<int> last_error_code_{0};
   std::unique_ptr<TStringList> local_address_cache_;
 };
 

@@ -1,0 +1,153 @@
+#include "transport/io_handler_socket.h"
+
+#include <algorithm>
+
+#include "framework/threads.h"
+#include "transport/exceptions.h"
+
+namespace ah {
+
+TIdConnectThread::~TIdConnectThread() { WaitFor(); }
+
+void TIdConnectThread::Start() { thread_ = std::thread([this] { Execute(); }); }
+
+void TIdConnectThread::WaitFor() {
+  if (thread_.joinable()) thread_.join();
+}
+
+void TIdConnectThread::Execute() {
+  try {
+    // A socket closed under the connect by a giving-up caller reports
+    // one of these; that is not a failure worth reporting.
+    TheStack()->CheckSocketResult(target_handle_->ConnectToPeer(Id_PF_INET),
+                                  {Id_WSAEBADF, Id_WSAENOTSOCK});
+  } catch (const std::exception& e) {
+    failure_text_ = e.what();
+  }
+  finished_ = true;
+}
+
+TIdIOHandlerSocket::TIdIOHandlerSocket(TComponent* owner) : TIdIOHandler(owner) {}
+
+TIdIOHandlerSocket::~TIdIOHandlerSocket() { CloseHandler(); }
+
+void TIdIOHandlerSocket::CloseHandler() {
+  if (binding_) binding_->ReleaseHandle();
+}
+
+bool TIdIOHandlerSocket::IsOpen() { return binding_ && binding_->HandleOpen(); }
+
+void TIdIOHandlerSocket::PrepareOpen() {
+  if (!binding_)
+    binding_ = std::make_unique<TIdSocketHandle>();
+  else
+    binding_->ResetHandle(true);
+}
+
+bool TIdIOHandlerSocket::WaitReadable(int timeout) {
+  if (!binding_) throw EIdConnClosedGracefully("Connection Closed Gracefully.");
+  return binding_->WaitReadable(timeout);
+}
+
+int TIdIOHandlerSocket::ReceiveRaw(void* buffer, int length) {
+  if (!IsOpen()) throw EIdClosedSocket("Disconnected.");
+  return binding_->ReceiveRaw(buffer, length, 0);
+}
+
+int TIdIOHandlerSocket::SendRaw(const void* buffer, int length) {
+  if (!IsOpen()) throw EIdClosedSocket("Disconnected.");
+  return binding_->SendRaw(buffer, length, 0);
+}
+
+TIdSocksInfo* TIdIOHandlerSocket::SocksInfo() {
+  if (!socks_) {
+    own_socks_ = std::make_unique<TIdSocksInfo>(nullptr);
+    socks_ = own_socks_.get();
+    socks_->SetOwnerHandler(this);
+  }
+  return socks_;
+}
+
+void TIdIOHandlerSocket::SetSocksInfo(TIdSocksInfo* info) {
+  if (socks_ && socks_ != own_socks_.get()) RemoveFreeNotification(socks_);
+  if (info && info->Owner()) {
+    socks_ = info;
+    FreeNotification(info);
+  } else {
+    socks_ = nullptr;
+    TIdSocksInfo* own = SocksInfo();
+    if (info) own->Assign(*info);
+  }
+  socks_->SetOwnerHandler(this);
+}
+
+void TIdIOHandlerSocket::Notification(TComponent* component, TOperation operation) {
+  if (operation == opRemove && component == socks_ && socks_ != own_socks_.get()) {
+    socks_ = own_socks_.get();
+  }
+  TIdIOHandler::Notification(component, operation);
+}
+
+void TIdIOHandlerSocket::ConnectToServer(const std::string& host, int port, int timeout,
+                                         int port_high, int port_low, int bound_port,
+                                         const std::string& bound_ip) {
+  TIdSocksInfo* socks = SocksInfo();
+  std::string target_host = host;
+  int target_port = port;
+  if (socks->Version() != svNoSocks) {
+    target_host = socks->Host();
+    target_port = socks->Port();
+  }
+  if (!binding_) PrepareOpen();
+  TIdSocketHandle& b = *binding_;
+  b.AllocateHandle(Id_SOCK_STREAM, 0);
+  b.SetIP(bound_ip);
+  b.SetPort(bound_port);
+  b.SetClientPortMin(port_low);
+  b.SetClientPortMax(port_high);
+  b.BindLocal();
+
+  TIdStack* stack = TheStack();
+  if (!stack->IsDottedIPv4(target_host)) ReportStatus(hsResolving, target_host);
+  b.SetPeerAddress(stack->ResolveHostAddress(target_host), target_port);
+  if (!use_nagle_) b.SetOption(Id_IPPROTO_TCP, Id_TCP_NODELAY, 1);
+  ReportStatus(hsConnecting, b.RemoteIP());
+
+  if (timeout != UseReadTimeout && timeout != 0)
+    ConnectWithTimeout(timeout);
+  else if (AntiFreezeInUse())
+    ConnectWithTimeout(120000);
+  else
+    stack->CheckSocketResult(b.ConnectToPeer(Id_PF_INET));
+
+  socks->NegotiateSocks(host, port);
+}
+
+void TIdIOHandlerSocket::ConnectWithTimeout(int timeout) {
+  auto thread = std::make_unique<TIdConnectThread>(binding_.get());
+  thread->Start();
+  int slice = 125;
+  if (AntiFreezeInUse()) slice = std::min(TheAntiFreeze()->IdleTimeOut(), 125);
+  int remaining = timeout == WaitForever ? slice + 1 : timeout;
+  while (slice < remaining) {
+    SleepMs(slice);
+    remaining = timeout == WaitForever ? slice + 1 : remaining - slice;
+    KeepResponsive(true);
+    if (thread->Finished()) {
+      remaining = 0;
+      break;
+    }
+  }
+  SleepMs(remaining);
+  if (!thread->Finished()) {
+    thread->Terminate();
+    // Closing the socket makes the blocked connect return.
+    CloseHandler();
+    thread->WaitFor();
+    throw EIdConnectTimeout("Connect timed out.");
+  }
+  thread->WaitFor();
+  if (!thread->FailureText().empty()) throw EIdConnectException(thread->FailureText());
+}
+
+}  // namespace ah

@@ -1,0 +1,81 @@
+#pragma once
+// The socket I/O handler: resolves, binds and connects one socket (blocking,
+// or from a second thread with a time-out), reports the steps as status
+// events, and then carries every raw receive and send of the connection.
+
+#include <atomic>
+#include <memory>
+#include <string>
+#include <thread>
+
+#include "transport/io_handler.h"
+#include "transport/socket_handle.h"
+#include "transport/socks_info.h"
+
+namespace ah {
+
+// Connects TargetHandle on its own thread so the caller can give up.
+class TIdConnectThread {
+ public:
+  explicit TIdConnectThread(TIdSocketHandle* target) : target_handle_(target) {}
+  // Waits for the thread.
+  ~TIdConnectThread();
+  void Start();
+  void Terminate() { stop_requested_ = true; }
+  bool Finished() const { return finished_; }
+  void WaitFor();
+  // Set before Finished; read only after it.
+  const std::string& FailureText() const { return failure_text_; }
+
+ private:
+  void Execute();
+
+  TIdSocketHandle* target_handle_;
+  std::string failure_text_;
+  std::atomic<bool> finished_{false};
+  std::atomic<bool> stop_requested_{false};
+  std::thread thread_;
+};
+
+class TIdIOHandlerSocket : public TIdIOHandler {
+ public:
+  AH_CLASS_NAME(TIdIOHandlerSocket)
+  explicit TIdIOHandlerSocket(TComponent* owner);
+  ~TIdIOHandlerSocket() override;
+
+  void CloseHandler() override;
+  // Connects to host:port (or to the SOCKS proxy when one is set). A
+  // time-out other than -1 and 0 runs the connect on a second thread.
+  void ConnectToServer(const std::string& host, int port, int timeout, int port_high,
+                       int port_low, int bound_port, const std::string& bound_ip) override;
+  bool IsOpen() override;
+  void PrepareOpen() override;
+  bool WaitReadable(int timeout) override;
+  int ReceiveRaw(void* buffer, int length) override;
+  int SendRaw(const void* buffer, int length) override;
+
+  // Owned; created by the first PrepareOpen.
+  TIdSocketHandle* SocketBinding() const { return binding_.get(); }
+
+  // Created and owned on first read. An assigned object with an owner
+  // component is only referenced (and dropped when it goes away); one
+  // without an owner is copied into the handler's own object.
+  TIdSocksInfo* SocksInfo();
+  void SetSocksInfo(TIdSocksInfo* info);
+
+  bool UseNagle() const { return use_nagle_; }
+  void SetUseNagle(bool value) { use_nagle_ = value; }
+
+ protected:
+  void Notification(TComponent* component, TOperation operation) override;
+
+ private:
+  void ConnectWithTimeout(int timeout);
+
+  std::unique_ptr<TIdSocketHandle> binding_;
+  std::unique_ptr<TIdSocksInfo> own_socks_;
+  TIdSocksInfo* socks_ = nullptr;
+  bool use_nagle_ = true;
+};
+
+}  // namespace ah

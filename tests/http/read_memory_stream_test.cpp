@@ -14,7 +14,7 @@ TEST(ReadMemoryStream, ReadsTheCallersBlockWithoutCopyingIt) {
   TIdReadMemoryStream stream(block.data(), int64_t(block.size()));
   EXPECT_EQ(stream.Size(), 11);
   EXPECT_EQ(stream.Memory(), block.data());
-  char buf[5];
+  char buf[16];
   EXPECT_EQ(stream.Read(buf, 5), 5);
   EXPECT_EQ(std::string(buf, 5), "hello");
   EXPECT_EQ(stream.Position(), 5);

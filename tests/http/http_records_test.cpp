@@ -66,24 +66,5 @@ TEST(HTTPProtocol, OwnsOneRequestAndOneResponseOfTheSameOwner) {
   EXPECT_EQ(exchange.Response().ContentLength(), -1);
 }
 
-TEST(HTTPRequest, AssigningARequestKeepsTheDestinationsRequestFields) {
-  TIdHTTPRequest src(nullptr), dst(nullptr);
-  src.SetRequestURL("http://src/");
-  src.SetRequestMethod(hmPost);
-  src.SetAccept("x");
-  dst.SetRequestURL("http://dst/");
-  dst.Assign(src);
-  EXPECT_EQ(dst.Accept(), "x");
-  EXPECT_EQ(dst.RequestURL(), "http://dst/");
-  EXPECT_EQ(dst.RequestMethod(), hmGet);
-}
-
-TEST(HTTPEnums, KeepTheirOrder) {
-  EXPECT_EQ(int(hmHead), 0);
-  EXPECT_EQ(int(hmConnect), 7);
-  EXPECT_EQ(int(pv1_1), 1);
-  EXPECT_EQ(int(hrProxyTunnel), 3);
-}
-
 }  // namespace
 }  // namespace ah

@@ -70,7 +70,8 @@ void TIdComponent::StartWork(TWorkMode mode, int32_t expected) {
 void TIdComponent::AdvanceWork(TWorkMode mode, int32_t count) {
   WorkInfo& w = work_[mode];
   if (w.WorkLevel < 1) return;
-  w.WorkTotal += count;
+  // Wraps like the 32-bit counter it is instead of overflowing.
+  w.WorkTotal = int32_t(uint32_t(w.WorkTotal) + uint32_t(count));
   if (on_work_) on_work_(this, mode, w.WorkTotal);
 }
 

@@ -1,0 +1,192 @@
+#include "transport/tcp_client.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "tests/support/scripted_server.h"
+#include "transport/exceptions.h"
+#include "transport/io_handler_socket.h"
+
+namespace ah {
+namespace {
+
+using test::Script;
+using test::ScriptedServer;
+
+// Status events and OnConnected/OnDisconnected in the order they fired.
+struct EventLog {
+  std::vector<std::string> lines;
+  void Attach(TIdTCPClient& c) {
+    c.SetOnStatus([this](TComponent* sender, TIdStatus, const std::string& text) {
+      lines.push_back(std::string(dynamic_cast<TIdIOHandler*>(sender) ? "handler " : "client ") +
+                      text);
+    });
+    c.SetOnConnected([this](TComponent*) { lines.push_back("OnConnected"); });
+    c.SetOnDisconnected([this](TComponent*) { lines.push_back("OnDisconnected"); });
+  }
+};
+
+TEST(TCPClient, ConnectAndDisconnectReportTheirSteps) {
+  ScriptedServer server({Script().StaySilent()});
+  TIdTCPClient client(nullptr);
+  EventLog log;
+  log.Attach(client);
+  client.SetHost("localhost");
+  client.SetPort(server.Port());
+  client.OpenConnection();
+  EXPECT_TRUE(client.IsConnected());
+  EXPECT_TRUE(client.OwnsIOHandler());
+  client.CloseConnection();
+  EXPECT_FALSE(client.IsConnected());
+  EXPECT_EQ(client.IOHandler(), nullptr);
+  EXPECT_EQ(log.lines, (std::vector<std::string>{
+                           "handler Resolving hostname localhost.",
+                           "handler Connecting to 127.0.0.1.", "client Connected.", "OnConnected",
+                           "client Disconnecting.", "OnDisconnected", "client Disconnected."}));
+}
+
+TEST(TCPClient, NoticedDisconnectDropsThenNotifies) {
+  ScriptedServer server({Script().Close()});
+  TIdTCPClient client(nullptr);
+  client.SetHost("127.0.0.1");
+  client.SetPort(server.Port());
+  client.OpenConnection();
+  EventLog log;
+  log.Attach(client);
+  EXPECT_THROW(client.ReceiveLine(), EIdConnClosedGracefully);
+  EXPECT_EQ(log.lines, (std::vector<std::string>{"client Disconnected.", "OnDisconnected"}));
+}
+
+TEST(TCPClient, RefusedConnectRaisesAndLeavesNoSocket) {
+  TIdTCPClient client(nullptr);
+  client.SetHost("127.0.0.1");
+  client.SetPort(test::UnusedPort());
+  try {
+    client.OpenConnection();
+    FAIL() << "connected";
+  } catch (const EIdSocketError& e) {
+    EXPECT_EQ(e.SocketErrorCode(), 10061);
+    EXPECT_EQ(e.Message(), "Socket Error # 10061\r\nConnection refused.");
+  }
+  EXPECT_FALSE(client.IsConnected());
+}
+
+TEST(TCPClient, ConnectTimeOut) {
+  test::StalledListener stalled;
+  TIdTCPClient client(nullptr);
+  client.SetHost("127.0.0.1");
+  client.SetPort(stalled.Port());
+  EXPECT_THROW(client.OpenConnection(1000), EIdConnectTimeout);
+  EXPECT_FALSE(client.IsConnected());
+}
+
+TEST(TCPClient, InvalidPortRangeIsReported) {
+  ScriptedServer server({Script().StaySilent()});
+  TIdTCPClient client(nullptr);
+  client.SetHost("127.0.0.1");
+  client.SetPort(server.Port());
+  client.SetBoundPortLow(6000);
+  client.SetBoundPortHigh(5000);
+  try {
+    client.OpenConnection();
+    FAIL() << "connected";
+  } catch (const EIdInvalidPortRange& e) {
+    EXPECT_EQ(e.Message(), "Invalid Port Range (6000 - 5000)");
+  }
+  EXPECT_FALSE(client.IsConnected());
+}
+
+TEST(TCPClient, FailingOnConnectedLeavesTheConnectionDropped) {
+  ScriptedServer server({Script().StaySilent()});
+  TIdTCPClient client(nullptr);
+  client.SetHost("127.0.0.1");
+  client.SetPort(server.Port());
+  client.SetOnConnected([](TComponent*) { throw EIdException("refused by handler"); });
+  EXPECT_THROW(client.OpenConnection(), EIdException);
+  EXPECT_FALSE(client.IsConnected());
+  EXPECT_TRUE(client.PeerClosed());
+}
+
+TEST(TCPClient, SecondConnectWhileConnectedIsRefused) {
+  ScriptedServer server({Script().StaySilent()});
+  TIdTCPClient client(nullptr);
+  client.SetHost("127.0.0.1");
+  client.SetPort(server.Port());
+  client.OpenConnection();
+  try {
+    client.OpenConnection();
+    FAIL() << "connected twice";
+  } catch (const EIdAlreadyConnected& e) {
+    EXPECT_EQ(e.Message(), "Already connected.");
+  }
+  EXPECT_TRUE(client.IsConnected());
+}
+
+TEST(TCPClient, OwnHandlerIsRenewedAndAUsersHandlerReused) {
+  ScriptedServer server({Script().Send("hello\n").StaySilent()});
+  TIdTCPClient client(nullptr);
+  client.SetHost("127.0.0.1");
+  client.SetPort(server.Port());
+  client.OpenConnection();
+  EXPECT_EQ(client.ReceiveLine(), "hello");
+  client.CloseConnection();
+  client.OpenConnection();
+  EXPECT_EQ(client.ReceiveLine(), "hello");
+  client.CloseConnection();
+
+  TIdIOHandlerSocket mine(nullptr);
+  client.SetIOHandler(&mine);
+  client.OpenConnection();
+  TIdSocketHandle* binding = mine.SocketBinding();
+  EXPECT_EQ(client.ReceiveLine(), "hello");
+  client.CloseConnection();
+  EXPECT_EQ(client.IOHandler(), &mine);
+  client.OpenConnection();
+  EXPECT_EQ(mine.SocketBinding(), binding);
+  EXPECT_EQ(client.ReceiveLine(), "hello");
+  client.CloseConnection();
+  EXPECT_TRUE(server.WaitForAccepted(4));
+}
+
+TEST(TCPClient, RemovedHandlerIsForgotten) {
+  TIdTCPClient client(nullptr);
+  {
+    TIdIOHandlerSocket handler(nullptr);
+    client.SetIOHandler(&handler);
+  }
+  EXPECT_EQ(client.IOHandler(), nullptr);
+  EXPECT_FALSE(client.IsConnected());
+}
+
+TEST(TCPClient, FetchAllReadsUntilTheServerCloses) {
+  ScriptedServer server({Script().Send("first\nsecond").Close()});
+  TIdTCPClient client(nullptr);
+  client.SetHost("127.0.0.1");
+  client.SetPort(server.Port());
+  EXPECT_EQ(client.FetchAll(), "first\nsecond");
+  EXPECT_FALSE(client.IsConnected());
+}
+
+TEST(TCPClient, InterceptIsAttachedOnConnectAndDetachedOnDrop) {
+  ScriptedServer server({Script().StaySilent()});
+  TIdTCPClient client(nullptr);
+  TIdConnectionIntercept intercept(nullptr);
+  std::vector<std::string> log;
+  intercept.SetOnConnect([&](TComponent*) { log.push_back("connect"); });
+  intercept.SetOnDisconnect([&](TComponent*) { log.push_back("disconnect"); });
+  client.SetOnStatus([&](TComponent*, TIdStatus, const std::string& t) { log.push_back(t); });
+  client.SetIntercept(&intercept);
+  client.SetHost("127.0.0.1");
+  client.SetPort(server.Port());
+  client.OpenConnection();
+  EXPECT_EQ(intercept.AttachedConnection(), &client);
+  client.CloseConnection();
+  EXPECT_EQ(intercept.AttachedConnection(), nullptr);
+  EXPECT_EQ(log, (std::vector<std::string>{"Connecting to 127.0.0.1.", "connect", "Connected.",
+                                           "Disconnecting.", "disconnect", "Disconnected."}));
+}
+
+}  // namespace
+}  // namespace ah

@@ -2,15 +2,20 @@
 
 #include <algorithm>
 
+#include <QCoreApplication>
 #include <QGuiApplication>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScreen>
 #include <QStyle>
 
+#include "app/default_fields.h"
 #include "app/window/window_text.h"
+#include "framework/exception.h"
+#include "http/http_client_interface.h"
 
 namespace ah {
 namespace {
@@ -29,6 +34,13 @@ constexpr int kClientHeight = 411;
 // The original face does not exist here. A condensed sans face at the same
 // pixel height keeps every caption inside its stored size; any other sans
 // face will do, the labels then grow to fit.
+// The host part of a site root: after "://", before any path or port.
+std::string SiteHostName(std::string_view root) {
+  if (size_t scheme = root.find("://"); scheme != std::string_view::npos) root.remove_prefix(scheme + 3);
+  root = root.substr(0, root.find('/'));
+  return std::string(root.substr(0, root.find(':')));
+}
+
 QFont WindowFont() {
   QFont font;
   font.setFamilies({QStringLiteral("DejaVu Sans Condensed"), QStringLiteral("Sans Serif")});
@@ -77,7 +89,7 @@ QPlainTextEdit* MakeMemo(QWidget* parent, QRect place) {
 
 }  // namespace
 
-TForm1::TForm1(QWidget* parent) : QWidget(parent) {
+TForm1::TForm1(WindowSetup setup, QWidget* parent) : QWidget(parent), setup_(std::move(setup)) {
   // A fixed tool window: small caption, close button only.
   setWindowFlags(Qt::Tool | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                  Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
@@ -88,11 +100,22 @@ TForm1::TForm1(QWidget* parent) : QWidget(parent) {
   setFont(WindowFont());
   setBackgroundRole(QPalette::Button);
   setAutoFillBackground(true);
+  setWindowTitle(ToDisplay(SiteHostName(setup_.settings.profile.SiteRoot)));
   BuildControls();
   CentreOnScreen();
+  // The settings the window keeps for its own client; a renewed one gets
+  // the same from the run.
+  client_ = CreateIdHTTP();
+  if (client_) {
+    client_->SetHandleRedirects(true);
+    client_->SetRequestUserAgent(std::string(kHarvestUserAgent));
+  }
 }
 
-TForm1::~TForm1() = default;
+TForm1::~TForm1() {
+  delete client_;
+  client_ = nullptr;
+}
 
 void TForm1::BuildControls() {
   Label1 = MakeLabel(this, kLoginCaption, {16, 44, 37, 13});
@@ -109,12 +132,14 @@ void TForm1::BuildControls() {
   Label4 = MakeLabel(this, kAlbumCaption, {10, 12, 46, 13});
   Label5 = MakeLabel(this, kProgressCaption, {208, 48, 70, 13});
 
-  Edit1 = MakeEdit(this, "", {64, 40, 121, 21});
-  Edit2 = MakeEdit(this, "", {64, 64, 121, 21});
-  Edit3 = MakeEdit(this, "", {64, 88, 121, 21});
-  Edit4 = MakeEdit(this, "", {64, 8, 601, 21});
+  const FieldTexts defaults = DefaultFieldTexts(setup_.settings.profile);
+  Edit1 = MakeEdit(this, defaults.login, {64, 40, 121, 21});
+  Edit2 = MakeEdit(this, defaults.password, {64, 64, 121, 21});
+  Edit3 = MakeEdit(this, defaults.domain, {64, 88, 121, 21});
+  Edit4 = MakeEdit(this, defaults.album, {64, 8, 601, 21});
 
   loga = MakeMemo(this, {200, 64, 465, 329});
+  log_ = LogPane(loga);
 
   QWidget::setTabOrder(Button1, Memo1);
   QWidget::setTabOrder(Memo1, Edit1);
@@ -132,6 +157,36 @@ void TForm1::CentreOnScreen() {
                                   screen->availableGeometry()));
 }
 
-void TForm1::Button1Click() {}
+void TForm1::Button1Click() {
+  const HarvestSurroundings around{*this, *this, *this, *this, memo1_lines_};
+  // Like the original's framework, a failure that leaves the run is shown
+  // and the window goes on; an exception must not cross Qt's event loop.
+  try {
+    RunHarvest(around, setup_.settings);
+  } catch (const Exception& e) {
+    ShowRunError(e.Message());
+  } catch (const std::exception& e) {
+    ShowRunError(e.what());
+  }
+}
+
+void TForm1::ShowRunError(const std::string& message) {
+  QMessageBox::critical(this, windowTitle(), ToDisplay(message));
+}
+
+std::string TForm1::Edit1Text() { return FromTyped(Edit1->text()); }
+std::string TForm1::Edit2Text() { return FromTyped(Edit2->text()); }
+std::string TForm1::Edit3Text() { return FromTyped(Edit3->text()); }
+std::string TForm1::Edit4Text() { return FromTyped(Edit4->text()); }
+
+void TForm1::AddLogLine(const std::string& line) { log_.Add(line); }
+int TForm1::LogLineCount() { return log_.Count(); }
+void TForm1::ClearLog() { log_.Clear(); }
+
+void TForm1::ProcessMessages() { QCoreApplication::processEvents(); }
+
+IHTTPClient* TForm1::CreateIdHTTP() {
+  return setup_.make_client ? setup_.make_client(components_) : nullptr;
+}
 
 }  // namespace ah

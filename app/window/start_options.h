@@ -9,6 +9,8 @@
 
 namespace ah {
 
+struct SiteProfile;
+
 struct StartOptions {
   std::optional<std::string> site_root;
   std::optional<std::string> title_suffix;
@@ -18,13 +20,29 @@ struct StartOptions {
 
 struct StartOptionsResult {
   StartOptions options;
-  std::string error;  // empty when the arguments were understood
+  // Arguments that are not ours, in their order: Qt's own, or mistakes.
+  std::vector<std::string> rest;
+  std::string error;  // empty when our flags were understood
 };
 
-// `args` are the arguments after the program name, Qt's own already taken
-// out. Each flag takes a value, as "--flag VALUE" or "--flag=VALUE".
+// `args` are the arguments after the program name. Each flag takes a value,
+// as "--flag VALUE" or "--flag=VALUE".
 StartOptionsResult ParseStartOptions(const std::vector<std::string>& args);
 
 extern const char* const kStartUsage;
+
+// Puts the given overrides into `profile`. The values come as the command
+// line gives them (UTF-8); the title suffix stays UTF-8, as it is matched
+// against page text before conversion, the image-host marker becomes
+// Windows-1251, as it is matched after.
+void ApplyStartOptions(const StartOptions& options, SiteProfile& profile);
+
+// Start-up, before the application object exists (so that --help needs no
+// display): takes our flags out of argv, as Qt takes out its own, and puts
+// them into `profile`. Prints usage or the error and returns the exit code
+// when the program should end instead.
+std::optional<int> TakeStartOptions(int& argc, char** argv, SiteProfile& profile);
+// After Qt has taken its arguments: anything left is a usage error.
+std::optional<int> RejectLeftoverArguments(int argc, char** argv);
 
 }  // namespace ah

@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cctype>
+
 #include <QApplication>
 #include <QDir>
 #include <QLabel>
@@ -47,6 +50,46 @@ TEST(Form1, IsAFixedToolWindowCentredOnTheScreen) {
   QRect area = QGuiApplication::primaryScreen()->availableGeometry();
   QPoint offset = form.geometry().center() - area.center();
   EXPECT_LE(offset.manhattanLength(), 2) << offset.x() << "," << offset.y();
+}
+
+TEST(Form1, CaptionIsTheSiteHostName) {
+  const struct {
+    const char* root;
+    const char* caption;
+  } rows[] = {
+      {nullptr, "fotopolka.example"},
+      {"http://127.0.0.1:8080", "127.0.0.1"},
+      {"http://photos.test", "photos.test"},
+  };
+  for (const auto& row : rows) {
+    WindowSetup setup;
+    if (row.root) setup.settings.profile.SiteRoot = row.root;
+    TForm1 form(std::move(setup));
+    EXPECT_EQ(Utf8(form.windowTitle()), row.caption) << (row.root ? row.root : "built-in");
+  }
+}
+
+TEST(Form1, FieldsOpenWithTheirDefaults) {
+  TForm1 form;
+  const std::string login = Utf8(form.Edit1->text());
+  const std::string password = Utf8(form.Edit2->text());
+  ASSERT_FALSE(login.empty());
+  EXPECT_EQ(login.find_first_not_of("abcdefghijklmnopqrstuvwxyz"), std::string::npos) << login;
+  ASSERT_EQ(password.size(), 11u) << password;
+  EXPECT_EQ(password.back(), '!');
+  EXPECT_EQ(std::count_if(password.begin(), password.end(), ::isdigit), 1) << password;
+  EXPECT_EQ(password.substr(0, 10).find_first_not_of("abcdefghijklmnopqrstuvwxyz0123456789"),
+            std::string::npos) << password;
+  EXPECT_EQ(Utf8(form.Edit3->text()).substr(0, 1), "@");
+  EXPECT_EQ(Utf8(form.Edit4->text()), "http://fotopolka.example/users/" + login + "/1044/");
+  EXPECT_TRUE(form.loga->toPlainText().isEmpty());
+}
+
+TEST(Form1, AnotherSiteRootMovesTheAlbumAddressWithIt) {
+  WindowSetup setup;
+  setup.settings.profile.SiteRoot = "http://127.0.0.1:8080";
+  TForm1 form(std::move(setup));
+  EXPECT_EQ(Utf8(form.Edit4->text()), "http://127.0.0.1:8080/users/lisichka/1044/");
 }
 
 TEST(Form1, UsesAnElevenPixelSansFont) {

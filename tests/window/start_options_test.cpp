@@ -2,6 +2,8 @@
 
 #include "app/window/start_options.h"
 
+#include "app/site_profile.h"
+
 namespace ah {
 namespace {
 
@@ -44,20 +46,50 @@ TEST(StartOptions, AnEmptyValueIsAValue) {
   EXPECT_EQ(*r.options.title_suffix, "");
 }
 
-TEST(StartOptions, RejectsWhatItDoesNotKnow) {
-  const struct {
-    std::vector<std::string> args;
-    const char* error;
-  } rows[] = {
-      {{"--album", "x"}, "unknown argument: --album"},
-      {{"--site-rootx=1"}, "unknown argument: --site-rootx=1"},
-      {{"--site-root"}, "--site-root needs a value"},
-      {{"stray"}, "unknown argument: stray"},
-  };
-  for (const auto& row : rows) {
-    EXPECT_EQ(ParseStartOptions(row.args).error, row.error) << Join(row.args);
-  }
+TEST(StartOptions, LeavesOtherArgumentsInTheirOrder) {
+  StartOptionsResult r =
+      ParseStartOptions({"-platform", "offscreen", "--site-root", "http://a", "--album", "x", "--site-rootx=1"});
+  EXPECT_EQ(r.error, "");
+  EXPECT_EQ(Join(r.rest), "[-platform][offscreen][--album][x][--site-rootx=1]");
+  EXPECT_EQ(r.options.site_root.value_or("-"), "http://a");
+}
+
+TEST(StartOptions, AFlagWithoutItsValueIsAnError) {
+  EXPECT_EQ(ParseStartOptions({"--site-root"}).error, "--site-root needs a value");
+  EXPECT_EQ(ParseStartOptions({"--title-suffix", "a", "--image-host-marker"}).error,
+            "--image-host-marker needs a value");
   EXPECT_TRUE(ParseStartOptions({"--help"}).options.help);
+}
+
+TEST(StartOptions, TakingThemOutOfArgvLeavesQtItsOwn) {
+  std::string words[] = {"album-harvester", "-platform", "offscreen", "--site-root=http://127.0.0.1:1",
+                         "--image-host-marker", "127.0.0.1:2/photo", "-reverse"};
+  char* argv[8];
+  for (int i = 0; i < 7; ++i) argv[i] = words[i].data();
+  argv[7] = nullptr;
+  int argc = 7;
+  SiteProfile profile = DefaultSiteProfile();
+  EXPECT_FALSE(TakeStartOptions(argc, argv, profile));
+  ASSERT_EQ(argc, 4);
+  EXPECT_STREQ(argv[0], "album-harvester");
+  EXPECT_STREQ(argv[1], "-platform");
+  EXPECT_STREQ(argv[2], "offscreen");
+  EXPECT_STREQ(argv[3], "-reverse");
+  EXPECT_EQ(argv[4], nullptr);
+  EXPECT_EQ(profile.SiteRoot, "http://127.0.0.1:1");
+  EXPECT_EQ(profile.ImageHostMarker, "127.0.0.1:2/photo");
+  EXPECT_EQ(profile.TitleSuffix, DefaultSiteProfile().TitleSuffix);
+}
+
+TEST(StartOptions, TheTitleSuffixStaysAsTypedAndTheMarkerTurnsWindows1251) {
+  SiteProfile profile = DefaultSiteProfile();
+  StartOptions o;
+  o.title_suffix = " - \xD0\xA4\xD0\xBE\xD1\x82\xD0\xBE";  // " - Фото"
+  o.image_host_marker = "\xD1\x84.example/photo";                // "ф.example/photo"
+  ApplyStartOptions(o, profile);
+  EXPECT_EQ(profile.TitleSuffix, " - \xD0\xA4\xD0\xBE\xD1\x82\xD0\xBE");
+  EXPECT_EQ(profile.ImageHostMarker, "\xF4.example/photo");
+  EXPECT_EQ(profile.SiteRoot, DefaultSiteProfile().SiteRoot);
 }
 
 }  // namespace

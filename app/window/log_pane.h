@@ -1,0 +1,29 @@
+#pragma once
+// The log pane's lines as the harvest run sees them, kept by the rules of
+// the multi-line edit it once was: an added line goes on a line of its own
+// after whatever is there (typed text included) and is followed by a line
+// break; the count leaves out the empty line after the last break.
+
+#include <string>
+
+class QPlainTextEdit;
+
+namespace ah {
+
+class LogPane {
+ public:
+  // `memo` is the window's; it must outlive this object.
+  explicit LogPane(QPlainTextEdit* memo) : memo_(memo) {}
+
+  // `line` is Windows-1251. Line breaks inside it are shown as blanks: the
+  // run adds one line at a time, and a lone CR or LF never split a line
+  // of the original edit either.
+  void Add(const std::string& line);
+  int Count() const;
+  void Clear();
+
+ private:
+  QPlainTextEdit* memo_;
+};
+
+}  // namespace ah

@@ -1,0 +1,195 @@
+// Clicks on the start button against a scripted site: what the log pane
+// shows, what the site was asked, and runs nested inside runs.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+
+#include <QApplication>
+#include <QDir>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTest>
+#include <QTimer>
+
+#include "app/window/form1.h"
+#include "scripted_client.h"
+
+namespace ah {
+namespace {
+
+const std::string kRoot = "http://photos.test";
+const std::string kAlbum = kRoot + "/users/lisichka/1044/";
+// Photos point at a port nothing listens on: downloads fail at once, and
+// the run logs each image all the same.
+const std::string kImageHost = "127.0.0.1:1/photo";
+const std::string kUserAgent = "Mozilla/5.0 (Windows NT 5.1; rv:33.0) Gecko/20100101 Firefox/33.0";
+
+std::string Image(int id, const std::string& title) {
+  return "<img src=\"http://" + kImageHost + "/" + std::to_string(id) + ".jpg\" title=\"" + title + "\">";
+}
+
+std::string AlbumPage(const std::string& links, int next_page) {
+  std::string page = "<html><head>\n<title>Лето 2.0 - Тест</title>\n</head><body>\n" + links;
+  // A script handler that only shows a photo must never be followed.
+  page += "<a onclick=\"open('/p/99/#mainImageLink'); return false\">x</a>\n";
+  if (next_page) page += "<a href=\"?page=" + std::to_string(next_page) + "\">next</a>\n";
+  return page + "</body></html>\n";
+}
+
+std::string PhotoLink(int id) { return "<a href=\"/p/" + std::to_string(id) + "/#mainImageLink\">p</a>\n"; }
+
+class Form1Harvest : public testing::Test {
+ protected:
+  void SetUp() override {
+    char dir_template[] = "/tmp/ah-window-XXXXXX";
+    ASSERT_NE(mkdtemp(dir_template), nullptr);
+    output_dir_ = dir_template;
+    site_.pages[kAlbum + "?page=1"] = AlbumPage(PhotoLink(1) + PhotoLink(2), 2);
+    site_.pages[kAlbum + "?page=2"] = AlbumPage(PhotoLink(3), 0);
+    site_.pages[kRoot + "/p/1/#mainImageLink"] = Image(1, "Закат");
+    site_.pages[kRoot + "/p/2/#mainImageLink"] = Image(2, "Ре*ка") + Image(3, "");
+    site_.pages[kRoot + "/p/3/#mainImageLink"] = Image(4, "Лес?");
+  }
+  void TearDown() override { std::filesystem::remove_all(output_dir_); }
+
+  WindowSetup MakeSetup() {
+    WindowSetup setup;
+    setup.settings.profile = {kRoot, " - Тест", kImageHost};
+    setup.settings.output_dir = output_dir_;
+    setup.make_client = site_.Factory();
+    return setup;
+  }
+
+  static std::vector<std::string> PaneLines(const TForm1& form) {
+    std::vector<std::string> lines;
+    for (const QString& line : form.loga->toPlainText().split('\n')) lines.push_back(line.toStdString());
+    return lines;
+  }
+
+  std::string output_dir_;
+  ScriptedSite site_;
+};
+
+const std::vector<std::string> kHarvestLog = {
+    "Авторизация...", "Страница № 1", "  Закат", "  Река", "  ", "Страница № 2", "  Лес", "ЗАВЕРШЕНО!",
+};
+
+std::vector<std::string> Concat(std::vector<std::string> a, const std::vector<std::string>& b) {
+  a.insert(a.end(), b.begin(), b.end());
+  return a;
+}
+
+TEST_F(Form1Harvest, AClickRunsTheHarvestAndLogsItsLinesInOrder) {
+  TForm1 form(MakeSetup());
+  form.show();
+  QTest::mouseClick(form.Button1, Qt::LeftButton);
+
+  EXPECT_EQ(PaneLines(form), Concat(kHarvestLog, {""}));
+  EXPECT_EQ(site_.calls, (std::vector<std::string>{
+                             "POST " + kRoot + "/login/ return_url=/users/lisichka/&login=lisichka&"
+                             "domain=@fotopolka.example&password=lapki5lisa!&remember=on",
+                             "GET " + kAlbum + "?page=1",
+                             "GET " + kRoot + "/p/1/#mainImageLink",
+                             "GET " + kRoot + "/p/2/#mainImageLink",
+                             "GET " + kAlbum + "?page=2",
+                             "GET " + kRoot + "/p/3/#mainImageLink",
+                         }));
+  EXPECT_TRUE(std::filesystem::is_directory(std::filesystem::path(output_dir_) / "Лето 20"));
+  EXPECT_GT(form.Memo1Lines().Count(), 0);
+  EXPECT_TRUE(form.Memo1->toPlainText().isEmpty());
+  EXPECT_FALSE(form.Memo1->isVisible());
+
+  QDir().mkpath(AH_ARTIFACT_DIR);
+  EXPECT_TRUE(form.grab().save(AH_ARTIFACT_DIR "/form1-after-harvest.png"));
+}
+
+TEST_F(Form1Harvest, FieldsAreReadAsTypedAndSentAsWindows1251) {
+  TForm1 form(MakeSetup());
+  form.Edit1->setText(QString::fromUtf8("лиса"));
+  form.Edit3->setText(QString::fromUtf8("@почта.test"));
+  form.Edit4->setText(QString::fromStdString(kRoot + "/nowhere/"));
+  form.Button1Click();
+  ASSERT_GE(site_.calls.size(), 2u);
+  EXPECT_EQ(site_.calls[0], "POST " + kRoot +
+                                "/login/ return_url=/users/\xEB\xE8\xF1\xE0/&login=\xEB\xE8\xF1\xE0&"
+                                "domain=@\xEF\xEE\xF7\xF2\xE0.test&password=lapki5lisa!&remember=on");
+  EXPECT_EQ(site_.calls[1], "GET " + kRoot + "/nowhere/?page=1");
+  // The page cannot be had: the run ends after it, as the site is silent.
+  EXPECT_EQ(PaneLines(form), (std::vector<std::string>{"Авторизация...", "Страница № 1", "ЗАВЕРШЕНО!", ""}));
+}
+
+TEST_F(Form1Harvest, TheNextRunAppendsAfterWhatWasTypedIntoTheLog) {
+  TForm1 form(MakeSetup());
+  form.show();
+  QApplication::setActiveWindow(&form);
+  ASSERT_TRUE(QTest::qWaitForWindowActive(&form));
+  form.loga->setFocus();
+  QTest::keyClicks(form.loga, "note");
+  QTest::mouseClick(form.Button1, Qt::LeftButton);
+  EXPECT_EQ(PaneLines(form), Concat({"note"}, Concat(kHarvestLog, {""})));
+}
+
+TEST_F(Form1Harvest, AClickDuringThePumpPassRunsAWholeNestedHarvest) {
+  TForm1 form(MakeSetup());
+  form.show();
+  bool armed = true;
+  int clicks_seen_enabled = 0;
+  // The outer run's sign-in posts the second click; the run's first pump
+  // pass delivers it.
+  site_.on_post = [&] {
+    if (!armed) return;
+    armed = false;
+    QTimer::singleShot(0, &form, [&] {
+      if (form.Button1->isEnabled()) ++clicks_seen_enabled;
+      QTest::mouseClick(form.Button1, Qt::LeftButton);
+    });
+  };
+  QTest::mouseClick(form.Button1, Qt::LeftButton);
+
+  EXPECT_EQ(clicks_seen_enabled, 1);
+  std::vector<std::string> expected = {"Авторизация..."};
+  expected = Concat(expected, kHarvestLog);
+  expected = Concat(expected, std::vector<std::string>(kHarvestLog.begin() + 1, kHarvestLog.end()));
+  expected.push_back("");
+  EXPECT_EQ(PaneLines(form), expected);
+  ASSERT_EQ(site_.calls.size(), 12u);
+  EXPECT_EQ(site_.calls[0].substr(0, 5), "POST ");
+  EXPECT_EQ(site_.calls[1].substr(0, 5), "POST ");
+  EXPECT_EQ(site_.calls[2], "GET " + kAlbum + "?page=1");
+  EXPECT_EQ(site_.calls[7], "GET " + kAlbum + "?page=1");
+  EXPECT_EQ(site_.created, 1);
+}
+
+TEST_F(Form1Harvest, TheWindowsClientIsRenewedThroughItsFactoryAndFreedWithIt) {
+  site_.pages.clear();
+  for (int page = 1; page <= 21; ++page) site_.pages[kAlbum + "?page=" + std::to_string(page)] = AlbumPage("", page < 21 ? page + 1 : 0);
+  {
+    TForm1 form(MakeSetup());
+    ASSERT_EQ(site_.created, 1);
+    EXPECT_EQ(site_.user_agents[0], kUserAgent);
+    EXPECT_TRUE(site_.follows_redirects[0]);
+    form.Button1Click();
+    EXPECT_EQ(site_.created, 2);
+    EXPECT_EQ(site_.alive, 1);
+    EXPECT_EQ(site_.user_agents[1], kUserAgent);
+    EXPECT_TRUE(site_.follows_redirects[1]);
+    ASSERT_EQ(site_.calls.size(), 23u);
+    EXPECT_EQ(site_.calls[21].substr(0, 5), "POST ");
+    EXPECT_EQ(site_.calls[22], "GET " + kAlbum + "?page=21");
+    EXPECT_NE(form.IdHTTP1(), nullptr);
+  }
+  EXPECT_EQ(site_.alive, 0);
+}
+
+TEST_F(Form1Harvest, AWindowWithoutAClientStillRunsToTheEnd) {
+  WindowSetup setup = MakeSetup();
+  setup.make_client = [](TComponent&) -> IHTTPClient* { return nullptr; };
+  TForm1 form(std::move(setup));
+  form.Button1Click();
+  EXPECT_EQ(PaneLines(form), (std::vector<std::string>{"Авторизация...", "Страница № 1", "ЗАВЕРШЕНО!", ""}));
+}
+
+}  // namespace
+}  // namespace ah

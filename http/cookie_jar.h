@@ -1,0 +1,172 @@
+#pragma once
+// The cookie jar: TIdCookieManager keeps the cookies servers set and builds
+// the "Cookie" header for each request; TIdCookies holds the records,
+// indexed by domain and name under a readers-writer lock.
+//
+// Ownership: the manager owns its TIdCookies; the collection owns its
+// records and the per-domain lists of its index. Lists never own the
+// objects they point to.
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "framework/collection.h"
+#include "framework/rw_lock.h"
+#include "http/cookie.h"
+#include "http/uri.h"
+#include "transport/component.h"
+
+namespace ah {
+
+enum TIdCookieAccess { ReadAccess = 0, ReadWriteAccess = 1 };
+
+// Key texts with an object each. Key lookup ignores letter case and finds
+// the first match. A sorted list keeps its keys in ascending order
+// (ignoring case) and takes duplicates, a new key going before the equal
+// ones already present.
+class TIdCookieList : public TPersistent {
+ public:
+  AH_CLASS_NAME(TIdCookieList)
+  explicit TIdCookieList(bool sorted = false) : sorted_(sorted) {}
+
+  int Count() const { return int(entries_.size()); }
+  const std::string& Keys(int index) const { return entries_[size_t(index)].first; }
+  TPersistent* Objects(int index) const { return entries_[size_t(index)].second; }
+  // The object of entry index as a cookie record / as a list; null when it
+  // is something else.
+  TIdNetscapeCookie* CookieAt(int index) const;
+  TIdCookieList* ListAt(int index) const;
+  // -1 when absent.
+  int IndexOfKey(std::string_view key) const;
+  // Returns the index the entry got.
+  int Add(std::string key, TPersistent* object);
+  void Delete(int index);
+  void Clear() { entries_.clear(); }
+
+ private:
+  bool sorted_;
+  std::vector<std::pair<std::string, TPersistent*>> entries_;
+};
+
+class TIdCookies : public TCollection {
+ public:
+  AH_CLASS_NAME(TIdCookies)
+  TIdCookies() = default;
+  // Frees every record, then the per-domain lists.
+  ~TIdCookies() override;
+
+  // New empty records: items of the collection at once, not yet filed.
+  TIdCookieRFC2109* NewCookie();
+  TIdCookieRFC2965* NewCookie2();
+  // Files a parsed record under its Domain and CookieName, or, when a
+  // record of that domain and name (ignoring case) is filed already, lets
+  // that one take over the new one and frees the new one. Returns the
+  // filed record. Takes the write lock.
+  TIdNetscapeCookie* IndexCookie(TIdNetscapeCookie* cookie);
+
+  // The domain index: keys are domains, objects the per-domain lists
+  // (keys cookie names, objects the records). Every reader and writer goes
+  // through this pair, with the same access kind on both.
+  TIdCookieList& LockDomainIndex(TIdCookieAccess access);
+  void UnlockDomainIndex(TIdCookieAccess access);
+
+  TIdNetscapeCookie* Cookies(int index) const {
+    return static_cast<TIdNetscapeCookie*>(Items(index));
+  }
+
+ private:
+  friend class TIdNetscapeCookie;
+  // A record going away: unfiles it (its own entries only, found by
+  // identity) and takes it out of the collection, under the write lock.
+  void ReleaseCookie(TIdNetscapeCookie* cookie);
+  template <typename Cookie>
+  Cookie* AddCookie();
+
+  TIdCookieList domain_index_;
+  TReadWriteLock lock_;
+};
+
+// Holds the domain index locked for as long as it lives.
+class TIdDomainIndexLock {
+ public:
+  TIdDomainIndexLock(TIdCookies& cookies, TIdCookieAccess access)
+      : cookies_(cookies), access_(access), index_(cookies.LockDomainIndex(access)) {}
+  ~TIdDomainIndexLock() { cookies_.UnlockDomainIndex(access_); }
+  TIdDomainIndexLock(const TIdDomainIndexLock&) = delete;
+  TIdDomainIndexLock& operator=(const TIdDomainIndexLock&) = delete;
+  TIdCookieList& Index() const { return index_; }
+
+ private:
+  TIdCookies& cookies_;
+  TIdCookieAccess access_;
+  TIdCookieList& index_;
+};
+
+class TIdCookieManager;
+
+using TOnManagerEvent = std::function<void(TComponent* ASender, TIdCookies* ACookieCollection)>;
+using TOnNewCookieEvent =
+    std::function<void(TComponent* ASender, TIdNetscapeCookie* ACookie, bool& VAccept)>;
+
+class TIdCookieManager : public TIdBaseComponent {
+ public:
+  AH_CLASS_NAME(TIdCookieManager)
+  // Creates the collection and raises OnCreate with it; a handler that must
+  // see that is given here, since none can be assigned earlier.
+  explicit TIdCookieManager(TComponent* owner, TOnManagerEvent on_create = {});
+  // Purges expired cookies, raises OnDestroy, frees the collection.
+  ~TIdCookieManager() override;
+
+  // Stores a "Set-cookie" / "Set-cookie2" value received from host in
+  // answer to a request for request_path (the request's path, or its
+  // directory part as TIdURI::Path gives it). A cookie without a path gets
+  // the default path of that request (see DefaultCookiePath).
+  void TakeSetCookie(std::string_view text, std::string_view host,
+                     std::string_view request_path = "/");
+  void TakeSetCookie2(std::string_view text, std::string_view host,
+                      std::string_view request_path = "/");
+  // The "Cookie" header value for a request to uri (its Host and Path);
+  // empty when no cookie applies. secure: the connection can be TLS.
+  std::string BuildCookieHeader(const TIdURI& uri, bool secure);
+  // Frees every cookie whose expiry date has passed.
+  void PurgeExpiredCookies();
+
+  TIdCookies& CookieCollection() { return *cookie_collection_; }
+
+  const TOnManagerEvent& OnCreate() const { return on_create_; }
+  void SetOnCreate(TOnManagerEvent handler) { on_create_ = std::move(handler); }
+  const TOnManagerEvent& OnDestroy() const { return on_destroy_; }
+  void SetOnDestroy(TOnManagerEvent handler) { on_destroy_ = std::move(handler); }
+  const TOnNewCookieEvent& OnNewCookie() const { return on_new_cookie_; }
+  void SetOnNewCookie(TOnNewCookieEvent handler) { on_new_cookie_ = std::move(handler); }
+
+ protected:
+  virtual void DoOnCreate();
+  virtual void DoOnDestroy();
+  // True when the cookie is to be kept.
+  virtual bool DoOnNewCookie(TIdNetscapeCookie* cookie);
+
+ private:
+  void StoreReceivedCookie(TIdNetscapeCookie* cookie, std::string_view text,
+                           std::string_view host, std::string_view request_path);
+
+  std::unique_ptr<TIdCookies> cookie_collection_;
+  TOnManagerEvent on_create_;
+  TOnManagerEvent on_destroy_;
+  TOnNewCookieEvent on_new_cookie_;
+};
+
+// The path a cookie without one is given: the request path up to, not
+// including, its last "/"; "/" when that leaves nothing or the path does
+// not begin with "/". /login/ gives /login, /a/p.html gives /a.
+std::string DefaultCookiePath(std::string_view request_path);
+// Whether a cookie filed under domain goes to host: a domain with a leading
+// dot goes to the hosts that end in it, any other only to that very host
+// (letter case ignored).
+bool CookieDomainMatches(std::string_view domain, std::string_view host);
+
+}  // namespace ah

@@ -61,7 +61,7 @@ int TIdIOHandlerSocket::SendRaw(const void* buffer, int length) {
 
 TIdSocksInfo* TIdIOHandlerSocket::SocksInfo() {
   if (!socks_) {
-    own_socks_ = std::make_unique<TIdSocksInfo>(nullptr);
+    if (!own_socks_) own_socks_ = std::make_unique<TIdSocksInfo>(nullptr);
     socks_ = own_socks_.get();
     socks_->SetOwnerHandler(this);
   }

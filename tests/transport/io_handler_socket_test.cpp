@@ -153,6 +153,28 @@ TEST(IOHandlerSocket, SilentPeerIsNotReadableWithinTheWait) {
   EXPECT_FALSE(handler.WaitReadable(50));
 }
 
+TEST(IOHandlerSocket, SocksSettingsAreOwnedReferencedOrCopied) {
+  TIdIOHandlerSocket handler(nullptr);
+  TIdSocksInfo* own = handler.SocksInfo();
+  EXPECT_EQ(own->Version(), svNoSocks);
+  EXPECT_EQ(own->Port(), 1080);
+  EXPECT_EQ(own->OwnerHandler(), &handler);
+
+  TIdSocksInfo loose(nullptr);
+  loose.SetHost("proxy");
+  handler.SetSocksInfo(&loose);
+  EXPECT_EQ(handler.SocksInfo(), own);  // copied, not referenced
+  EXPECT_EQ(own->Host(), "proxy");
+  {
+    TComponent owner(nullptr);
+    auto* owned = new TIdSocksInfo(&owner);
+    handler.SetSocksInfo(owned);
+    EXPECT_EQ(handler.SocksInfo(), owned);
+    EXPECT_EQ(owned->OwnerHandler(), &handler);
+  }
+  EXPECT_EQ(handler.SocksInfo(), own);  // the removed one is dropped
+}
+
 class AntiFreezeCounter : public TIdAntiFreezeBase {
  public:
   using TIdAntiFreezeBase::TIdAntiFreezeBase;

@@ -398,7 +398,7 @@ void TIdTCPConnection::ReceiveToStream(TStream& stream, int64_t count, bool unti
       remaining -= n;
     }
     const int64_t chunk = std::min<int64_t>(remaining, recv_buffer_size_);
-    while (remaining > 0 && IsConnected()) {
+    while (IsConnected() && remaining > 0) {
       const int64_t want = std::min(remaining, chunk);
       try {
         ReceiveBlockToStream(stream, want);

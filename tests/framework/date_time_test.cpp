@@ -75,11 +75,5 @@ TEST(DateTime, DayOfWeekStartsOnSunday) {
   EXPECT_EQ(DayOfWeek(EncodeDate(1800, 1, 1)), 4);  // a Wednesday
 }
 
-TEST(DateTime, NowIsALocalDateOfThisCentury) {
-  const TDateTime now = Now();
-  EXPECT_GT(now, EncodeDate(2020, 1, 1));
-  EXPECT_LT(now, EncodeDate(2200, 1, 1));
-}
-
 }  // namespace
 }  // namespace ah

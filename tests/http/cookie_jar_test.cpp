@@ -238,15 +238,6 @@ TEST(CookieJar, ManagerEventsSeeTheCollection) {
   EXPECT_EQ(events, "create;destroy with 1;");
 }
 
-TEST(CookieJar, OwnerFreesTheManager) {
-  auto owner = std::make_unique<TComponent>(nullptr);
-  bool destroyed = false;
-  auto* jar = new TIdCookieManager(owner.get());
-  jar->SetOnDestroy([&](TComponent*, TIdCookies*) { destroyed = true; });
-  owner.reset();
-  EXPECT_TRUE(destroyed);
-}
-
 // One thread stores (replacing, adding and expiring records) while another
 // builds headers; under a sanitizer a gap in the locking shows up here.
 TEST(CookieJar, StoringAndBuildingOnTwoThreads) {

@@ -216,13 +216,5 @@ TEST(CookieHost, DomainRuleDecidesAcceptance) {
   }
 }
 
-TEST(CookieAttributes, AppendSkipsEmptyValues) {
-  EXPECT_EQ(AppendCookieAttribute("path", "/", ""), "path=/");
-  EXPECT_EQ(AppendCookieAttribute("path", "/", "a=b"), "a=b; path=/");
-  EXPECT_EQ(AppendCookieAttribute("path", "", "a=b"), "a=b");
-  EXPECT_EQ(AppendCookieFlag("secure", "a=b"), "a=b; secure");
-  EXPECT_EQ(AppendCookieFlag("secure", ""), "secure");
-}
-
 }  // namespace
 }  // namespace ah

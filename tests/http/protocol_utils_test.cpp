@@ -161,10 +161,6 @@ TEST(LocalZone, WrittenDatesReadBackAsTheSameInstant) {
 }
 
 TEST(DayAndMonthNames, MatchThreeLettersInAnyCase) {
-  EXPECT_EQ(DayNames[1], "Sun");
-  EXPECT_EQ(DayNames[7], "Sat");
-  EXPECT_EQ(MonthNames[1], "Jan");
-  EXPECT_EQ(MonthNames[12], "Dec");
   EXPECT_EQ(DayNameToNumber("sun"), 1);
   EXPECT_EQ(DayNameToNumber("SAT"), 7);
   EXPECT_EQ(DayNameToNumber("Sunday"), 0);

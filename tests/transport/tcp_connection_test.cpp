@@ -416,6 +416,8 @@ TEST(ConnectionWire, SendingToAGonePeerRaisesInsteadOfSigpipe) {
     Wire w(reset ? Script().ReadBytes(1).Reset() : Script().ReadBytes(1).Close());
     w.client.SendText("x");
     ASSERT_EQ(w.server.Received(0), "x");
+    // After a read has taken the reset, a send meets a plain broken pipe.
+    if (reset) EXPECT_THROW(w.client.ReceiveLine(), EIdSocketError);
     std::string block(65536, 'x');
     try {
       for (int i = 0; i < 200; ++i) w.client.SendText(block);
@@ -476,6 +478,16 @@ TEST(ConnectionWire, SendFileWithAndWithoutTheKernel) {
     w.client.EndSendBuffering();
     w.client.CloseConnection();
     EXPECT_EQ(w.server.Received(0), "head\r\n" + content) << kernel;
+  }
+  {
+    // The kernel transfer has no MSG_NOSIGNAL; a gone peer must still only fail.
+    TempFile big(Pattern(8 << 20));
+    Wire w(Script().ReadBytes(1).Reset());
+    w.client.SendText("x");
+    ASSERT_EQ(w.server.Received(0), "x");
+    // The read takes the reset, so the transfer meets a plain broken pipe.
+    EXPECT_THROW(w.client.ReceiveLine(), EIdSocketError);
+    EXPECT_EQ(w.client.SendFile(big.Path(), true), 0);
   }
   TIdTCPConnection idle(nullptr);
   try {

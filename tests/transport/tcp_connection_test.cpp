@@ -417,7 +417,9 @@ TEST(ConnectionWire, SendingToAGonePeerRaisesInsteadOfSigpipe) {
     w.client.SendText("x");
     ASSERT_EQ(w.server.Received(0), "x");
     // After a read has taken the reset, a send meets a plain broken pipe.
-    if (reset) EXPECT_THROW(w.client.ReceiveLine(), EIdSocketError);
+    if (reset) {
+      EXPECT_THROW(w.client.ReceiveLine(), EIdSocketError);
+    }
     std::string block(65536, 'x');
     try {
       for (int i = 0; i < 200; ++i) w.client.SendText(block);

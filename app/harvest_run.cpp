@@ -40,7 +40,8 @@ class Run {
     around_.log.AddLogLine(std::string(kLogSignIn));
     SignIn();
 
-    std::vector<std::string> lines;
+    std::string album_text;
+    std::vector<std::string_view> lines;
     int sign_in_counter = 0;
     int page = 1;
     bool more_pages = true;
@@ -54,12 +55,15 @@ class Run {
       around_.pump.ProcessMessages();
       around_.log.AddLogLine(std::string(kLogPage) + IntToStr(page));
       Fetch(around_.fields.Edit4Text() + std::string(kPageQuery) + IntToStr(page));
-      page_text_ = ReplaceAll(page_text_, "\"", "\r\n");
-      lines = SplitPageText(page_text_);
+      // The lines point into album_text, which stays put while photo pages
+      // overwrite page_text_.
+      album_text = ReplaceAll(page_text_, "\"", "\r\n");
+      page_text_ = album_text;
+      lines = SplitPageText(album_text);
 
       more_pages = false;
       const std::string next_page = std::string(kPageQuery) + IntToStr(page + 1);
-      for (const std::string& line : lines) {
+      for (std::string_view line : lines) {
         if (Contains(line, next_page)) more_pages = true;
         if (Contains(line, kTitleMarker)) TakeTitle(line);
         if (Contains(line, kPhotoLinkMarker) && !Contains(line, kPhotoLinkExclusion)) HarvestPhotoPage(line);
@@ -108,7 +112,7 @@ class Run {
     }
   }
 
-  void TakeTitle(const std::string& line) {
+  void TakeTitle(std::string_view line) {
     ScratchLines& scratch = around_.scratch;
     scratch.Clear();
     scratch.Add(Utf8ToAnsi(ReplaceAll(line, profile_.TitleSuffix, "\r\n")));
@@ -117,8 +121,8 @@ class Run {
     if (!DirectoryExists(folder_)) CreateDir(folder_);
   }
 
-  void HarvestPhotoPage(const std::string& line) {
-    Fetch(profile_.SiteRoot + line);
+  void HarvestPhotoPage(std::string_view line) {
+    Fetch(profile_.SiteRoot + std::string(line));
     page_text_ = ReplaceAll(Utf8ToAnsi(page_text_), "\"", "\r\n");
     ScratchLines& scratch = around_.scratch;
     scratch.Clear();
@@ -143,12 +147,27 @@ class Run {
 
 }  // namespace
 
-std::vector<std::string> SplitPageText(std::string_view text) {
-  std::vector<std::string> lines = SplitLines(text);
+std::vector<std::string_view> SplitPageText(std::string_view text) {
+  // The list's rule: breaks at CR LF, lone CR and lone LF; the first NUL
+  // ends the text.
+  const size_t nul = text.find('\0');
+  const bool has_nul = nul != std::string_view::npos;
+  if (has_nul) text = text.substr(0, nul);
+  std::vector<std::string_view> lines;
+  lines.reserve(text.size() / 32 + 1);
+  const char* const begin = text.data();
+  const char* const end = begin + text.size();
+  const char* p = begin;
+  while (p < end) {
+    const char* q = p;
+    while (q < end && *q != '\r' && *q != '\n') ++q;
+    lines.emplace_back(p, size_t(q - p));
+    if (q == end) break;
+    p = q + ((*q == '\r' && q + 1 < end && q[1] == '\n') ? 2 : 1);
+  }
   // Saved, the entry is followed by CR LF; read back, that break opens one
   // more (empty) line after a text that is empty or already ends in a
   // break. A NUL cuts the saved break away with the rest.
-  const bool has_nul = text.find('\0') != std::string_view::npos;
   if (!has_nul && (text.empty() || text.back() == '\r' || text.back() == '\n')) lines.emplace_back();
   return lines;
 }

@@ -84,7 +84,7 @@ void RunHarvest(const HarvestSurroundings& around, const HarvestSettings& settin
 
 // The lines an album page gives after its quotes became line breaks: the
 // lines a list holding the text as its one entry reads back after a round
-// trip through a file, without the file.
-std::vector<std::string> SplitPageText(std::string_view text);
+// trip through a file, without the file. The views point into `text`.
+std::vector<std::string_view> SplitPageText(std::string_view text);
 
 }  // namespace ah

@@ -1,7 +1,9 @@
 #include "platform/code_page.h"
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 namespace ah {
 namespace {
@@ -18,24 +20,22 @@ constexpr std::array<char16_t, 64> kHighHalf = {
     0x0451, 0x2116, 0x0454, 0x00BB, 0x0458, 0x0405, 0x0455, 0x0457,  // B8
 };
 
-char32_t AnsiCodePoint(unsigned char b) {
+constexpr char32_t AnsiCodePoint(unsigned char b) {
   if (b < 0x80) return b;
   if (b >= 0xC0) return char32_t(0x0410 + (b - 0xC0));
   return kHighHalf[b - 0x80];
 }
 
-// Reverse table over the code points below U+2200, built once.
-struct Reverse {
+// Bytes of the code points below U+2200 (0: none), built at compile time.
+constexpr auto kReverse = [] {
   std::array<unsigned char, 0x2200> byte{};
-  Reverse() {
-    for (int b = 0x80; b < 0x100; ++b) byte[AnsiCodePoint(static_cast<unsigned char>(b))] = static_cast<unsigned char>(b);
-  }
-};
+  for (int b = 0x80; b < 0x100; ++b) byte[AnsiCodePoint(static_cast<unsigned char>(b))] = static_cast<unsigned char>(b);
+  return byte;
+}();
 
 char AnsiByte(char32_t cp) {
-  static const Reverse reverse;
   if (cp < 0x80) return static_cast<char>(cp);
-  if (cp < reverse.byte.size() && reverse.byte[cp] != 0) return static_cast<char>(reverse.byte[cp]);
+  if (cp < kReverse.size() && kReverse[cp] != 0) return static_cast<char>(kReverse[cp]);
   return '?';
 }
 
@@ -44,18 +44,28 @@ bool IsContinuation(unsigned char b) { return (b & 0xC0) == 0x80; }
 }  // namespace
 
 std::string Utf8ToAnsi(std::string_view utf8) {
-  std::string out;
-  out.reserve(utf8.size());
-  const size_t n = utf8.size();
-  size_t i = 0;
-  while (i < n) {
-    const auto b0 = static_cast<unsigned char>(utf8[i]);
+  // The result is never longer than the input: write in place, trim at the end.
+  std::string out(utf8.size(), '\0');
+  char* dst = out.data();
+  const char* src = utf8.data();
+  const char* const end = src + utf8.size();
+  while (src < end) {
+    // Runs of ASCII copy eight bytes at a time.
+    while (end - src >= 8) {
+      uint64_t word;
+      std::memcpy(&word, src, 8);
+      if (word & 0x8080808080808080ull) break;
+      std::memcpy(dst, src, 8);
+      src += 8, dst += 8;
+    }
+    if (src == end) break;
+    const auto b0 = static_cast<unsigned char>(*src);
     if (b0 < 0x80) {
-      out.push_back(static_cast<char>(b0));
-      ++i;
+      *dst++ = static_cast<char>(b0);
+      ++src;
       continue;
     }
-    size_t len;
+    ptrdiff_t len;
     char32_t cp, min;
     if (b0 >= 0xC2 && b0 <= 0xDF) {
       len = 2, cp = b0 & 0x1F, min = 0x80;
@@ -66,16 +76,17 @@ std::string Utf8ToAnsi(std::string_view utf8) {
     } else {
       return {};
     }
-    if (n - i < len) return {};
-    for (size_t k = 1; k < len; ++k) {
-      const auto b = static_cast<unsigned char>(utf8[i + k]);
+    if (end - src < len) return {};
+    for (ptrdiff_t k = 1; k < len; ++k) {
+      const auto b = static_cast<unsigned char>(src[k]);
       if (!IsContinuation(b)) return {};
       cp = (cp << 6) | (b & 0x3F);
     }
     if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return {};
-    out.push_back(AnsiByte(cp));
-    i += len;
+    *dst++ = AnsiByte(cp);
+    src += len;
   }
+  out.resize(size_t(dst - out.data()));
   return out;
 }
 

@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <mutex>
@@ -85,6 +86,18 @@ size_t WriteBody(char* data, size_t size, size_t count, void* user) {
   return file->Write(data, bytes) ? bytes : 0;
 }
 
+// Only an explicit http or https address is fetched: libcurl would take a
+// bare host name for http and go looking for it.
+bool HasWebScheme(std::string_view url) {
+  auto starts = [url](std::string_view scheme) {
+    if (url.size() < scheme.size()) return false;
+    for (size_t i = 0; i < scheme.size(); ++i)
+      if (std::tolower(static_cast<unsigned char>(url[i])) != scheme[i]) return false;
+    return true;
+  };
+  return starts("http://") || starts("https://");
+}
+
 struct EasyHandle {
   CURL* curl = curl_easy_init();
   ~EasyHandle() {
@@ -99,7 +112,7 @@ bool UrlDownloadToFile(std::string_view address, std::string_view file_name) noe
     GlobalInit();
     const std::string url = AnsiToUtf8(address);
     const std::string target = FileSystemName(file_name);
-    if (url.empty() || target.empty() || target.back() == '/') return false;
+    if (!HasWebScheme(url) || target.empty() || target.back() == '/') return false;
 
     EasyHandle easy;
     if (!easy.curl) return false;

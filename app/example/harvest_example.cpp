@@ -116,6 +116,9 @@ std::string PhotoPage(const std::string& image_url, const std::string& title) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // The image host is this process, on the loopback: no proxy in between.
+  for (const char* name : {"http_proxy", "HTTP_PROXY", "all_proxy", "ALL_PROXY"}) unsetenv(name);
+
   httplib::Server images;
   std::map<std::string, std::string> jpegs;
   for (int n = 1; n <= 4; ++n) jpegs["/photo/" + std::to_string(n) + ".jpg"] = MakeJpeg(n);

@@ -10,6 +10,7 @@
 #include <string>
 
 #include "local_http_server.h"
+#include "no_proxy.h"
 
 namespace ah {
 namespace {
@@ -19,6 +20,7 @@ const std::string kImage = std::string("\xFF\xD8\xFF\xE0", 4) + std::string(3000
 class DownloadToFileTest : public testing::Test {
  protected:
   void SetUp() override {
+    DropProxyEnvironment();
     char pattern[] = "/tmp/ah-download-XXXXXX";
     ASSERT_NE(mkdtemp(pattern), nullptr);
     dir_ = std::string(pattern) + "/";
@@ -84,7 +86,8 @@ class DownloadToFileTest : public testing::Test {
 TEST_F(DownloadToFileTest, SavesTheWholeBodyAndNothingElse) {
   EXPECT_TRUE(DownloadToFile(server_.Url("/photo/1.jpg"), dir_ + "1_a.jpg"));
   EXPECT_EQ(Slurp(dir_ + "1_a.jpg"), kImage);
-  EXPECT_EQ(Entries(), (std::set<std::string>{"1_a.jpg", "secret.txt"}));
+  EXPECT_TRUE(DownloadToFile("HTTP://127.0.0.1:" + std::to_string(server_.port()) + "/photo/1.jpg", dir_ + "2_b.jpg"));
+  EXPECT_EQ(Entries(), (std::set<std::string>{"1_a.jpg", "2_b.jpg", "secret.txt"}));
 }
 
 TEST_F(DownloadToFileTest, FollowsHttpRedirects) {
@@ -102,7 +105,7 @@ TEST_F(DownloadToFileTest, FailuresReturnFalseAndLeaveNoFile) {
       "file://" + secret_,
       server_.Url("/to-file.jpg"),
       "ftp://127.0.0.1:" + std::to_string(server_.port()) + "/photo/1.jpg",
-      "img.fotopolka.example/photo/1.jpg\" title=",
+      "127.0.0.1:" + std::to_string(server_.port()) + "/photo/1.jpg",  // no scheme
       "",
   };
   for (auto& address : cases) {

@@ -17,6 +17,7 @@
 
 #include "app/scratch_lines.h"
 #include "local_http_server.h"
+#include "no_proxy.h"
 #include "platform/code_page.h"
 #include "scripted_client.h"
 
@@ -100,6 +101,7 @@ std::string PhotoPage(const std::vector<Image>& images) {
 class HarvestRunTest : public testing::Test {
  protected:
   void SetUp() override {
+    DropProxyEnvironment();
     char pattern[] = "/tmp/ah-harvest-XXXXXX";
     ASSERT_NE(mkdtemp(pattern), nullptr);
     out_ = std::string(pattern) + "/";

@@ -1,0 +1,417 @@
+#include "tools/album-demo-site/demo_site.h"
+
+#include <httplib.h>
+
+#include <charconv>
+#include <chrono>
+#include <cstdio>
+#include <map>
+#include <mutex>
+#include <optional>
+#include <random>
+#include <stdexcept>
+#include <thread>
+
+#include "tools/album-demo-site/demo_jpeg.h"
+#include "tools/album-demo-site/form_fields.h"
+#include "tools/album-demo-site/site_pages.h"
+
+namespace ah {
+
+namespace {
+
+constexpr const char* kSessionCookie = "ph_session";
+constexpr const char* kHtml = "text/html; charset=utf-8";
+constexpr size_t kChunkSize = 997;  // odd, so chunks split UTF-8 sequences
+constexpr size_t kImageCacheLimit = 600;
+constexpr int kFullWidth = 512, kFullHeight = 384, kThumbWidth = 160, kThumbHeight = 120;
+
+// Whether the handlers of this thread's current request ran; requests that
+// the server library answered itself (malformed ones) are logged as others.
+thread_local bool t_handled = false;
+
+std::optional<int> ParseId(std::string_view text) {
+  int value = 0;
+  auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (ec != std::errc() || end != text.data() + text.size()) return std::nullopt;
+  return value;
+}
+
+uint32_t Fnv1a(std::string_view text) {
+  uint32_t h = 2166136261u;
+  for (unsigned char c : text) h = (h ^ c) * 16777619u;
+  return h;
+}
+
+// A return_url is followed only when it stays on this site.
+bool IsLocalPath(std::string_view url) {
+  return url.size() >= 1 && url[0] == '/' && (url.size() < 2 || (url[1] != '/' && url[1] != '\\'));
+}
+
+}  // namespace
+
+struct DemoSite::Impl {
+  struct Session {
+    std::string name;  // "s1", "s2", ... for the log
+    std::string login;
+    int page_requests = 0;
+  };
+
+  explicit Impl(DemoSiteOptions o) : options(std::move(o)) {}
+
+  DemoSiteOptions options;
+  httplib::Server site;
+  httplib::Server images;
+  std::thread site_thread;
+  std::thread image_thread;
+  int port = -1;
+  int image_port = -1;
+  bool running = false;
+
+  mutable std::mutex mutex;  // guards everything below
+  DemoSiteStats stats;
+  std::vector<std::string> log;
+  std::map<std::string, Session> sessions;  // by cookie value
+  int sessions_made = 0;
+  std::mt19937_64 random{std::random_device{}()};
+  std::map<std::pair<int, bool>, std::shared_ptr<const std::string>> image_cache;
+
+  std::string ImageRoot() const { return "http://127.0.0.1:" + std::to_string(image_port); }
+
+  void RecordLocked(std::string entry) { log.push_back(std::move(entry)); }
+  void Record(std::string entry) {
+    std::lock_guard lock(mutex);
+    RecordLocked(std::move(entry));
+  }
+
+  // The login of a live session named by the request's cookie, or empty.
+  std::string SignedInAs(const httplib::Request& req) {
+    std::string token = CookieValue(req.get_header_value("Cookie"), kSessionCookie);
+    std::lock_guard lock(mutex);
+    auto it = sessions.find(token);
+    return it == sessions.end() ? "" : it->second.login;
+  }
+
+  void SendHtml(const httplib::Request& req, httplib::Response& res, std::string html,
+                int status = 200) {
+    res.status = status;
+    // Chunked coding does not exist in HTTP/1.0; such requests get a length.
+    if (!options.chunked || req.version == "HTTP/1.0") {
+      res.set_content(std::move(html), kHtml);
+      return;
+    }
+    auto body = std::make_shared<std::string>(std::move(html));
+    res.set_chunked_content_provider(kHtml, [body](size_t offset, httplib::DataSink& sink) {
+      if (offset < body->size()) {
+        size_t n = std::min(kChunkSize, body->size() - offset);
+        sink.write(body->data() + offset, n);
+      }
+      if (offset + kChunkSize >= body->size()) sink.done();
+      return true;
+    });
+  }
+
+  void NotFound(const httplib::Request& req, httplib::Response& res, std::string_view kind) {
+    {
+      std::lock_guard lock(mutex);
+      if (kind == "decoy")
+        ++stats.decoy_requests;
+      else
+        ++stats.other_requests;
+      RecordLocked(std::string(kind) + " " + req.method + " " + req.target);
+    }
+    SendHtml(req, res, NotFoundHtml(options.album), 404);
+  }
+
+  void SignIn(const httplib::Request& req, httplib::Response& res) {
+    auto fields = ParseFormBody(req.body);
+    const std::string& login = fields["login"];
+    bool accepted = login == options.login && fields["password"] == options.password &&
+                    fields["domain"] == options.domain;
+    if (!accepted) {
+      {
+        std::lock_guard lock(mutex);
+        ++stats.refused_sign_ins;
+        RecordLocked("sign-in refused login=" + login);
+      }
+      SendHtml(req, res, LoginPageHtml(options.album, options.domain, fields["return_url"], true));
+      return;
+    }
+    std::string token, name;
+    {
+      std::lock_guard lock(mutex);
+      name = "s" + std::to_string(++sessions_made);
+      char hex[17];
+      std::snprintf(hex, sizeof hex, "%016llx", static_cast<unsigned long long>(random()));
+      token = name + "-" + hex;
+      sessions[token] = Session{name, login, 0};
+      ++stats.sign_ins;
+      RecordLocked("sign-in ok login=" + login + " session=" + name);
+    }
+    std::string cookie = std::string(kSessionCookie) + "=" + token + "; path=/";
+    if (fields["remember"] == "on")
+      cookie += "; expires=" + HttpDate(std::time(nullptr) + 30 * 24 * 3600);
+    res.set_header("Set-Cookie", cookie);
+    res.set_header("Set-Cookie", "ph_lang=ru; path=/");
+    std::string target = IsLocalPath(fields["return_url"]) ? fields["return_url"]
+                                                           : options.album.UserPath();
+    res.status = 302;
+    res.set_header("Location", target);
+    res.set_content("<html><body><a href=\"" + target + "\">" + target + "</a></body></html>\n",
+                    kHtml);
+  }
+
+  void AlbumPage(const httplib::Request& req, httplib::Response& res) {
+    const DemoAlbum& album = options.album;
+    int page = 1;
+    if (req.has_param("page")) page = ParseId(req.get_param_value("page")).value_or(0);
+    if (!album.HasPage(page)) return NotFound(req, res, "other");
+    std::string token = CookieValue(req.get_header_value("Cookie"), kSessionCookie);
+    std::string who, entry;
+    {
+      std::lock_guard lock(mutex);
+      ++stats.album_pages;
+      entry = "album page=" + std::to_string(page);
+      auto it = sessions.find(token);
+      if (it == sessions.end()) {
+        entry += token.empty() ? " session=-" : " session=unknown";
+      } else {
+        entry += " session=" + it->second.name;
+        if (options.session_requests > 0 && ++it->second.page_requests > options.session_requests) {
+          entry += " expired";
+          ++stats.expired_sessions;
+          sessions.erase(it);
+        } else {
+          who = it->second.login;
+        }
+      }
+      if (!who.empty()) ++stats.album_pages_with_photos;
+      RecordLocked(entry + (who.empty() ? " photos=no" : " photos=yes"));
+    }
+    SendHtml(req, res, AlbumPageHtml(album, ImageRoot(), page, who));
+  }
+
+  void PhotoPage(const httplib::Request& req, httplib::Response& res, int id) {
+    {
+      std::lock_guard lock(mutex);
+      ++stats.photo_pages;
+      RecordLocked("photo id=" + std::to_string(id));
+    }
+    SendHtml(req, res, PhotoPageHtml(options.album, ImageRoot(), id, SignedInAs(req)));
+  }
+
+  void HandleSite(const httplib::Request& req, httplib::Response& res) {
+    t_handled = true;
+    const DemoAlbum& album = options.album;
+    std::string_view path = req.path;
+    path = path.substr(0, path.find('#'));  // a client may send the link's fragment along
+
+    if (path == "/__stats") return res.set_content(StatsJson(), "application/json");
+    if (path == "/__log") {
+      std::string text;
+      for (const auto& line : Log()) text += line + "\n";
+      return res.set_content(text, "text/plain; charset=utf-8");
+    }
+    if (path == "/login/" || path == "/login") {
+      if (req.method == "POST") return SignIn(req, res);
+      Record("login-form " + req.method);
+      return SendHtml(req, res,
+                      LoginPageHtml(album, options.domain,
+                                    req.has_param("return_url") ? req.get_param_value("return_url")
+                                                                : album.UserPath(),
+                                    false));
+    }
+    if (path == "/static/site.css") return res.set_content(std::string(SiteCss()), "text/css");
+    if (path == "/static/site.js")
+      return res.set_content(std::string(SiteScript()), "application/javascript");
+    if (path == "/") {
+      Record("home " + req.method);
+      return SendHtml(req, res, HomePageHtml(album, SignedInAs(req)));
+    }
+    if (path == album.UserPath()) {
+      Record("user " + req.method + " " + std::string(path));
+      return SendHtml(req, res, UserPageHtml(album, ImageRoot(), SignedInAs(req)));
+    }
+    if (path.starts_with(album.SlideshowPath()) ||
+        path.find("slideshow") != std::string_view::npos)
+      return NotFound(req, res, "decoy");
+    if (path == album.AlbumPath()) return AlbumPage(req, res);
+    std::string photo_prefix = album.AlbumPath() + "photo/";
+    if (path.starts_with(photo_prefix) && path.ends_with("/")) {
+      auto id = ParseId(path.substr(photo_prefix.size(), path.size() - photo_prefix.size() - 1));
+      if (id && album.HasPhoto(*id)) return PhotoPage(req, res, *id);
+    }
+    NotFound(req, res, "other");
+  }
+
+  void HandleImage(const httplib::Request& req, httplib::Response& res) {
+    t_handled = true;
+    const DemoAlbum& album = options.album;
+    std::string_view path = req.path;
+    for (bool thumb : {false, true}) {
+      std::string prefix =
+          std::string(thumb ? "/thumb/" : "/photo/") + album.user + "/" + album.slug + "/";
+      if (!path.starts_with(prefix) || !path.ends_with(".jpg")) continue;
+      auto id = ParseId(path.substr(prefix.size(), path.size() - prefix.size() - 4));
+      if (!id || !album.HasPhoto(*id)) break;
+      auto bytes = Image(*id, thumb);
+      {
+        std::lock_guard lock(mutex);
+        ++(thumb ? stats.thumbs : stats.images);
+        RecordLocked(std::string(thumb ? "thumb" : "image") + " id=" + std::to_string(*id) +
+                     " bytes=" + std::to_string(bytes->size()));
+      }
+      res.set_content(*bytes, "image/jpeg");
+      return;
+    }
+    {
+      std::lock_guard lock(mutex);
+      ++stats.other_requests;
+      RecordLocked("other image-host " + req.method + " " + req.target);
+    }
+    res.status = 404;
+    res.set_content("Not Found\n", "text/plain");
+  }
+
+  void LogUnhandled(const httplib::Request& req, const httplib::Response& res) {
+    if (!t_handled) {
+      std::lock_guard lock(mutex);
+      ++stats.other_requests;
+      RecordLocked("other " + req.method + " " + req.target + " status=" +
+                   std::to_string(res.status));
+    }
+    t_handled = false;
+  }
+
+  std::shared_ptr<const std::string> Image(int id, bool thumb) {
+    auto key = std::make_pair(id, thumb);
+    {
+      std::lock_guard lock(mutex);
+      auto it = image_cache.find(key);
+      if (it != image_cache.end()) return it->second;
+    }
+    uint32_t seed = static_cast<uint32_t>(id) * 2246822519u ^ Fnv1a(options.album.slug);
+    auto bytes = std::make_shared<const std::string>(
+        thumb ? MakeDemoJpeg(seed, kThumbWidth, kThumbHeight)
+              : MakeDemoJpeg(seed, kFullWidth, kFullHeight));
+    std::lock_guard lock(mutex);
+    if (image_cache.size() >= kImageCacheLimit) image_cache.clear();
+    image_cache.emplace(key, bytes);
+    return bytes;
+  }
+
+  std::vector<std::string> Log() const {
+    std::lock_guard lock(mutex);
+    return log;
+  }
+
+  std::string StatsJson() const {
+    DemoSiteStats s;
+    {
+      std::lock_guard lock(mutex);
+      s = stats;
+    }
+    std::string out = "{";
+    auto add = [&out](const char* name, int value) {
+      if (out.size() > 1) out += ", ";
+      out += "\"" + std::string(name) + "\": " + std::to_string(value);
+    };
+    add("sign_ins", s.sign_ins);
+    add("refused_sign_ins", s.refused_sign_ins);
+    add("album_pages", s.album_pages);
+    add("album_pages_with_photos", s.album_pages_with_photos);
+    add("photo_pages", s.photo_pages);
+    add("images", s.images);
+    add("thumbs", s.thumbs);
+    add("expired_sessions", s.expired_sessions);
+    add("decoy_requests", s.decoy_requests);
+    add("other_requests", s.other_requests);
+    return out + "}\n";
+  }
+};
+
+DemoSite::DemoSite(DemoSiteOptions options) : impl_(std::make_unique<Impl>(std::move(options))) {}
+
+DemoSite::~DemoSite() { Stop(); }
+
+void DemoSite::Start() {
+  Impl& m = *impl_;
+  if (m.running) return;
+  m.site.set_keep_alive_max_count(100);
+  m.site.Get(".*", [&m](const httplib::Request& req, httplib::Response& res) { m.HandleSite(req, res); });
+  m.site.Post(".*", [&m](const httplib::Request& req, httplib::Response& res) { m.HandleSite(req, res); });
+  m.site.set_logger([&m](const httplib::Request& req, const httplib::Response& res) { m.LogUnhandled(req, res); });
+  m.images.set_keep_alive_max_count(100);
+  m.images.Get(".*", [&m](const httplib::Request& req, httplib::Response& res) { m.HandleImage(req, res); });
+  m.images.set_logger([&m](const httplib::Request& req, const httplib::Response& res) { m.LogUnhandled(req, res); });
+
+  auto bind = [](httplib::Server& server, int wanted) {
+    if (wanted == 0) return server.bind_to_any_port("127.0.0.1");
+    return server.bind_to_port("127.0.0.1", wanted) ? wanted : -1;
+  };
+  m.port = bind(m.site, m.options.port);
+  if (m.port < 0)
+    throw std::runtime_error("cannot listen on 127.0.0.1:" + std::to_string(m.options.port));
+  m.image_port = bind(m.images, m.options.image_port);
+  if (m.image_port < 0)
+    throw std::runtime_error("cannot listen on 127.0.0.1:" + std::to_string(m.options.image_port));
+
+  m.site_thread = std::thread([&m] { m.site.listen_after_bind(); });
+  m.image_thread = std::thread([&m] { m.images.listen_after_bind(); });
+  m.running = true;
+  // stop() only works on a server that has entered its accept loop.
+  for (int i = 0; i < 5000 && !(m.site.is_running() && m.images.is_running()); ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+}
+
+void DemoSite::Stop() {
+  Impl& m = *impl_;
+  if (!m.running) return;
+  m.site.stop();
+  m.images.stop();
+  m.site_thread.join();
+  m.image_thread.join();
+  m.running = false;
+}
+
+int DemoSite::Port() const { return impl_->port; }
+int DemoSite::ImagePort() const { return impl_->image_port; }
+const DemoSiteOptions& DemoSite::Options() const { return impl_->options; }
+
+std::string DemoSite::SiteRoot() const { return "http://127.0.0.1:" + std::to_string(Port()); }
+std::string DemoSite::ImageRoot() const { return impl_->ImageRoot(); }
+std::string DemoSite::ImageHostMarker() const {
+  return "127.0.0.1:" + std::to_string(ImagePort()) + "/photo";
+}
+std::string DemoSite::TitleSuffix() const { return impl_->options.album.TitleSuffix(); }
+std::string DemoSite::AlbumUrl() const { return SiteRoot() + impl_->options.album.AlbumPath(); }
+std::string DemoSite::ImageUrl(int id) const {
+  return ImageRoot() + impl_->options.album.ImagePath(id);
+}
+
+std::string DemoSite::HarvestCommand(std::string_view program) const {
+  const DemoSiteOptions& o = impl_->options;
+  return ShellQuote(program) + " --album " + ShellQuote(AlbumUrl()) + " --login " +
+         ShellQuote(o.login) + " --password " + ShellQuote(o.password) + " --domain " +
+         ShellQuote(o.domain) + " --site-root " + ShellQuote(SiteRoot()) + " --title-suffix " +
+         ShellQuote(TitleSuffix()) + " --image-host-marker " + ShellQuote(ImageHostMarker());
+}
+
+std::string DemoSite::Banner() const {
+  return "SITE_ROOT=" + ShellQuote(SiteRoot()) + " TITLE_SUFFIX=" + ShellQuote(TitleSuffix()) +
+         " IMAGE_HOST_MARKER=" + ShellQuote(ImageHostMarker()) + " ALBUM_URL=" +
+         ShellQuote(AlbumUrl()) + " STATS_URL=" + ShellQuote(SiteRoot() + "/__stats");
+}
+
+DemoSiteStats DemoSite::Stats() const {
+  std::lock_guard lock(impl_->mutex);
+  return impl_->stats;
+}
+
+std::string DemoSite::StatsJson() const { return impl_->StatsJson(); }
+
+std::vector<std::string> DemoSite::RequestLog() const { return impl_->Log(); }
+
+std::string DemoSite::ImageBytes(int id) { return *impl_->Image(id, false); }
+
+}  // namespace ah

@@ -1,0 +1,130 @@
+// album-demo-site: serves a generated photo album on 127.0.0.1 until it is
+// stopped with SIGTERM or SIGINT.
+
+#include <pthread.h>
+#include <signal.h>
+
+#include <charconv>
+#include <cstdio>
+#include <cstring>
+#include <exception>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "tools/album-demo-site/demo_site.h"
+
+namespace {
+
+constexpr const char* kUsage =
+    "usage: album-demo-site [options]\n"
+    "Serves a photo album on 127.0.0.1 the way the photo site serves it to\n"
+    "album-harvest, until stopped with SIGTERM or SIGINT.\n"
+    "\n"
+    "  --pages N             album pages (default 3)\n"
+    "  --photos-per-page K   photos on every page (default 4)\n"
+    "  --port P              site port, 0 = any free port (default 0)\n"
+    "  --image-port P        image host port, 0 = any free port (default 0)\n"
+    "  --chunked             send page bodies with chunked transfer coding\n"
+    "  --session-requests R  a session ends after R album page requests (default 0: never)\n"
+    "  --login TEXT          accepted login (default demo)\n"
+    "  --password TEXT       accepted password (default \"open sesame\")\n"
+    "  --domain TEXT         accepted mail domain (default mail.example)\n"
+    "  --help                this text\n"
+    "\n"
+    "Once both ports listen it prints two lines on stdout: shell assignments\n"
+    "SITE_ROOT=... TITLE_SUFFIX=... IMAGE_HOST_MARKER=... ALBUM_URL=... STATS_URL=...\n"
+    "and the album-harvest command line that harvests the album.\n"
+    "Other credentials sign in to nothing: album pages then show no photos.\n"
+    "\n"
+    "What the site saw:\n"
+    "  GET SITE_ROOT/__stats  JSON counters: sign_ins, refused_sign_ins, album_pages,\n"
+    "                         album_pages_with_photos, photo_pages, images, thumbs,\n"
+    "                         expired_sessions, decoy_requests, other_requests\n"
+    "  GET SITE_ROOT/__log    one line per request in order, e.g.\n"
+    "                         \"sign-in ok login=demo session=s1\",\n"
+    "                         \"album page=2 session=s1 photos=yes\", \"photo id=5\",\n"
+    "                         \"image id=5 bytes=41234\", \"decoy GET /...\"\n";
+
+int UsageError(const std::string& message) {
+  std::fprintf(stderr, "album-demo-site: %s\n%s", message.c_str(), kUsage);
+  return 2;
+}
+
+std::optional<int> ReadCount(std::string_view text, int min, int max) {
+  int value = 0;
+  auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (ec != std::errc() || end != text.data() + text.size() || value < min || value > max)
+    return std::nullopt;
+  return value;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  ah::DemoSiteOptions options;
+  for (int i = 1; i < argc; ++i) {
+    std::string_view arg = argv[i];
+    if (arg == "--help" || arg == "-h") {
+      std::fputs(kUsage, stdout);
+      return 0;
+    }
+    if (arg == "--chunked") {
+      options.chunked = true;
+      continue;
+    }
+    if (i + 1 >= argc) return UsageError("missing value after " + std::string(arg));
+    std::string_view value = argv[++i];
+    auto count = [&](int min, int max, int& into) {
+      auto n = ReadCount(value, min, max);
+      if (n) into = *n;
+      return n.has_value();
+    };
+    bool ok = true;
+    if (arg == "--pages")
+      ok = count(1, 100000, options.album.pages);
+    else if (arg == "--photos-per-page")
+      ok = count(0, 1000, options.album.photos_per_page);
+    else if (arg == "--port")
+      ok = count(0, 65535, options.port);
+    else if (arg == "--image-port")
+      ok = count(0, 65535, options.image_port);
+    else if (arg == "--session-requests")
+      ok = count(0, 1000000000, options.session_requests);
+    else if (arg == "--login")
+      options.login = value;
+    else if (arg == "--password")
+      options.password = value;
+    else if (arg == "--domain")
+      options.domain = value;
+    else
+      return UsageError("unknown option " + std::string(arg));
+    if (!ok) return UsageError("bad value for " + std::string(arg) + ": " + std::string(value));
+  }
+  // The album belongs to the accepted user, as the sign-in's return_url expects.
+  options.album.user = options.login;
+
+  // Block the stop signals before any server thread exists, so that only
+  // sigwait below receives them.
+  sigset_t stop_signals;
+  sigemptyset(&stop_signals);
+  sigaddset(&stop_signals, SIGINT);
+  sigaddset(&stop_signals, SIGTERM);
+  pthread_sigmask(SIG_BLOCK, &stop_signals, nullptr);
+  signal(SIGPIPE, SIG_IGN);
+
+  ah::DemoSite site(options);
+  try {
+    site.Start();
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "album-demo-site: %s\n", e.what());
+    return 1;
+  }
+  std::printf("%s\n%s\n", site.Banner().c_str(), site.HarvestCommand().c_str());
+  std::fflush(stdout);
+
+  int received = 0;
+  sigwait(&stop_signals, &received);
+  site.Stop();
+  return 0;
+}

@@ -27,7 +27,9 @@ constexpr size_t kImageCacheLimit = 600;
 constexpr int kFullWidth = 512, kFullHeight = 384, kThumbWidth = 160, kThumbHeight = 120;
 
 // Whether the handlers of this thread's current request ran; requests that
-// the server library answered itself (malformed ones) are logged as others.
+// the server library answered itself (malformed ones) are recorded as others
+// by the error hook, which runs before the reply is sent, so a client that
+// has its reply sees the count.
 thread_local bool t_handled = false;
 
 std::optional<int> ParseId(std::string_view text) {
@@ -273,14 +275,15 @@ struct DemoSite::Impl {
     res.set_content("Not Found\n", "text/plain");
   }
 
-  void LogUnhandled(const httplib::Request& req, const httplib::Response& res) {
+  httplib::Server::HandlerResponse RecordUnhandled(const httplib::Request& req,
+                                                   const httplib::Response& res) {
     if (!t_handled) {
       std::lock_guard lock(mutex);
       ++stats.other_requests;
       RecordLocked("other " + req.method + " " + req.target + " status=" +
                    std::to_string(res.status));
     }
-    t_handled = false;
+    return httplib::Server::HandlerResponse::Unhandled;
   }
 
   std::shared_ptr<const std::string> Image(int id, bool thumb) {
@@ -337,13 +340,25 @@ DemoSite::~DemoSite() { Stop(); }
 void DemoSite::Start() {
   Impl& m = *impl_;
   if (m.running) return;
+  using httplib::Request;
+  using httplib::Response;
+  httplib::Server::HandlerWithResponse record_unhandled = [&m](const Request& req, Response& res) {
+    return m.RecordUnhandled(req, res);
+  };
+  auto end_of_request = [](const Request&, const Response&) { t_handled = false; };
+  httplib::Server::HandlerWithResponse start_of_request = [](const Request&, Response&) {
+    t_handled = false;
+    return httplib::Server::HandlerResponse::Unhandled;
+  };
+  auto site = [&m](const Request& req, Response& res) { m.HandleSite(req, res); };
   m.site.set_keep_alive_max_count(100);
-  m.site.Get(".*", [&m](const httplib::Request& req, httplib::Response& res) { m.HandleSite(req, res); });
-  m.site.Post(".*", [&m](const httplib::Request& req, httplib::Response& res) { m.HandleSite(req, res); });
-  m.site.set_logger([&m](const httplib::Request& req, const httplib::Response& res) { m.LogUnhandled(req, res); });
+  m.site.Get(".*", site).Post(".*", site);
+  m.site.set_pre_routing_handler(start_of_request);
+  m.site.set_error_handler(record_unhandled).set_logger(end_of_request);
   m.images.set_keep_alive_max_count(100);
-  m.images.Get(".*", [&m](const httplib::Request& req, httplib::Response& res) { m.HandleImage(req, res); });
-  m.images.set_logger([&m](const httplib::Request& req, const httplib::Response& res) { m.LogUnhandled(req, res); });
+  m.images.Get(".*", [&m](const Request& req, Response& res) { m.HandleImage(req, res); });
+  m.images.set_pre_routing_handler(start_of_request);
+  m.images.set_error_handler(record_unhandled).set_logger(end_of_request);
 
   auto bind = [](httplib::Server& server, int wanted) {
     if (wanted == 0) return server.bind_to_any_port("127.0.0.1");

@@ -2,6 +2,8 @@
 // Failures raised by the HTTP building blocks (addresses, authentication
 // schemes, the local zone). The coders raise plain EIdException.
 
+#include <string>
+
 #include "transport/exceptions.h"
 
 namespace ah {
@@ -12,5 +14,23 @@ AH_EXCEPTION_CLASS(EIdURIException, EIdException)
 AH_EXCEPTION_CLASS(EIdAlreadyRegisteredAuthenticationMethod, EIdException)
 // "Failed attempting to retrieve time zone information."
 AH_EXCEPTION_CLASS(EIdFailedToRetreiveTimeZoneInfo, EIdException)
+
+// A reply status the client does not accept: the reply code is the status,
+// Message() the whole status line, ErrorMessage() the body of the reply.
+class EIdHTTPProtocolException : public EIdProtocolReplyError {
+ public:
+  EIdHTTPProtocolException(int code, std::string status_line, std::string error_body)
+      : EIdProtocolReplyError(code, std::move(status_line)),
+        error_message_(std::move(error_body)) {}
+  const std::string& ErrorMessage() const { return error_message_; }
+  AH_CLASS_NAME(EIdHTTPProtocolException)
+
+ private:
+  std::string error_message_;
+};
+
+// An address whose protocol is neither http nor https and that gives no
+// port; raised with an empty message.
+AH_EXCEPTION_CLASS(EIdUnknownProtocol, EIdException)
 
 }  // namespace ah

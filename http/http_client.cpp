@@ -1,0 +1,146 @@
+#include "http/http_client.h"
+
+#include "framework/sysutils.h"
+
+namespace ah {
+
+TIdCustomHTTP::TIdCustomHTTP(TComponent* owner)
+    : TIdTCPClient(owner), target_uri_(std::make_unique<TIdURI>()) {
+  SetPort(80);
+  auth_attempts_ = 0;
+  proxy_auth_attempts_ = 0;
+  exchange_ = std::make_unique<TIdHTTPProtocol>(this);
+  AdoptExchange(*exchange_);
+  proxy_params_ = std::make_unique<TIdProxyConnectionInfo>();
+  proxy_params_->Clear();
+}
+
+TIdCustomHTTP::~TIdCustomHTTP() {
+  exchange_.reset();
+  target_uri_.reset();
+  proxy_params_.reset();
+}
+
+void TIdCustomHTTP::SetHost(const std::string& value) {
+  TIdTCPClient::SetHost(value);
+  target_uri_->SetHost(value);
+}
+
+void TIdCustomHTTP::SetPort(int value) {
+  TIdTCPClient::SetPort(value);
+  target_uri_->SetPort(IntToStr(value));
+}
+
+void TIdCustomHTTP::SetCookieManager(TIdCookieManager* value) {
+  if (value == cookie_manager_) return;
+  TIdCookieManager* old = cookie_manager_;
+  cookie_manager_ = nullptr;
+  if (old) {
+    if (owns_cookie_manager_) {
+      delete old;
+    } else {
+      old->RemoveFreeNotification(this);
+    }
+  }
+  owns_cookie_manager_ = false;
+  cookie_manager_ = value;
+  if (value) value->FreeNotification(this);
+}
+
+void TIdCustomHTTP::Notification(TComponent* component, TOperation operation) {
+  TIdTCPClient::Notification(component, operation);
+  if (operation == opRemove && component == cookie_manager_) {
+    cookie_manager_ = nullptr;
+    owns_cookie_manager_ = false;
+  }
+}
+
+void TIdCustomHTTP::GetToStream(const std::string& url, TStream* stream) {
+  PerformRequest(hmGet, url, nullptr, stream);
+}
+
+void TIdCustomHTTP::GetText(const std::string& url, std::string& text) {
+  TStringStream stream;
+  try {
+    GetToStream(url, &stream);
+  } catch (...) {
+    if (stream.Size() > 0) text = stream.TakeDataString();
+    throw;
+  }
+  text = stream.TakeDataString();
+}
+
+void TIdCustomHTTP::PostStream(const std::string& url, TStream* source, TStream* response) {
+  if (IsConnected()) CloseConnection();
+  TIdHTTPProtocolVersion saved = protocol_version_;
+  if (!(http_options_ & hoKeepOrigProtocol)) protocol_version_ = pv1_0;
+  try {
+    PerformRequest(hmPost, url, source, response);
+  } catch (...) {
+    protocol_version_ = saved;
+    throw;
+  }
+  protocol_version_ = saved;
+}
+
+void TIdCustomHTTP::PostFormToStream(const std::string& url, TStrings* lines,
+                                     TStream* response) {
+  TIdHTTPRequest& request = Request();
+  if (request.ContentType().empty() || SameText(request.ContentType(), "text/html")) {
+    request.SetContentType("application/x-www-form-urlencoded");
+  }
+  TStringStream body(BuildFormBody(lines));
+  PostStream(url, &body, response);
+}
+
+void TIdCustomHTTP::PostFormText(const std::string& url, TStrings* lines, std::string& text) {
+  TStringStream stream;
+  try {
+    PostFormToStream(url, lines, &stream);
+  } catch (...) {
+    text = stream.TakeDataString();
+    throw;
+  }
+  text = stream.TakeDataString();
+}
+
+std::string TIdCustomHTTP::BuildFormBody(TStrings* lines) {
+  if (!lines) return {};
+  if (http_options_ & hoForceEncodeParams) EncodeFormLines(*lines);
+  std::string text = lines->Text();
+  if (lines->Count() < 2) return Trim(text);
+  std::string joined;
+  joined.reserve(text.size());
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') {
+      joined += '&';
+      ++i;
+    } else {
+      joined += text[i];
+    }
+  }
+  return Trim(joined);
+}
+
+void TIdCustomHTTP::EncodeFormLines(TStrings& lines) {
+  for (int i = 0; i < lines.Count(); ++i) {
+    std::string line = lines.Get(i);
+    size_t eq = line.find('=');
+    std::string name = eq == std::string::npos ? std::string() : line.substr(0, eq);
+    // The first line of that name is the one looked up and rewritten, so a
+    // repeated name encodes the first value once per occurrence.
+    std::string value = lines.Values(name);
+    if (!value.empty()) lines.SetValues(name, TIdURI::EncodeFormValue(value));
+  }
+}
+
+bool TIdCustomHTTP::AskRedirect(std::string& url, TIdHTTPMethod& method, int redirect_count) {
+  bool handled = handle_redirects_;
+  if (on_redirect_) {
+    int num_redirect = redirect_count;
+    on_redirect_(this, url, num_redirect, handled, method);
+  }
+  return handled;
+}
+
+}  // namespace ah

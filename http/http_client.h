@@ -1,0 +1,221 @@
+#pragma once
+// The HTTP client component: TIdCustomHTTP holds all settings, state and the
+// request engine; TIdHTTP is the published face that the harvest run and
+// the window use.
+//
+// Ownership: the client owns TargetURI, the exchange object (with its request
+// and response records) and the proxy settings. A cookie jar the client
+// creates for itself at its first response is a child component of the
+// client and goes with it; a jar assigned through SetCookieManager is only
+// referenced and forgotten when it is destroyed. Streams handed to the
+// request operations stay the caller's.
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "framework/streams.h"
+#include "framework/strings.h"
+#include "http/authentication.h"
+#include "http/cookie_jar.h"
+#include "http/exceptions.h"
+#include "http/header_info.h"
+#include "http/http_records.h"
+#include "http/header_list.h"
+#include "http/http_client_interface.h"
+#include "http/uri.h"
+#include "transport/tcp_client.h"
+
+namespace ah {
+
+// Stored as a bit set: hoInProcessAuth 1, hoKeepOrigProtocol 2,
+// hoForceEncodeParams 4.
+enum TIdHTTPOption : unsigned {
+  hoInProcessAuth = 1u << 0,
+  hoKeepOrigProtocol = 1u << 1,
+  hoForceEncodeParams = 1u << 2,
+};
+using TIdHTTPOptions = unsigned;
+
+// What the evaluation of one response asks the request loop to do next.
+enum TIdHTTPNextStep { nsRepeat, nsDone, nsUnresolved, nsRetryAuth };
+
+class TIdCustomHTTP;
+
+using TIdHTTPOnRedirectEvent = std::function<void(TIdCustomHTTP* Sender, std::string& dest,
+                                                  int& NumRedirect, bool& Handled,
+                                                  TIdHTTPMethod& VMethod)>;
+using TIdOnSelectAuthorization = std::function<void(
+    TIdCustomHTTP* Sender, const TIdAuthenticationClass*& AuthenticationClass,
+    TIdHeaderList& AuthInfo)>;
+using TIdOnAuthorization =
+    std::function<void(TIdCustomHTTP* Sender, TIdAuthentication* Authentication, bool& Handled)>;
+
+class TIdCustomHTTP : public TIdTCPClient {
+ public:
+  AH_CLASS_NAME(TIdCustomHTTP)
+  explicit TIdCustomHTTP(TComponent* owner);
+  ~TIdCustomHTTP() override;
+
+  // Request operations. A failure reaches the caller as EIdHTTPProtocolException
+  // for a refused status, or as the transport's exception.
+  void GetToStream(const std::string& url, TStream* stream);
+  // text receives the body bytes; on failure, the bytes received so far, or
+  // text is left as it was when none arrived.
+  void GetText(const std::string& url, std::string& text);
+  // Every post starts on a new connection and goes out as HTTP/1.0 unless
+  // hoKeepOrigProtocol is set.
+  void PostStream(const std::string& url, TStream* source, TStream* response);
+  // lines are name=value lines; with hoForceEncodeParams their values are
+  // encoded in place.
+  void PostFormToStream(const std::string& url, TStrings* lines, TStream* response);
+  // text receives the body bytes received, also on failure (empty when none).
+  void PostFormText(const std::string& url, TStrings* lines, std::string& text);
+
+  std::string BuildFormBody(TStrings* lines);
+  void EncodeFormLines(TStrings& lines);
+
+  // The request engine behind every operation; source is the body of a POST
+  // or PUT, response receives the body from its current position on.
+  virtual void PerformRequest(TIdHTTPMethod method, const std::string& url, TStream* source,
+                              TStream* response);
+  virtual bool AskRedirect(std::string& url, TIdHTTPMethod& method, int redirect_count);
+  virtual bool AnswerServerChallenge(TIdHTTPRequest& request, TIdHTTPResponse& response);
+  virtual bool AnswerProxyChallenge(TIdHTTPRequest& request, TIdHTTPResponse& response);
+
+  // Settings.
+  int AuthRetries() const { return auth_retries_; }
+  void SetAuthRetries(int value) { auth_retries_ = value; }
+  bool AllowCookies() const { return allow_cookies_; }
+  void SetAllowCookies(bool value) { allow_cookies_ = value; }
+  bool HandleRedirects() const { return handle_redirects_; }
+  void SetHandleRedirects(bool value) { handle_redirects_ = value; }
+  TIdHTTPProtocolVersion ProtocolVersion() const { return protocol_version_; }
+  void SetProtocolVersion(TIdHTTPProtocolVersion value) { protocol_version_ = value; }
+  int RedirectMaximum() const { return redirect_maximum_; }
+  void SetRedirectMaximum(int value) { redirect_maximum_ = value; }
+  TIdProxyConnectionInfo& ProxyParams() { return *proxy_params_; }
+  void SetProxyParams(const TIdProxyConnectionInfo& value) { proxy_params_->Assign(value); }
+  TIdHTTPRequest& Request() { return exchange_->Request(); }
+  // Copies the given record into the client's own.
+  void SetRequest(const TIdHTTPRequest& value) { exchange_->Request().Assign(value); }
+  TIdHTTPResponse& Response() { return exchange_->Response(); }
+  const std::string& ResponseText() { return exchange_->Response().StatusLine(); }
+  int ResponseCode() { return exchange_->Response().StatusCode(); }
+  TIdHTTPOptions HTTPOptions() const { return http_options_; }
+  void SetHTTPOptions(TIdHTTPOptions value) { http_options_ = value; }
+  // Also write the host and port of TargetURI.
+  void SetHost(const std::string& value) override;
+  void SetPort(int value) override;
+  TIdCookieManager* CookieManager() const { return cookie_manager_; }
+  // Frees a jar the client created, references the new one.
+  void SetCookieManager(TIdCookieManager* value);
+  bool OwnsCookieManager() const { return owns_cookie_manager_; }
+
+  const TIdHTTPOnRedirectEvent& OnRedirect() const { return on_redirect_; }
+  void SetOnRedirect(TIdHTTPOnRedirectEvent handler) { on_redirect_ = std::move(handler); }
+  const TIdOnSelectAuthorization& OnSelectAuthorization() const {
+    return on_select_authorization_;
+  }
+  void SetOnSelectAuthorization(TIdOnSelectAuthorization handler) {
+    on_select_authorization_ = std::move(handler);
+  }
+  const TIdOnSelectAuthorization& OnSelectProxyAuthorization() const {
+    return on_select_proxy_authorization_;
+  }
+  void SetOnSelectProxyAuthorization(TIdOnSelectAuthorization handler) {
+    on_select_proxy_authorization_ = std::move(handler);
+  }
+  const TIdOnAuthorization& OnAuthorization() const { return on_authorization_; }
+  void SetOnAuthorization(TIdOnAuthorization handler) { on_authorization_ = std::move(handler); }
+  const TIdOnAuthorization& OnProxyAuthorization() const { return on_proxy_authorization_; }
+  void SetOnProxyAuthorization(TIdOnAuthorization handler) {
+    on_proxy_authorization_ = std::move(handler);
+  }
+
+  // State of the current or last request.
+  TIdURI& TargetURI() { return *target_uri_; }
+  TIdHTTPProtocol& Exchange() { return *exchange_; }
+  int RedirectCount() const { return redirect_count_; }
+  int AuthAttempts() const { return auth_attempts_; }
+  int ProxyAuthAttempts() const { return proxy_auth_attempts_; }
+
+
+ protected:
+  void Notification(TComponent* component, TOperation operation) override;
+  // Drops an authorization handler that has gone through all its steps.
+  void NotifyDisconnected() override;
+
+  // The steps of one request, in the order the loop calls them.
+  void ResolveRequestTarget(TIdHTTPRequest& request);
+  TIdHTTPRoute SelectRoute();
+  void OpenAndSendRequest(TIdHTTPRequest& request, TIdHTTPResponse& response);
+  void OpenTunnel(TIdHTTPRequest& request);
+  void EnsureConnected(TIdHTTPResponse& response);
+  void SendRequestHead(TIdHTTPProtocol& exchange, TIdURI* uri);
+  void ReadResponseHead(TIdHTTPProtocol& exchange);
+  void ReadResponseHeaders(TIdHTTPProtocol& exchange);
+  void ReadResponseBody(TIdHTTPResponse& response);
+  int ReadChunkSize();
+  TIdHTTPNextStep EvaluateResponse(TIdHTTPProtocol& exchange);
+  [[noreturn]] void RaiseProtocolError(TIdHTTPProtocol& exchange);
+  void DiscardResponseBody(TIdHTTPResponse& response);
+  void StoreResponseCookies(TIdHTTPRequest& request, TIdHTTPResponse& response);
+  void AddRequestCookies(TIdURI& uri, TIdHTTPRequest& request);
+
+ private:
+  // The keep-alive decision behind a response record's ConnectionReusable.
+  bool ReusableFor(TIdHTTPResponse& response);
+  // Lets the exchange's response ask the client for its keep-alive decision.
+  void AdoptExchange(TIdHTTPProtocol& exchange);
+  // Discards the body with a 4 s read limit; a failure while discarding is
+  // of no interest to anyone.
+  void DiscardBriefly(TIdHTTPResponse& response);
+  static bool RunAuthSteps(TIdAuthentication& handler, std::string& user, std::string& password,
+                           int max_asks, const std::function<bool()>& ask);
+
+  std::unique_ptr<TIdURI> target_uri_;
+  std::unique_ptr<TIdHTTPProtocol> exchange_;
+  std::unique_ptr<TIdProxyConnectionInfo> proxy_params_;
+  TIdCookieManager* cookie_manager_ = nullptr;
+  bool owns_cookie_manager_ = false;
+
+  TIdHTTPOnRedirectEvent on_redirect_;
+  TIdOnSelectAuthorization on_select_authorization_;
+  TIdOnSelectAuthorization on_select_proxy_authorization_;
+  TIdOnAuthorization on_authorization_;
+  TIdOnAuthorization on_proxy_authorization_;
+
+  int auth_retries_ = 3;
+  bool allow_cookies_ = true;
+  bool handle_redirects_ = false;
+  TIdHTTPProtocolVersion protocol_version_ = pv1_1;
+  int redirect_maximum_ = 15;
+  TIdHTTPOptions http_options_ = hoForceEncodeParams;
+
+  int redirect_count_ = 0;
+  int auth_attempts_ = 0;
+  int proxy_auth_attempts_ = 0;
+};
+
+// The published component; also the client the harvest run is written
+// against.
+class TIdHTTP : public TIdCustomHTTP, public IHTTPClient {
+ public:
+  AH_CLASS_NAME(TIdHTTP)
+  explicit TIdHTTP(TComponent* owner) : TIdCustomHTTP(owner) {}
+
+  using TIdCustomHTTP::PostFormText;
+  void GetText(const std::string& address, std::string& text) override {
+    TIdCustomHTTP::GetText(address, text);
+  }
+  void PostFormText(const std::string& address, TStrings& lines, std::string& text) override {
+    TIdCustomHTTP::PostFormText(address, &lines, text);
+  }
+  bool HandleRedirects() const override { return TIdCustomHTTP::HandleRedirects(); }
+  void SetHandleRedirects(bool value) override { TIdCustomHTTP::SetHandleRedirects(value); }
+  void SetRequestUserAgent(const std::string& value) override { Request().SetUserAgent(value); }
+};
+
+}  // namespace ah

@@ -1,0 +1,691 @@
+// The client against scripted loopback servers: the exact bytes it sends
+// and how it reads every kind of reply.
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "framework/streams.h"
+#include "framework/strings.h"
+#include "http/http_client.h"
+#include "transport/ssl_io_handler_socket.h"
+#include "tests/support/scripted_server.h"
+
+namespace ah {
+namespace {
+
+using test::Script;
+using test::ScriptedServer;
+
+const char kAgent[] = "User-Agent: Mozilla/3.0 (compatible; Orvane Library)";
+
+std::string Url(const ScriptedServer& server, const std::string& path) {
+  return "http://127.0.0.1:" + std::to_string(server.Port()) + path;
+}
+
+std::string HostLine(const ScriptedServer& server) {
+  return "Host: 127.0.0.1:" + std::to_string(server.Port());
+}
+
+// A request head: the lines, each with CR LF, then the empty line.
+std::string Head(const std::vector<std::string>& lines) {
+  std::string text;
+  for (const std::string& l : lines) text += l + "\r\n";
+  return text + "\r\n";
+}
+
+// One request answered with reply, then the server closes.
+Script Answer(const std::string& reply) {
+  return Script().ReadUntil("\r\n\r\n").Send(reply).Close();
+}
+
+std::string Reply(const std::string& status, const std::string& body,
+                  const std::string& extra = "") {
+  return "HTTP/1.1 " + status + "\r\nContent-Length: " + std::to_string(body.size()) + "\r\n" +
+         extra + "\r\n" + body;
+}
+
+TEST(RequestWire, DefaultGetSendsTheDocumentedLinesInOrder) {
+  ScriptedServer server({Answer(Reply("200 OK", "hello"))});
+  std::string text;
+  {
+    TIdHTTP http(nullptr);
+    http.GetText(Url(server, "/a/b?x=1"), text);
+  }
+  EXPECT_EQ(text, "hello");
+  EXPECT_EQ(server.Received(0), Head({"GET /a/b?x=1 HTTP/1.1", "Content-Type: text/html",
+                                      HostLine(server), "Accept: text/html, */*", kAgent}));
+}
+
+TEST(RequestWire, FormPostGoesOutAsHttp10OnANewConnection) {
+  // The GET leaves a kept-alive connection open; the post must not use it.
+  ScriptedServer server({Script()
+                             .ReadUntil("\r\n\r\n")
+                             .Send(Reply("200 OK", "first"))
+                             .StaySilent(),
+                         Script()
+                             .ReadUntil("\r\n\r\n")
+                             .ReadBytes(10)
+                             .Send("HTTP/1.0 200 OK\r\nContent-Length: 2\r\n\r\nok")
+                             .Close(),
+                         Answer(Reply("200 OK", "after"))});
+  TIdHTTP http(nullptr);
+  std::string text;
+  http.GetText(Url(server, "/"), text);
+  TStringList lines({"a=1", "b=x y"});
+  http.PostFormText(Url(server, "/form"), &lines, text);
+  EXPECT_EQ(text, "ok");
+  EXPECT_EQ(server.Received(1),
+            Head({"POST /form HTTP/1.0", "Connection: keep-alive",
+                  "Content-Type: application/x-www-form-urlencoded", "Content-Length: 10",
+                  HostLine(server), "Accept: text/html, */*", kAgent}) +
+                "a=1&b=x+y&");
+  EXPECT_EQ(lines.Lines(), (std::vector<std::string>{"a=1", "b=x+y"}));
+  EXPECT_EQ(http.ProtocolVersion(), pv1_1);
+  EXPECT_EQ(http.Request().Connection(), "keep-alive");
+  EXPECT_EQ(http.Request().ContentType(), "application/x-www-form-urlencoded");
+
+  // The record keeps both values for the next GET.
+  http.GetText(Url(server, "/next"), text);
+  EXPECT_EQ(text, "after");
+  EXPECT_EQ(server.Received(2),
+            Head({"GET /next HTTP/1.1", "Connection: keep-alive",
+                  "Content-Type: application/x-www-form-urlencoded", HostLine(server),
+                  "Accept: text/html, */*", kAgent}));
+  EXPECT_EQ(server.AcceptedCount(), 3);
+}
+
+TEST(RequestWire, FormPostKeepsItsVersionWithKeepOrigProtocol) {
+  ScriptedServer server({Script()
+                             .ReadUntil("\r\n\r\n")
+                             .ReadBytes(3)
+                             .Send(Reply("200 OK", ""))
+                             .Close()});
+  TIdHTTP http(nullptr);
+  http.SetHTTPOptions(hoForceEncodeParams | hoKeepOrigProtocol);
+  http.Request().SetContentType("text/plain");
+  TStringList lines({"a=1"});
+  std::string text = "old";
+  http.PostFormText(Url(server, "/p"), &lines, text);
+  EXPECT_EQ(text, "");
+  EXPECT_EQ(server.Received(0), Head({"POST /p HTTP/1.1", "Content-Type: text/plain",
+                                      "Content-Length: 3", HostLine(server),
+                                      "Accept: text/html, */*", kAgent}) +
+                                    "a=1");
+}
+
+TEST(RequestWire, CookiesFollowTheAgentLine) {
+  ScriptedServer server(
+      {Script()
+           .ReadUntil("\r\n\r\n")
+           .Send(Reply("200 OK", "", "Set-Cookie: sid=42; path=/\r\nSet-Cookie: lang=en; path=/\r\n"))
+           .ReadUntil("\r\n\r\n")
+           .Send(Reply("200 OK", "x"))
+           .StaySilent()});
+  TIdHTTP http(nullptr);
+  std::string text;
+  http.GetText(Url(server, "/"), text);
+  ASSERT_NE(http.CookieManager(), nullptr);
+  EXPECT_TRUE(http.OwnsCookieManager());
+  http.GetText(Url(server, "/page"), text);
+  http.CloseConnection();
+  std::string second = server.Received(0);
+  second = second.substr(second.find("GET /page"));
+  EXPECT_EQ(second, Head({"GET /page HTTP/1.1", "Content-Type: text/html", HostLine(server),
+                          "Accept: text/html, */*", kAgent, "Cookie: lang=en; sid=42"}));
+}
+
+TEST(RequestWire, NoCookiesAndNoJarWhenCookiesAreNotAllowed) {
+  ScriptedServer server({Answer(Reply("200 OK", "", "Set-Cookie: sid=1; path=/\r\n"))});
+  TIdHTTP http(nullptr);
+  http.SetAllowCookies(false);
+  std::string text;
+  http.GetText(Url(server, "/"), text);
+  EXPECT_EQ(http.CookieManager(), nullptr);
+}
+
+TEST(RequestWire, MethodWordsAndTargets) {
+  struct Case {
+    TIdHTTPMethod method;
+    std::string path;
+    std::string request_line;
+  };
+  const Case cases[] = {
+      {hmOptions, "/*", "OPTIONS * HTTP/1.1"},
+      {hmOptions, "/a*", "OPTIONS /a* HTTP/1.1"},
+      {hmDelete, "/item/7", "DELETE /item/7 HTTP/1.1"},
+      {hmTrace, "/t", "TRACE /t HTTP/1.1"},
+      {hmHead, "/h", "HEAD /h HTTP/1.1"},
+  };
+  for (const Case& c : cases) {
+    ScriptedServer server({Answer("HTTP/1.1 204 No Content\r\n\r\n")});
+    TIdHTTP http(nullptr);
+    TStringStream body;
+    http.PerformRequest(c.method, Url(server, c.path), nullptr, &body);
+    std::string received = server.Received(0);
+    EXPECT_EQ(received.substr(0, received.find("\r\n")), c.request_line) << c.path;
+  }
+}
+
+TEST(RequestWire, Http11OnlyMethodsAreRefusedUnder10BeforeSending) {
+  ScriptedServer server({Answer("HTTP/1.1 204 No Content\r\n\r\n")});
+  for (TIdHTTPMethod m : {hmOptions, hmTrace, hmPut, hmDelete}) {
+    TIdHTTP http(nullptr);
+    http.SetProtocolVersion(pv1_0);
+    TStringStream source("x");
+    try {
+      http.PerformRequest(m, Url(server, "/"), &source, nullptr);
+      ADD_FAILURE() << "method " << int(m) << " was sent";
+    } catch (const EIdException& e) {
+      EXPECT_EQ(e.Message(), "This request method is supported in HTTP 1.1") << int(m);
+    }
+  }
+  EXPECT_EQ(server.AcceptedCount(), 0);
+}
+
+TEST(RequestWire, RelativeAddressesResolveAgainstTheLastOneAndKeepItsPort) {
+  ScriptedServer server({Script()
+                             .ReadUntil("\r\n\r\n")
+                             .Send(Reply("200 OK", "1"))
+                             .ReadUntil("\r\n\r\n")
+                             .Send(Reply("200 OK", "2"))
+                             .StaySilent(),
+                         Answer(Reply("200 OK", "3"))});
+  TIdHTTP http(nullptr);
+  std::string text;
+  http.GetText(Url(server, "/a/"), text);
+  http.GetText("x?q=1", text);
+  EXPECT_EQ(text, "2");
+  // Another host without a port keeps the previous, non-default port.
+  http.GetText("http://localhost/y", text);
+  EXPECT_EQ(text, "3");
+  EXPECT_EQ(http.Port(), server.Port());
+  http.CloseConnection();
+  std::string first = server.Received(0);
+  EXPECT_NE(first.find("GET /a/x?q=1 HTTP/1.1\r\n"), std::string::npos) << first;
+  std::string third = server.Received(1);
+  EXPECT_EQ(third, Head({"GET /y HTTP/1.1", "Content-Type: text/html",
+                         "Host: localhost:" + std::to_string(server.Port()),
+                         "Accept: text/html, */*", kAgent}));
+}
+
+TEST(RequestWire, ProxyRouteSendsTheAbsoluteAddress) {
+  ScriptedServer proxy(
+      {Script().ReadUntil("\r\n\r\n").Send(Reply("200 OK", "via proxy")).StaySilent(),
+       Script().ReadUntil("\r\n\r\n").Send(Reply("200 OK", "again")).StaySilent()});
+  TIdHTTP http(nullptr);
+  http.ProxyParams().SetProxyServer("127.0.0.1");
+  http.ProxyParams().SetProxyPort(proxy.Port());
+  std::string text;
+  http.GetText("http://origin.test/a", text);
+  EXPECT_EQ(text, "via proxy");
+  EXPECT_EQ(http.Request().Route(), hrProxy);
+  // TargetURI keeps naming the origin.
+  EXPECT_EQ(http.TargetURI().Host(), "origin.test");
+
+  // Under 1.0 the kept connection no longer counts as reusable (the last
+  // reply said nothing of keep-alive), so the next request opens another.
+  http.SetProtocolVersion(pv1_0);
+  http.GetText("http://origin.test:8081/b", text);
+  EXPECT_EQ(text, "again");
+  http.CloseConnection();
+  EXPECT_EQ(proxy.Received(0), Head({"GET http://origin.test:80/a HTTP/1.1",
+                                     "Content-Type: text/html", "Host: origin.test",
+                                     "Accept: text/html, */*", kAgent}));
+  EXPECT_EQ(proxy.Received(1), Head({"GET http://origin.test:8081/b HTTP/1.0",
+                                     "Content-Type: text/html", "Proxy-Connection: keep-alive",
+                                     "Host: origin.test:8081", "Accept: text/html, */*", kAgent}));
+}
+
+TEST(RequestWire, HttpsNeedsTheTlsHandler) {
+  ScriptedServer server({Answer(Reply("200 OK", ""))});
+  TIdHTTP http(nullptr);
+  std::string text = "kept";
+  try {
+    http.GetText("https://127.0.0.1:" + std::to_string(server.Port()) + "/", text);
+    ADD_FAILURE() << "no TLS handler, yet it was sent";
+  } catch (const EIdIOHandlerPropInvalid& e) {
+    EXPECT_EQ(e.Message(), "IOHandler value is not valid");
+  }
+  EXPECT_EQ(text, "kept");
+
+  // With the handler the request is routed for TLS, which this build
+  // cannot speak: nothing leaves in clear.
+  TIdSSLIOHandlerSocket tls(nullptr);
+  http.SetIOHandler(&tls);
+  EXPECT_THROW(http.GetText("https://127.0.0.1:" + std::to_string(server.Port()) + "/", text),
+               EIdException);
+  EXPECT_EQ(http.Request().Route(), hrDirectTLS);
+  EXPECT_EQ(http.Request().Host(), "127.0.0.1:" + std::to_string(server.Port()));
+  EXPECT_FALSE(tls.PassThrough());
+  EXPECT_EQ(server.AcceptedCount(), 0);
+  http.SetIOHandler(nullptr);
+}
+
+TEST(RequestWire, TunnelRequestLinesAndOpening) {
+  ScriptedServer proxy({Script()
+                            .ReadUntil("\r\n\r\n")
+                            .Send("HTTP/1.1 200 Connection established\r\n\r\n")
+                            .StaySilent()});
+  TIdHTTP http(nullptr);
+  TIdSSLIOHandlerSocket tls(nullptr);
+  http.SetIOHandler(&tls);
+  http.ProxyParams().SetProxyServer("127.0.0.1");
+  http.ProxyParams().SetProxyPort(proxy.Port());
+  std::string text;
+  // After the tunnel opens the handler switches to TLS, which refuses.
+  EXPECT_THROW(http.GetText("https://secure.test/p", text), EIdException);
+  EXPECT_EQ(http.Request().Route(), hrProxyTunnel);
+  EXPECT_FALSE(tls.PassThrough());
+  http.CloseConnection();
+  http.SetIOHandler(nullptr);
+  EXPECT_EQ(proxy.Received(0),
+            Head({"CONNECT secure.test:443 HTTP/1.1", "Content-Type: text/html", "Pragma: no-cache",
+                  "Proxy-Connection: keep-alive", "Host: secure.test:443",
+                  "Accept: text/html, */*", kAgent}));
+}
+
+TEST(RequestWire, TunnelRepliesOtherThan200EndTheAttempt) {
+  for (const std::string status : {"204 No Content", "403 Forbidden", "302 Found"}) {
+    ScriptedServer proxy({Script()
+                              .ReadUntil("\r\n\r\n")
+                              .Send("HTTP/1.1 " + status + "\r\nContent-Length: 0\r\n" +
+                                    (status[0] == '3' ? "Location: https://x.test/\r\n" : "") +
+                                    "\r\n")
+                              .StaySilent()});
+    TIdHTTP http(nullptr);
+    http.SetHandleRedirects(true);
+    TIdSSLIOHandlerSocket tls(nullptr);
+    http.SetIOHandler(&tls);
+    http.ProxyParams().SetProxyServer("127.0.0.1");
+    http.ProxyParams().SetProxyPort(proxy.Port());
+    std::string text;
+    try {
+      http.GetText("https://secure.test/p", text);
+      ADD_FAILURE() << status;
+    } catch (const EIdHTTPProtocolException& e) {
+      EXPECT_EQ(e.Message(), "HTTP/1.1 " + status);
+    }
+    http.SetIOHandler(nullptr);
+    EXPECT_EQ(proxy.AcceptedCount(), 1) << status;
+  }
+}
+
+struct BodyCase {
+  std::string name;
+  std::string reply;  // everything after the request
+  std::string body;
+  bool server_closes;
+};
+
+TEST(RequestWire, BodiesByLengthChunksAndClose) {
+  const BodyCase cases[] = {
+      {"length", "HTTP/1.1 200 OK\r\nContent-Length: 5\r\n\r\nhello", "hello", false},
+      {"chunks", "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n3\r\nabc\r\n2\r\nde\r\n0\r\n\r\n",
+       "abcde", false},
+      {"chunk extension after a space",
+       "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n3 ;x=1\r\nabc\r\n0\r\n\r\n", "abc",
+       false},
+      {"chunk extension without a space",
+       "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n1a;name=value\r\n"
+       "abcdefghijklmnopqrstuvwxyz\r\n2;n\r\n!!\r\n0\r\n\r\n",
+       "abcdefghijklmnopqrstuvwxyz!!", false},
+      {"length wins over chunked",
+       "HTTP/1.1 200 OK\r\nContent-Length: 4\r\nTransfer-Encoding: chunked\r\n\r\n3\r\na", "3\r\na",
+       false},
+      {"capital CHUNKED is read until close",
+       "HTTP/1.1 200 OK\r\nTransfer-Encoding: CHUNKED\r\n\r\n3\r\nabc\r\n0\r\n\r\n",
+       "3\r\nabc\r\n0\r\n\r\n", true},
+      {"until close", "HTTP/1.1 200 OK\r\n\r\nall of it", "all of it", true},
+      {"100 skipped",
+       "HTTP/1.1 100 Continue\r\n\r\nHTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok", "ok", false},
+      {"no reason text", "HTTP/1.1 200\r\nContent-Length: 1\r\n\r\nz", "z", false},
+      {"204 reads nothing", "HTTP/1.1 204 No Content\r\n\r\n", "", false},
+      {"empty length", "HTTP/1.1 200 OK\r\nContent-Length: 0\r\n\r\n", "", false},
+  };
+  for (const BodyCase& c : cases) {
+    // A kept-alive reply must leave the connection ready for the next
+    // request: the second reply comes on the same connection.
+    Script script = Script().ReadUntil("\r\n\r\n").Send(c.reply);
+    if (c.server_closes) {
+      script.Close();
+    } else {
+      script.ReadUntil("\r\n\r\n").Send(Reply("200 OK", "next")).StaySilent();
+    }
+    ScriptedServer server({script, Answer(Reply("200 OK", "next"))});
+    TIdHTTP http(nullptr);
+    std::string text;
+    http.GetText(Url(server, "/"), text);
+    EXPECT_EQ(text, c.body) << c.name;
+    http.GetText(Url(server, "/2"), text);
+    EXPECT_EQ(text, "next") << c.name;
+    EXPECT_EQ(server.AcceptedCount(), c.server_closes ? 2 : 1) << c.name;
+  }
+}
+
+TEST(RequestWire, ChunkedBodyReportsItsStart) {
+  ScriptedServer server({Answer(
+      "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n1\r\nx\r\n0\r\n\r\n")});
+  TIdHTTP http(nullptr);
+  std::vector<std::string> texts;
+  http.SetOnStatus([&](TComponent*, TIdStatus status, const std::string& text) {
+    if (status == hsStatusText) texts.push_back(text);
+  });
+  std::string body;
+  http.GetText(Url(server, "/"), body);
+  EXPECT_EQ(texts, std::vector<std::string>{"Chunk Started"});
+}
+
+TEST(RequestWire, NoResponseStreamReadsNoBody) {
+  ScriptedServer server({Script()
+                             .ReadUntil("\r\n\r\n")
+                             .Send("HTTP/1.1 200 OK\r\n\r\nnever read")
+                             .StaySilent()});
+  TIdHTTP http(nullptr);
+  http.PerformRequest(hmGet, Url(server, "/"), nullptr, nullptr);
+  EXPECT_EQ(http.ResponseCode(), 200);
+}
+
+TEST(RequestWire, RefusedStatusesRaiseWithStatusLineAndErrorBody) {
+  struct Case {
+    std::string reply;
+    int code;
+    std::string message;
+    std::string error_body;
+  };
+  const Case cases[] = {
+      {Reply("404 Not Found", "<p>gone</p>"), 404, "HTTP/1.1 404 Not Found", "<p>gone</p>"},
+      {Reply("304 Not Modified", ""), 304, "HTTP/1.1 304 Not Modified", ""},
+      {Reply("302 Found", "moved", "Location: /elsewhere\r\n"), 302, "HTTP/1.1 302 Found",
+       "moved"},
+      {Reply("500 Oops", "bad"), 500, "HTTP/1.1 500 Oops", "bad"},
+      {Reply("101 Switching", ""), 101, "HTTP/1.1 101 Switching", ""},
+      {"garbage\r\nContent-Length: 0\r\n\r\n", -1, "garbage", ""},
+  };
+  for (const Case& c : cases) {
+    ScriptedServer server({Answer(c.reply)});
+    TIdHTTP http(nullptr);
+    std::string text = "before";
+    try {
+      http.GetText(Url(server, "/"), text);
+      ADD_FAILURE() << c.message;
+    } catch (const EIdHTTPProtocolException& e) {
+      EXPECT_EQ(e.ReplyCode(), c.code) << c.message;
+      EXPECT_EQ(e.Message(), c.message);
+      EXPECT_EQ(e.ErrorMessage(), c.error_body) << c.message;
+    }
+    // The error body never reaches the caller's text.
+    EXPECT_EQ(text, "before") << c.message;
+    EXPECT_EQ(http.RedirectCount(), 0);
+  }
+}
+
+TEST(RequestWire, PostToTextThatFailsGivesEmptyText) {
+  ScriptedServer server({Script().ReadUntil("\r\n\r\n").ReadBytes(3).Send(
+      Reply("403 Forbidden", "no")).Close()});
+  TIdHTTP http(nullptr);
+  TStringList lines({"a=1"});
+  std::string text = "before";
+  EXPECT_THROW(http.PostFormText(Url(server, "/"), &lines, text), EIdHTTPProtocolException);
+  EXPECT_EQ(text, "");
+  EXPECT_EQ(http.ProtocolVersion(), pv1_1);
+}
+
+TEST(RequestWire, TwoXXOnAClosedConnectionIsUndefined) {
+  // The server closes while the header lines are read.
+  ScriptedServer server({Answer("HTTP/1.1 200 OK\r\nContent-Length: 5\r\n")});
+  TIdHTTP http(nullptr);
+  std::string text;
+  try {
+    http.GetText(Url(server, "/"), text);
+    ADD_FAILURE();
+  } catch (const EIdHTTPProtocolException&) {
+    ADD_FAILURE() << "not a protocol error";
+  } catch (const EIdException& e) {
+    EXPECT_EQ(e.Message(), "Undefined situation");
+  }
+}
+
+TEST(RequestWire, ReuseFollowsTheVersionAndConnectionHeaders) {
+  struct Case {
+    TIdHTTPProtocolVersion version;
+    std::string headers;
+    bool reusable;
+  };
+  const Case cases[] = {
+      {pv1_1, "", true},
+      {pv1_1, "Connection: close\r\n", false},
+      {pv1_1, "Connection:  CLOSE \r\n", false},
+      {pv1_1, "Proxy-Connection: close\r\n", false},
+      {pv1_1, "Connection: keep-alive\r\n", true},
+      {pv1_0, "", false},
+      {pv1_0, "Connection: keep-alive\r\n", true},
+      {pv1_0, "Proxy-Connection: KeEp-AlIvE\r\n", true},
+      {pv1_0, "Connection: close\r\n", false},
+  };
+  for (const Case& c : cases) {
+    std::string label = std::string(c.version == pv1_0 ? "1.0 " : "1.1 ") + c.headers;
+    ScriptedServer server({Script()
+                               .ReadUntil("\r\n\r\n")
+                               .Send(Reply("200 OK", "a", c.headers))
+                               .ReadUntil("\r\n\r\n")
+                               .Send(Reply("200 OK", "b"))
+                               .StaySilent(),
+                           Answer(Reply("200 OK", "b"))});
+    TIdHTTP http(nullptr);
+    http.SetProtocolVersion(c.version);
+    std::string text;
+    http.GetText(Url(server, "/"), text);
+    EXPECT_EQ(http.Response().ConnectionReusable(), c.reusable) << label;
+    EXPECT_EQ(http.IsConnected(), c.reusable) << label;
+    http.GetText(Url(server, "/"), text);
+    EXPECT_EQ(text, "b") << label;
+    EXPECT_EQ(server.AcceptedCount(), c.reusable ? 1 : 2) << label;
+  }
+}
+
+TEST(RequestWire, KeptAliveConnectionClosedByTheServerIsReopened) {
+  ScriptedServer server({Answer(Reply("200 OK", "one")), Answer(Reply("200 OK", "two"))});
+  TIdHTTP http(nullptr);
+  std::string text;
+  http.GetText(Url(server, "/"), text);
+  ASSERT_TRUE(server.WaitForAccepted(1));
+  server.Received(0);  // the first script has ended: the server closed
+  http.GetText(Url(server, "/"), text);
+  EXPECT_EQ(text, "two");
+  EXPECT_EQ(server.AcceptedCount(), 2);
+}
+
+// --- Authorization ---------------------------------------------------------
+
+const char kChallenge[] = "WWW-Authenticate: Basic realm=\"zone\"\r\n";
+
+TEST(RequestWire, ServerChallengeWithoutHandlerRaisesAndKeepsTheScheme) {
+  ScriptedServer server(
+      {Answer(Reply("401 Unauthorized", "who?", std::string(kChallenge) + "Connection: close\r\n")),
+       Answer(Reply("200 OK", "open"))});
+  TIdHTTP http(nullptr);
+  std::string text;
+  try {
+    http.GetText(Url(server, "/"), text);
+    ADD_FAILURE();
+  } catch (const EIdHTTPProtocolException& e) {
+    EXPECT_EQ(e.ReplyCode(), 401);
+    EXPECT_EQ(e.ErrorMessage(), "who?");
+  }
+  ASSERT_NE(http.Request().AuthHandler(), nullptr);
+  EXPECT_STREQ(http.Request().AuthHandler()->ClassName(), "TIdBasicAuthentication");
+  // Later requests carry its line, with empty credentials ("" + ":" + "").
+  http.GetText(Url(server, "/"), text);
+  EXPECT_NE(server.Received(1).find("Authorization: Basic Og==\r\n"), std::string::npos)
+      << server.Received(1);
+}
+
+TEST(RequestWire, InProcessAuthRetriesTheCallersUrlUpToAuthRetries) {
+  // The server keeps refusing: three answers, then the protocol error.
+  Script refuse = Script();
+  for (int i = 0; i < 4; ++i) {
+    refuse.ReadUntil("\r\n\r\n").Send(Reply("401 Unauthorized", "no", kChallenge));
+  }
+  refuse.StaySilent();
+  ScriptedServer server({refuse});
+  TIdHTTP http(nullptr);
+  http.SetHTTPOptions(hoForceEncodeParams | hoInProcessAuth);
+  int asked = 0;
+  http.SetOnAuthorization([&](TIdCustomHTTP*, TIdAuthentication* auth, bool& handled) {
+    ++asked;
+    auth->StoreUserName("user");
+    auth->StorePassword("pw");
+    handled = true;
+  });
+  std::string text;
+  EXPECT_THROW(http.GetText(Url(server, "/secret"), text), EIdHTTPProtocolException);
+  EXPECT_EQ(asked, 1);  // Basic asks once; the known name answers after that
+  http.CloseConnection();
+  std::string wire = server.Received(0);
+  int requests = 0;
+  int authorized = 0;
+  for (size_t p = 0; (p = wire.find("GET /secret HTTP/1.1", p)) != std::string::npos; ++p) {
+    ++requests;
+  }
+  for (size_t p = 0; (p = wire.find("Authorization: Basic dXNlcjpwdw==\r\n", p)) != std::string::npos;
+       ++p) {
+    ++authorized;
+  }
+  EXPECT_EQ(requests, 4);
+  EXPECT_EQ(authorized, 3);
+  EXPECT_EQ(http.Request().Username(), "user");
+  EXPECT_TRUE(http.Request().BasicAuthentication());
+}
+
+TEST(RequestWire, InProcessAuthSucceedsOnTheRetry) {
+  ScriptedServer server({Script()
+                             .ReadUntil("\r\n\r\n")
+                             .Send(Reply("401 Unauthorized", "no", kChallenge))
+                             .ReadUntil("\r\n\r\n")
+                             .Send(Reply("200 OK", "welcome"))
+                             .StaySilent()});
+  TIdHTTP http(nullptr);
+  http.SetHTTPOptions(hoInProcessAuth);
+  http.SetOnAuthorization([&](TIdCustomHTTP*, TIdAuthentication* auth, bool& handled) {
+    auth->StoreUserName("user");
+    auth->StorePassword("pw");
+    handled = true;
+  });
+  TStringStream body;
+  http.GetToStream(Url(server, "/secret"), &body);
+  EXPECT_EQ(body.DataString(), "welcome");
+  EXPECT_EQ(http.AuthAttempts(), 1);
+  EXPECT_EQ(server.AcceptedCount(), 1);
+}
+
+TEST(RequestWire, AnsweredChallengeWithoutInProcessAuthLeavesTheBody) {
+  ScriptedServer server({Script()
+                             .ReadUntil("\r\n\r\n")
+                             .Send(Reply("401 Unauthorized", "challenge body", kChallenge))
+                             .StaySilent()});
+  TIdHTTP http(nullptr);
+  http.SetOnAuthorization([&](TIdCustomHTTP*, TIdAuthentication* auth, bool& handled) {
+    auth->StoreUserName("user");
+    handled = true;
+  });
+  std::string text;
+  http.GetText(Url(server, "/"), text);
+  EXPECT_EQ(text, "challenge body");
+  EXPECT_EQ(http.ResponseCode(), 401);
+}
+
+TEST(RequestWire, ChallengesOnClosedConnectionsEndAfterAuthRetries) {
+  // Every reply closes the connection, and the handler always answers. A
+  // head cut short by the close leaves the challenge answered on a closed
+  // connection, which sends the request again on a new one.
+  struct Case {
+    std::string name;
+    std::string reply;
+    TIdHTTPOptions options;
+  };
+  const Case cases[] = {
+      {"closing reply, in process",
+       Reply("401 Unauthorized", "", std::string(kChallenge) + "Connection: close\r\n"),
+       hoInProcessAuth},
+      {"head cut short, in process", std::string("HTTP/1.1 401 Unauthorized\r\n") + kChallenge,
+       hoInProcessAuth},
+      {"head cut short", std::string("HTTP/1.1 401 Unauthorized\r\n") + kChallenge, 0},
+  };
+  for (const Case& c : cases) {
+    ScriptedServer server({Answer(c.reply)});
+    TIdHTTP http(nullptr);
+    http.SetHTTPOptions(c.options);
+    http.SetOnAuthorization([&](TIdCustomHTTP*, TIdAuthentication* auth, bool& handled) {
+      auth->StoreUserName("user");
+      handled = true;
+    });
+    std::string text;
+    EXPECT_THROW(http.GetText(Url(server, "/"), text), EIdHTTPProtocolException) << c.name;
+    EXPECT_EQ(server.AcceptedCount(), 4) << c.name;
+  }
+}
+
+TEST(RequestWire, HandlerThatNeverGivesANameEndsTheAnswer) {
+  ScriptedServer server({Answer(Reply("401 Unauthorized", "", kChallenge))});
+  TIdHTTP http(nullptr);
+  http.SetHTTPOptions(hoInProcessAuth);
+  int asked = 0;
+  http.SetOnAuthorization([&](TIdCustomHTTP*, TIdAuthentication*, bool& handled) {
+    ++asked;
+    handled = true;
+  });
+  std::string text;
+  EXPECT_THROW(http.GetText(Url(server, "/"), text), EIdHTTPProtocolException);
+  EXPECT_EQ(asked, 3);
+}
+
+TEST(RequestWire, ProxyChallengeIsAnsweredWithProxyCredentials) {
+  ScriptedServer proxy(
+      {Script()
+           .ReadUntil("\r\n\r\n")
+           .Send(Reply("407 Proxy Authentication Required", "",
+                       "Proxy-Authenticate: Basic realm=\"proxy\"\r\n"))
+           .ReadUntil("\r\n\r\n")
+           .Send(Reply("200 OK", "through"))
+           .StaySilent()});
+  TIdHTTP http(nullptr);
+  http.SetHTTPOptions(hoInProcessAuth);
+  http.ProxyParams().SetProxyServer("127.0.0.1");
+  http.ProxyParams().SetProxyPort(proxy.Port());
+  http.ProxyParams().SetProxyPassword("stale");
+  std::string seen_password = "unset";
+  http.SetOnProxyAuthorization([&](TIdCustomHTTP*, TIdAuthentication* auth, bool& handled) {
+    seen_password = auth->CurrentPassword();
+    auth->StoreUserName("pu");
+    auth->StorePassword("pp");
+    handled = true;
+  });
+  std::string text;
+  http.GetText("http://origin.test/", text);
+  EXPECT_EQ(text, "through");
+  EXPECT_EQ(seen_password, "");
+  EXPECT_EQ(http.ProxyParams().ProxyUsername(), "pu");
+  EXPECT_EQ(http.ProxyParams().ProxyPassword(), "pp");
+  http.CloseConnection();
+  EXPECT_NE(proxy.Received(0).find("Proxy-Authorization: Basic cHU6cHA=\r\n"), std::string::npos);
+}
+
+TEST(RequestWire, ProxyChallengeWithoutHandlerRaises) {
+  ScriptedServer proxy({Answer(Reply("407 Proxy Authentication Required", "",
+                                     "Proxy-Authenticate: Basic realm=\"proxy\"\r\n"))});
+  TIdHTTP http(nullptr);
+  http.ProxyParams().SetProxyServer("127.0.0.1");
+  http.ProxyParams().SetProxyPort(proxy.Port());
+  std::string text;
+  try {
+    http.GetText("http://origin.test/", text);
+    ADD_FAILURE();
+  } catch (const EIdHTTPProtocolException& e) {
+    EXPECT_EQ(e.ReplyCode(), 407);
+  }
+}
+
+}  // namespace
+}  // namespace ah

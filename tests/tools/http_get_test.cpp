@@ -1,0 +1,244 @@
+// http-get as a user runs it: the real program against loopback servers.
+
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "tests/support/local_http_server.h"
+#include "tests/support/scripted_server.h"
+#include "tools/http-get/options.h"
+
+extern char** environ;
+
+namespace ah {
+namespace {
+
+namespace fs = std::filesystem;
+
+struct RunResult {
+  int exit_code = -1;
+  std::string out;
+  std::string err;
+};
+
+std::string ReadFile(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+class HttpGet : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir_ = fs::temp_directory_path() /
+           ("http-get-test-" + std::to_string(::getpid()) + "-" +
+            ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    fs::create_directories(dir_);
+  }
+  void TearDown() override { fs::remove_all(dir_); }
+
+  // Runs the program with args; its stdout and stderr go to files.
+  RunResult Run(const std::vector<std::string>& args) {
+    fs::path out = dir_ / "stdout";
+    fs::path err = dir_ / "stderr";
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    std::vector<std::string> all = {HTTP_GET_BINARY};
+    all.insert(all.end(), args.begin(), args.end());
+    std::vector<char*> argv;
+    for (std::string& a : all) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    pid_t pid = 0;
+    RunResult result;
+    if (posix_spawn(&pid, HTTP_GET_BINARY, &actions, nullptr, argv.data(), environ) == 0) {
+      int status = 0;
+      ::waitpid(pid, &status, 0);
+      result.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+    posix_spawn_file_actions_destroy(&actions);
+    result.out = ReadFile(out);
+    result.err = ReadFile(err);
+    return result;
+  }
+
+  fs::path dir_;
+};
+
+class HttpGetServer : public HttpGet {
+ protected:
+  void SetUp() override {
+    HttpGet::SetUp();
+    auto& s = server_.server();
+    s.Get("/a", [](const httplib::Request&, httplib::Response& res) {
+      res.set_header("Set-Cookie", "seen=1; path=/");
+      res.set_content("first;", "text/plain");
+    });
+    s.Get("/b", [](const httplib::Request& req, httplib::Response& res) {
+      res.set_content("second[" + req.get_header_value("Cookie") + "]", "text/plain");
+    });
+    s.Get("/moved", [](const httplib::Request&, httplib::Response& res) {
+      res.set_redirect("/a");
+    });
+    s.Post("/echo", [](const httplib::Request& req, httplib::Response& res) {
+      res.set_content(req.get_header_value("Content-Type") + " " + req.body, "text/plain");
+    });
+    s.Get("/basic", [](const httplib::Request& req, httplib::Response& res) {
+      if (req.get_header_value("Authorization") == "Basic dXNlcjpwdw==") {
+        res.set_content("let in", "text/plain");
+      } else {
+        res.status = 401;
+        res.set_header("WWW-Authenticate", "Basic realm=\"test\"");
+      }
+    });
+    s.Get("/large", [](const httplib::Request&, httplib::Response& res) {
+      res.set_content(std::string(1 << 20, 'L'), "application/octet-stream");
+    });
+    server_.Start();
+  }
+  test::LocalHttpServer server_;
+};
+
+TEST_F(HttpGetServer, GetsEveryUrlThroughOneClientAndAppendsToTheFile) {
+  fs::path file = dir_ / "out.txt";
+  { std::ofstream(file) << "old:"; }
+  RunResult r = Run({"-o", file.string(), server_.Url("/a"), server_.Url("/b")});
+  EXPECT_EQ(r.exit_code, 0) << r.err;
+  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(r.err, "");
+  // The cookie of the first reply went back with the second request, over
+  // the same connection.
+  EXPECT_EQ(ReadFile(file), "old:first;second[seen=1]");
+  EXPECT_EQ(server_.Connections(), 1);
+}
+
+TEST_F(HttpGetServer, WritesToStdoutAndFollowsRedirects) {
+  RunResult r = Run({server_.Url("/moved"), server_.Url("/large")});
+  EXPECT_EQ(r.exit_code, 0) << r.err;
+  EXPECT_EQ(r.out, "first;" + std::string(1 << 20, 'L'));
+}
+
+TEST_F(HttpGetServer, RefusedStatusExitsWithItsStatusLine) {
+  RunResult r = Run({server_.Url("/a"), server_.Url("/nowhere"), server_.Url("/b")});
+  EXPECT_EQ(r.exit_code, 1);
+  EXPECT_EQ(r.out, "first;");
+  EXPECT_EQ(r.err, "http-get: " + server_.Url("/nowhere") + ": HTTP/1.1 404 Not Found\n");
+}
+
+TEST_F(HttpGetServer, VerboseShowsStatusEventsAndStatusLines) {
+  RunResult r = Run({"-v", server_.Url("/moved")});
+  EXPECT_EQ(r.exit_code, 0) << r.err;
+  EXPECT_NE(r.err.find("* Connecting to 127.0.0.1.\n"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("* Connected.\n"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("< HTTP/1.1 302 Found\n"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("< HTTP/1.1 200 OK\n"), std::string::npos) << r.err;
+}
+
+TEST_F(HttpGetServer, PostsTheFormLines) {
+  RunResult r = Run({"--post-form", "name=a b", "--post-form", "x=1&2", server_.Url("/echo")});
+  EXPECT_EQ(r.exit_code, 0) << r.err;
+  EXPECT_EQ(r.out, "application/x-www-form-urlencoded name=a+b&x=1%262&");
+}
+
+TEST_F(HttpGetServer, UserAnswersABasicChallenge) {
+  RunResult r = Run({"--user", "user:pw", server_.Url("/basic")});
+  EXPECT_EQ(r.exit_code, 0) << r.err;
+  EXPECT_EQ(r.out, "let in");
+  r = Run({server_.Url("/basic")});
+  EXPECT_EQ(r.exit_code, 1);
+  EXPECT_EQ(r.err, "http-get: " + server_.Url("/basic") + ": HTTP/1.1 401 Unauthorized\n");
+}
+
+TEST_F(HttpGet, ProxyCarriesTheAbsoluteAddress) {
+  test::ScriptedServer proxy({test::Script()
+                                  .ReadUntil("\r\n\r\n")
+                                  .Send("HTTP/1.1 200 OK\r\nContent-Length: 5\r\n\r\nproxy")
+                                  .Close()});
+  RunResult r = Run({"--proxy", "127.0.0.1:" + std::to_string(proxy.Port()),
+                     "http://origin.test/page"});
+  EXPECT_EQ(r.exit_code, 0) << r.err;
+  EXPECT_EQ(r.out, "proxy");
+  std::string head = proxy.Received(0);
+  EXPECT_EQ(head.substr(0, head.find("\r\n")), "GET http://origin.test:80/page HTTP/1.1");
+}
+
+TEST_F(HttpGet, TimeoutEndsASilentServer) {
+  test::ScriptedServer silent({test::Script().ReadUntil("\r\n\r\n").StaySilent()});
+  RunResult r = Run({"--timeout", "200",
+                     "http://127.0.0.1:" + std::to_string(silent.Port()) + "/"});
+  EXPECT_EQ(r.exit_code, 1);
+  EXPECT_EQ(r.err, "http-get: http://127.0.0.1:" + std::to_string(silent.Port()) +
+                       "/: Read Timeout\n");
+}
+
+TEST_F(HttpGet, RefusedConnectionIsOneLine) {
+  int port = test::UnusedPort();
+  RunResult r = Run({"http://127.0.0.1:" + std::to_string(port) + "/"});
+  EXPECT_EQ(r.exit_code, 1);
+  EXPECT_EQ(r.err, "http-get: http://127.0.0.1:" + std::to_string(port) +
+                       "/: Socket Error # 10061 Connection refused.\n");
+}
+
+TEST_F(HttpGet, BadArgumentsExitWithOneLine) {
+  for (const std::vector<std::string>& args :
+       std::vector<std::vector<std::string>>{{}, {"-x", "http://h/"}, {"--timeout"}}) {
+    RunResult r = Run(args);
+    EXPECT_EQ(r.exit_code, 1);
+    EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+    EXPECT_EQ(r.err.rfind("http-get: ", 0), 0u) << r.err;
+  }
+}
+
+TEST(HttpGetArguments, ParsesEveryFlag) {
+  HttpGetArguments a = ParseHttpGetArguments(
+      {"-o", "f.txt", "--timeout", "1500", "--proxy", "p.test:3128", "--user", "u:p:w",
+       "--post-form", "a=1", "--post-form", "b=2", "-v", "http://h/"});
+  ASSERT_TRUE(a.ok()) << a.error;
+  EXPECT_EQ(a.options.output_file, "f.txt");
+  EXPECT_EQ(a.options.read_timeout_ms, 1500);
+  EXPECT_EQ(a.options.proxy_host, "p.test");
+  EXPECT_EQ(a.options.proxy_port, 3128);
+  EXPECT_EQ(a.options.user_name, "u");
+  EXPECT_EQ(a.options.password, "p:w");
+  EXPECT_EQ(a.options.form_lines, (std::vector<std::string>{"a=1", "b=2"}));
+  EXPECT_TRUE(a.options.verbose);
+  EXPECT_EQ(a.options.urls, std::vector<std::string>{"http://h/"});
+}
+
+TEST(HttpGetArguments, RefusesWhatCannotBeRun) {
+  const std::vector<std::vector<std::string>> bad = {
+      {},
+      {"-o"},
+      {"--timeout", "soon", "http://h/"},
+      {"--timeout", "-1", "http://h/"},
+      {"--proxy", "nohost", "http://h/"},
+      {"--proxy", "h:0", "http://h/"},
+      {"--proxy", "h:99999", "http://h/"},
+      {"--user", "nocolon", "http://h/"},
+      {"--post-form", "novalue", "http://h/"},
+      {"--post-form", "a=1", "http://h/", "http://i/"},
+      {"--verbose", "http://h/"},
+  };
+  for (const auto& args : bad) {
+    std::string joined;
+    for (const auto& s : args) joined += s + " ";
+    EXPECT_FALSE(ParseHttpGetArguments(args).ok()) << joined;
+  }
+}
+
+}  // namespace
+}  // namespace ah

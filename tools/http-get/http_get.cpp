@@ -1,0 +1,91 @@
+#include "tools/http-get/http_get.h"
+
+#include <unistd.h>
+
+#include <memory>
+
+#include "framework/strings.h"
+#include "http/http_client.h"
+#include "tools/http-get/output_stream.h"
+
+namespace ah {
+namespace {
+
+// Messages such as "Socket Error # 10061\r\nConnection refused." keep to
+// one line.
+std::string OneLine(std::string text) {
+  for (char& c : text) {
+    if (c == '\r' || c == '\n') c = ' ';
+  }
+  std::string out;
+  for (char c : text) {
+    if (c == ' ' && !out.empty() && out.back() == ' ') continue;
+    out += c;
+  }
+  return out;
+}
+
+}  // namespace
+
+int RunHttpGet(const HttpGetOptions& options, std::ostream& err) {
+  std::string current_url;
+  try {
+    std::unique_ptr<TOutputFdStream> output =
+        options.output_file.empty()
+            ? std::make_unique<TOutputFdStream>(STDOUT_FILENO, false)
+            : TOutputFdStream::OpenForAppend(options.output_file);
+
+    TIdHTTP http(nullptr);
+    http.SetHandleRedirects(true);
+    if (options.read_timeout_ms) http.SetReadTimeout(*options.read_timeout_ms);
+    if (!options.proxy_host.empty()) {
+      http.ProxyParams().SetProxyServer(options.proxy_host);
+      http.ProxyParams().SetProxyPort(options.proxy_port);
+    }
+    if (options.user_name) {
+      http.SetHTTPOptions(http.HTTPOptions() | hoInProcessAuth);
+      http.SetOnAuthorization([&](TIdCustomHTTP*, TIdAuthentication* auth, bool& handled) {
+        auth->StoreUserName(*options.user_name);
+        auth->StorePassword(options.password);
+        handled = true;
+      });
+    }
+    if (options.verbose) {
+      http.SetOnStatus([&](TComponent*, TIdStatus, const std::string& text) {
+        err << "* " << OneLine(text) << '\n';
+      });
+      http.SetOnRedirect([&](TIdCustomHTTP* sender, std::string& dest, int&, bool&,
+                             TIdHTTPMethod&) {
+        err << "< " << sender->Response().StatusLine() << '\n' << "* Redirect to " << dest << '\n';
+      });
+    }
+    auto report_status = [&] {
+      if (options.verbose) err << "< " << http.Response().StatusLine() << '\n';
+    };
+
+    if (!options.form_lines.empty()) {
+      current_url = options.urls.front();
+      TStringList lines(options.form_lines);
+      http.PostFormToStream(current_url, &lines, output.get());
+      report_status();
+    } else {
+      for (const std::string& url : options.urls) {
+        current_url = url;
+        http.GetToStream(url, output.get());
+        report_status();
+      }
+    }
+    return 0;
+  } catch (const EIdHTTPProtocolException& e) {
+    if (options.verbose) err << "< " << e.Message() << '\n';
+    err << "http-get: " << current_url << ": " << e.Message() << '\n';
+  } catch (const Exception& e) {
+    err << "http-get: " << (current_url.empty() ? "" : current_url + ": ") << OneLine(e.Message())
+        << '\n';
+  } catch (const std::exception& e) {
+    err << "http-get: " << OneLine(e.what()) << '\n';
+  }
+  return 1;
+}
+
+}  // namespace ah

@@ -1,0 +1,89 @@
+#include "tools/http-get/options.h"
+
+#include <charconv>
+
+namespace ah {
+namespace {
+
+std::optional<int> ReadNumber(const std::string& text, int low, int high) {
+  int value = 0;
+  const char* end = text.data() + text.size();
+  auto [ptr, ec] = std::from_chars(text.data(), end, value);
+  if (text.empty() || ec != std::errc() || ptr != end || value < low || value > high) {
+    return std::nullopt;
+  }
+  return value;
+}
+
+}  // namespace
+
+const char* HttpGetUsage() {
+  return "usage: http-get [-o FILE] [--timeout MS] [--proxy HOST:PORT] "
+         "[--user NAME:PASSWORD] [--post-form NAME=VALUE ...] [-v] URL [URL ...]";
+}
+
+HttpGetArguments ParseHttpGetArguments(const std::vector<std::string>& args) {
+  HttpGetArguments result;
+  HttpGetOptions& o = result.options;
+  auto fail = [&](std::string message) {
+    result.error = std::move(message);
+    return result;
+  };
+  bool only_urls = false;
+  for (size_t i = 0; i < args.size(); ++i) {
+    const std::string& arg = args[i];
+    if (only_urls || arg.empty() || arg[0] != '-') {
+      o.urls.push_back(arg);
+      continue;
+    }
+    if (arg == "--") {
+      only_urls = true;
+      continue;
+    }
+    if (arg == "-v") {
+      o.verbose = true;
+      continue;
+    }
+    bool takes_value = arg == "-o" || arg == "--timeout" || arg == "--proxy" ||
+                       arg == "--user" || arg == "--post-form";
+    if (!takes_value) return fail("unknown option " + arg);
+    if (i + 1 >= args.size()) return fail(arg + " needs a value");
+    const std::string& value = args[++i];
+    if (arg == "-o") {
+      if (value.empty()) return fail("-o needs a file name");
+      o.output_file = value;
+    } else if (arg == "--timeout") {
+      auto ms = ReadNumber(value, 0, 0x7fffffff);
+      if (!ms) return fail("--timeout wants milliseconds, not " + value);
+      o.read_timeout_ms = *ms;
+    } else if (arg == "--proxy") {
+      size_t colon = value.rfind(':');
+      std::optional<int> port;
+      if (colon != std::string::npos) port = ReadNumber(value.substr(colon + 1), 1, 65535);
+      if (colon == std::string::npos || colon == 0 || !port) {
+        return fail("--proxy wants HOST:PORT, not " + value);
+      }
+      o.proxy_host = value.substr(0, colon);
+      o.proxy_port = *port;
+    } else if (arg == "--user") {
+      size_t colon = value.find(':');
+      if (colon == std::string::npos || colon == 0) {
+        return fail("--user wants NAME:PASSWORD, not " + value);
+      }
+      o.user_name = value.substr(0, colon);
+      o.password = value.substr(colon + 1);
+    } else {  // --post-form
+      if (value.find('=') == std::string::npos || value[0] == '=') {
+        return fail("--post-form wants NAME=VALUE, not " + value);
+      }
+      o.form_lines.push_back(value);
+    }
+  }
+  if (o.urls.empty()) return fail("no URL given");
+  if (!o.form_lines.empty() && o.urls.size() != 1) {
+    return fail("--post-form posts to exactly one URL");
+  }
+  return result;
+}
+
+}  // namespace ah

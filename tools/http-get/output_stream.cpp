@@ -1,0 +1,72 @@
+#include "tools/http-get/output_stream.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "framework/exception.h"
+
+namespace ah {
+
+TOutputFdStream::TOutputFdStream(int fd, bool owns_fd) : fd_(fd), owns_fd_(owns_fd) {
+  struct stat st {};
+  regular_ = ::fstat(fd_, &st) == 0 && S_ISREG(st.st_mode);
+  if (regular_) ::lseek(fd_, 0, SEEK_END);
+}
+
+TOutputFdStream::~TOutputFdStream() {
+  if (owns_fd_) ::close(fd_);
+}
+
+std::unique_ptr<TOutputFdStream> TOutputFdStream::OpenForAppend(const std::string& file_name) {
+  int fd = ::open(file_name.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+  if (fd < 0) {
+    throw EFOpenError("Cannot open file \"" + ExpandFileName(file_name) + "\". " +
+                      std::strerror(errno));
+  }
+  return std::make_unique<TOutputFdStream>(fd, true);
+}
+
+int64_t TOutputFdStream::Write(const void* buffer, int64_t count) {
+  int64_t done = 0;
+  while (done < count) {
+    ssize_t n = ::write(fd_, static_cast<const char*>(buffer) + done, size_t(count - done));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) throw EWriteError(std::string("Stream write error: ") + std::strerror(errno));
+    done += n;
+  }
+  if (!regular_) position_ += done;
+  return done;
+}
+
+int64_t TOutputFdStream::Seek(int64_t offset, TSeekOrigin origin) {
+  if (regular_) {
+    int whence = origin == TSeekOrigin::soBeginning ? SEEK_SET
+                 : origin == TSeekOrigin::soCurrent ? SEEK_CUR
+                                                    : SEEK_END;
+    off_t r = ::lseek(fd_, off_t(offset), whence);
+    return r < 0 ? -1 : int64_t(r);
+  }
+  // What went out is gone; only asking where we are makes sense here.
+  if (origin == TSeekOrigin::soCurrent && offset == 0) return position_;
+  return position_;
+}
+
+int64_t TOutputFdStream::Size() {
+  if (!regular_) return position_;
+  struct stat st {};
+  return ::fstat(fd_, &st) == 0 ? int64_t(st.st_size) : 0;
+}
+
+void TOutputFdStream::SetSize(int64_t size) {
+  if (!regular_) return;
+  if (::ftruncate(fd_, off_t(size)) != 0) {
+    throw EWriteError(std::string("Stream write error: ") + std::strerror(errno));
+  }
+  if (Seek(0, TSeekOrigin::soCurrent) > size) Seek(size, TSeekOrigin::soBeginning);
+}
+
+}  // namespace ah

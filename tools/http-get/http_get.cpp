@@ -11,6 +11,8 @@
 namespace ah {
 namespace {
 
+constexpr int32_t kReceiveBlock = 256 * 1024;
+
 // Messages such as "Socket Error # 10061\r\nConnection refused." keep to
 // one line.
 std::string OneLine(std::string text) {
@@ -37,6 +39,9 @@ int RunHttpGet(const HttpGetOptions& options, std::ostream& err) {
 
     TIdHTTP http(nullptr);
     http.SetHandleRedirects(true);
+    // Large bodies stream through in fewer, larger receives; the memory
+    // held stays one block.
+    http.SetRecvBufferSize(kReceiveBlock);
     if (options.read_timeout_ms) http.SetReadTimeout(*options.read_timeout_ms);
     if (!options.proxy_host.empty()) {
       http.ProxyParams().SetProxyServer(options.proxy_host);

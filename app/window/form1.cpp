@@ -1,6 +1,7 @@
 #include "app/window/form1.h"
 
 #include <algorithm>
+#include <string_view>
 
 #include <QCoreApplication>
 #include <QGuiApplication>
@@ -31,9 +32,6 @@ constexpr const char* kStartCaption = "\xD1\xF2\xE0\xF0\xF2!";              // Ð
 constexpr int kClientWidth = 688;
 constexpr int kClientHeight = 411;
 
-// The original face does not exist here. A condensed sans face at the same
-// pixel height keeps every caption inside its stored size; any other sans
-// face will do, the labels then grow to fit.
 // The host part of a site root: after "://", before any path or port.
 std::string SiteHostName(std::string_view root) {
   if (size_t scheme = root.find("://"); scheme != std::string_view::npos) root.remove_prefix(scheme + 3);
@@ -41,6 +39,9 @@ std::string SiteHostName(std::string_view root) {
   return std::string(root.substr(0, root.find(':')));
 }
 
+// The original face does not exist here. A condensed sans face at the same
+// pixel height keeps every caption inside its stored size; any other sans
+// face will do, the labels then grow to fit.
 QFont WindowFont() {
   QFont font;
   font.setFamilies({QStringLiteral("DejaVu Sans Condensed"), QStringLiteral("Sans Serif")});

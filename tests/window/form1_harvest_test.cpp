@@ -8,12 +8,14 @@
 #include <QApplication>
 #include <QDir>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
 
 #include "app/window/form1.h"
+#include "framework/exception.h"
 #include "scripted_client.h"
 
 namespace ah {
@@ -189,6 +191,35 @@ TEST_F(Form1Harvest, AWindowWithoutAClientStillRunsToTheEnd) {
   TForm1 form(std::move(setup));
   form.Button1Click();
   EXPECT_EQ(PaneLines(form), (std::vector<std::string>{"Авторизация...", "Страница № 1", "ЗАВЕРШЕНО!", ""}));
+}
+
+TEST_F(Form1Harvest, AFailureThatLeavesTheRunIsShownInAnErrorBox) {
+  site_.pages.clear();
+  for (int page = 1; page <= 21; ++page) site_.pages[kAlbum + "?page=" + std::to_string(page)] = AlbumPage("", page + 1);
+  WindowSetup setup = MakeSetup();
+  int made = 0;
+  setup.make_client = [&](TComponent& owner) -> IHTTPClient* {
+    if (++made == 2) throw Exception("\xCD\xE5\xF2 \xEA\xEB\xE8\xE5\xED\xF2\xE0");  // Нет клиента
+    return site_.Factory()(owner);
+  };
+  TForm1 form(std::move(setup));
+  form.show();
+  std::string shown;
+  std::function<void()> close_box = [&] {
+    if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+      shown = box->text().toStdString();
+      box->accept();
+    } else {
+      QTimer::singleShot(10, close_box);
+    }
+  };
+  QTimer::singleShot(0, close_box);
+  form.Button1Click();
+  EXPECT_EQ(shown, "Нет клиента");
+  // The run stopped where the failure left it: no final line.
+  EXPECT_EQ(PaneLines(form).back(), "");
+  EXPECT_EQ(PaneLines(form)[PaneLines(form).size() - 2], "Страница № 20");
+  EXPECT_EQ(form.IdHTTP1(), nullptr);
 }
 
 }  // namespace

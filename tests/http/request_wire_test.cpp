@@ -421,6 +421,27 @@ TEST(RequestWire, RefusedStatusesRaiseWithStatusLineAndErrorBody) {
   }
 }
 
+TEST(RequestWire, GetTextThatFailsMidBodyKeepsWhatArrived) {
+  // Head and the first four body bytes arrive in one piece; the rest never.
+  ScriptedServer server({Script()
+                             .ReadUntil("\r\n\r\n")
+                             .Send("HTTP/1.1 200 OK\r\nContent-Length: 10\r\n\r\nabcd")
+                             .StaySilent()});
+  TIdHTTP http(nullptr);
+  http.SetReadTimeout(200);
+  std::string text = "before";
+  EXPECT_THROW(http.GetText(Url(server, "/"), text), EIdReadTimeout);
+  EXPECT_EQ(text, "abcd");
+}
+
+TEST(RequestWire, ShortBodyByLengthEndsWithoutError) {
+  ScriptedServer server({Answer("HTTP/1.1 200 OK\r\nContent-Length: 10\r\n\r\nabcd")});
+  TIdHTTP http(nullptr);
+  std::string text;
+  http.GetText(Url(server, "/"), text);
+  EXPECT_EQ(text, "abcd");
+}
+
 TEST(RequestWire, PostToTextThatFailsGivesEmptyText) {
   ScriptedServer server({Script().ReadUntil("\r\n\r\n").ReadBytes(3).Send(
       Reply("403 Forbidden", "no")).Close()});

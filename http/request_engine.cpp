@@ -213,12 +213,12 @@ void TIdCustomHTTP::OpenTunnel(TIdHTTPRequest& request) {
       CloseConnection();
       throw EIdHTTPProtocolException(code, reply.StatusLine(), "");
     }
-    TIdHTTPNextStep next = EvaluateResponse(tunnel);
+    // A refused status raises from here; an answered challenge goes round.
+    EvaluateResponse(tunnel);
     if (code != 401 && code != 407) {
       CloseConnection();
       throw EIdHTTPProtocolException(code, reply.StatusLine(), "");
     }
-    (void)next;
   }
 }
 

@@ -50,13 +50,15 @@ class HttpGet : public ::testing::Test {
   void TearDown() override { fs::remove_all(dir_); }
 
   // Runs the program with args; its stdout and stderr go to files.
-  RunResult Run(const std::vector<std::string>& args) {
+  RunResult Run(const std::vector<std::string>& args, bool append_stdout = false) {
     fs::path out = dir_ / "stdout";
     fs::path err = dir_ / "stderr";
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    posix_spawn_file_actions_addopen(&actions, 1, out.c_str(),
+                                     O_WRONLY | O_CREAT | (append_stdout ? O_APPEND : O_TRUNC),
+                                     0644);
     posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     std::vector<std::string> all = {HTTP_GET_BINARY};
     all.insert(all.end(), args.begin(), args.end());
@@ -130,6 +132,13 @@ TEST_F(HttpGetServer, WritesToStdoutAndFollowsRedirects) {
   RunResult r = Run({server_.Url("/moved"), server_.Url("/large")});
   EXPECT_EQ(r.exit_code, 0) << r.err;
   EXPECT_EQ(r.out, "first;" + std::string(1 << 20, 'L'));
+}
+
+TEST_F(HttpGetServer, StdoutOpenedForAppendingGetsTheBodiesAfterItsContent) {
+  { std::ofstream(dir_ / "stdout") << "kept|"; }
+  RunResult r = Run({server_.Url("/large"), server_.Url("/a")}, true);
+  EXPECT_EQ(r.exit_code, 0) << r.err;
+  EXPECT_EQ(r.out, "kept|" + std::string(1 << 20, 'L') + "first;");
 }
 
 TEST_F(HttpGetServer, RefusedStatusExitsWithItsStatusLine) {

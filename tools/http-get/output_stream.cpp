@@ -13,7 +13,11 @@ namespace ah {
 
 TOutputFdStream::TOutputFdStream(int fd, bool owns_fd) : fd_(fd), owns_fd_(owns_fd) {
   struct stat st {};
-  regular_ = ::fstat(fd_, &st) == 0 && S_ISREG(st.st_mode);
+  // Writes to a descriptor opened for appending (a shell's ">>") always land
+  // at the end, after any space reserved ahead of them, so such a file is
+  // written like a pipe.
+  int flags = ::fcntl(fd_, F_GETFL);
+  regular_ = ::fstat(fd_, &st) == 0 && S_ISREG(st.st_mode) && flags >= 0 && !(flags & O_APPEND);
   if (regular_) ::lseek(fd_, 0, SEEK_END);
 }
 

@@ -36,14 +36,6 @@ TEST(HttpClient, FreshClientHasTheDocumentedDefaults) {
   EXPECT_EQ(http.ReadTimeout(), 0);
 }
 
-TEST(HttpClient, OptionBitsAreTheStoredValues) {
-  EXPECT_EQ(unsigned(hoInProcessAuth), 1u);
-  EXPECT_EQ(unsigned(hoKeepOrigProtocol), 2u);
-  EXPECT_EQ(unsigned(hoForceEncodeParams), 4u);
-  EXPECT_EQ(int(hmHead), 0);
-  EXPECT_EQ(int(hmConnect), 7);
-}
-
 TEST(HttpClient, HostAndPortSettersAlsoWriteTheTargetAddress) {
   TIdHTTP http(nullptr);
   http.SetHost("example.test");
@@ -167,16 +159,6 @@ TEST(HttpClient, ClientOwnedByAComponentGoesWithIt) {
   http->SetHost("h");
   owner.reset();  // frees the client; ASan reports anything left behind
   SUCCEED();
-}
-
-TEST(HttpClient, ProtocolExceptionCarriesCodeStatusLineAndBody) {
-  EIdHTTPProtocolException e(404, "HTTP/1.1 404 Not Found", "<p>gone</p>");
-  EXPECT_EQ(e.ReplyCode(), 404);
-  EXPECT_EQ(e.Message(), "HTTP/1.1 404 Not Found");
-  EXPECT_EQ(e.ErrorMessage(), "<p>gone</p>");
-  const EIdProtocolReplyError& base = e;
-  EXPECT_EQ(base.ReplyCode(), 404);
-  EXPECT_STREQ(e.ClassName(), "EIdHTTPProtocolException");
 }
 
 }  // namespace

@@ -8,6 +8,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   libcurl4-openssl-dev libcpp-httplib-dev libjpeg-dev libssl-dev
   qt6-base-dev fonts-dejavu-extra
+  microsocks
   "$@"
 )
 

@@ -1,7 +1,11 @@
 #pragma once
-// SOCKS proxy settings of a socket I/O handler. With Version svNoSocks (the
-// default) the handler connects straight to its server and NegotiateSocks
-// does nothing.
+// SOCKS proxy settings of a socket I/O handler and the handshakes that ask
+// the proxy to connect onward. With Version svNoSocks (the default) the
+// handler connects straight to its server and NegotiateSocks does nothing.
+//
+// Every answer of the proxy is read to its full stated size, however it is
+// split on the wire. Names and passwords that do not fit their one-byte
+// length fields are refused with EIdSocksError before anything is sent.
 
 #include <cstdint>
 #include <string>
@@ -23,10 +27,14 @@ class TIdSocksInfo : public TIdComponent {
   // Copies the six settings from another TIdSocksInfo.
   void Assign(const TPersistent& source) override;
 
-  // Runs the handshake for the version over OwnerHandler, asking the proxy
-  // for host:port. The SOCKS handshakes themselves are not built yet: only
-  // svNoSocks is honoured.
+  // Asks the proxy, over OwnerHandler's already connected socket, for a
+  // connection to host:port; on return the socket carries the server's
+  // protocol. Raises one of the EIdSocksError classes on refusal.
   virtual void NegotiateSocks(const std::string& host, int port);
+  // SOCKS 4 (address resolved here) or 4A (name resolved by the proxy).
+  virtual void NegotiateSocks4(const std::string& host, int port);
+  // SOCKS 5 with no authentication or with user name and password.
+  virtual void NegotiateSocks5(const std::string& host, int port);
 
   TSocksAuthentication Authentication() const { return authentication_; }
   void SetAuthentication(TSocksAuthentication value) { authentication_ = value; }
@@ -46,6 +54,14 @@ class TIdSocksInfo : public TIdComponent {
   void SetOwnerHandler(TIdIOHandler* handler) { owner_handler_ = handler; }
 
  private:
+  TIdIOHandler& Handler() const;
+  void SendAll(const std::string& bytes);
+  // Reads until count bytes arrived or the proxy closed; returns the count
+  // read. A socket error raises EIdSocketError.
+  int ReceiveUpTo(uint8_t* buffer, int count);
+  // Exactly count bytes, else EIdSocksServerRespondError.
+  void ReceiveExactly(uint8_t* buffer, int count);
+
   TSocksAuthentication authentication_ = saNoAuthentication;
   std::string host_;
   std::string password_;

@@ -24,6 +24,18 @@ void TIdRFCReply::ClearReply() {
   text_code_.clear();
 }
 
+void TIdRFCReply::ParseReplyLines(const TStrings& lines) {
+  ClearReply();
+  if (lines.Count() == 0) return;
+  std::string code = Trim(lines.Get(0).substr(0, 4));
+  if (code.size() == 4 && code[3] == '-') code.resize(3);
+  SetTextCode(code);
+  for (int i = 0; i < lines.Count(); ++i) {
+    std::string line = lines.Get(i);
+    text_->Add(line.size() > 4 ? line.substr(4) : std::string());
+  }
+}
+
 void TIdRFCReply::SetNumericCode(int32_t value) {
   numeric_code_ = value;
   if (value > 0) text_code_ = IntToStr(value);

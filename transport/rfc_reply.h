@@ -19,6 +19,10 @@ class TIdRFCReply : public TCollectionItem {
   // Copies code, lines and text code from another reply, clearing first.
   void Assign(const TPersistent& source) override;
   void ClearReply();
+  // Clears, then takes the code from the first line ("250-" or "250 ")
+  // and every line's text from its fifth character on. Lines that do not
+  // start with a number leave NumericCode 0.
+  void ParseReplyLines(const TStrings& lines);
 
   int32_t NumericCode() const { return numeric_code_; }
   // Above 0 also sets TextCode to the decimal text.

@@ -24,6 +24,14 @@ namespace ah {
 
 class TIdIOHandlerSocket;
 
+// Stands in for an exception class reference: raises that class with the
+// message. RaiseAs<EIdSocksError> is one.
+using TIdExceptionClass = void (*)(const std::string& message);
+template <class E>
+[[noreturn]] void RaiseAs(const std::string& message) {
+  throw E(message);
+}
+
 enum TIdMaxLineAction { maException, maSplit };
 
 class TIdTCPConnection : public TIdComponent {
@@ -53,9 +61,14 @@ class TIdTCPConnection : public TIdComponent {
   // Marks the peer closed, detaches the intercept and closes the handler;
   // no status, no event.
   virtual void DropSocket();
+  // Reads one reply (a single line, or "ddd-" lines up to the "ddd " one)
+  // into LastReply and checks its code against allowed (empty allows all).
+  virtual int16_t ReadReply(std::initializer_list<int16_t> allowed = {});
   // EIdProtocolReplyError with LastReply's code and its lines, each
   // followed by CR LF.
   [[noreturn]] virtual void RaiseReplyError();
+  // The same text raised as the class that raise_as stands for.
+  [[noreturn]] virtual void RaiseReplyError(TIdExceptionClass raise_as);
   // Bytes received; 0 when the connection ended; -1 on a time-out without
   // raise_on_timeout. The time-out is ms, UseReadTimeout or WaitForever.
   virtual int FillInputBuffer(bool raise_if_disconnected, int timeout = UseReadTimeout,
@@ -65,6 +78,9 @@ class TIdTCPConnection : public TIdComponent {
   // time-out that passes without a line gives "" with LineTimedOut set.
   virtual std::string ReceiveLine(const std::string& terminator = "\n",
                                   int timeout = UseReadTimeout, int max_length = -1);
+  // SendLine of the line, then ReadReply; the reply code.
+  virtual int16_t SendCommand(const std::string& line,
+                              std::initializer_list<int16_t> allowed = {});
   virtual void SendText(const std::string& text);
   // The text and CR LF.
   virtual void SendLine(const std::string& text = std::string());

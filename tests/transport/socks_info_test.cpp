@@ -11,6 +11,7 @@
 #include "tests/support/socks_proxy.h"
 #include "transport/exceptions.h"
 #include "transport/io_handler_socket.h"
+#include "transport/tcp_client.h"
 
 namespace ah {
 namespace {
@@ -475,6 +476,48 @@ TEST(SocksInfo, MicrosocksWithLogin) {
                      "Invalid socks authentication method.");
   }
   EXPECT_EQ(server.AcceptedCount(), 1);
+}
+
+// The client's connect step: a refusal by the proxy leaves no socket open.
+TEST(SocksInfo, ClientDropsTheSocketWhenTheProxyRefuses) {
+  ScriptedServer proxy({Script().ReadBytes(3).Send(kMethodNone).ReadBytes(10)
+                            .Send(Bytes({5, 5, 0, 1, 0, 0, 0, 0, 0, 0})).ReadAll()});
+  TIdTCPClient client(nullptr);
+  TIdIOHandlerSocket handler(nullptr);
+  handler.SocksInfo()->SetVersion(svSocks5);
+  handler.SocksInfo()->SetHost("127.0.0.1");
+  handler.SocksInfo()->SetPort(proxy.Port());
+  client.SetIOHandler(&handler);
+  client.SetHost("a.b");
+  client.SetPort(25);
+  EXPECT_THROW(client.OpenConnection(), EIdSocksServerConnectionRefusedError);
+  EXPECT_FALSE(handler.IsOpen());
+  EXPECT_FALSE(client.IsConnected());
+}
+
+TEST(SocksInfo, ClientSpeaksItsProtocolThroughMicrosocks) {
+  test::SocksProxy proxy("harvest", "s3cret");
+  if (!proxy.Running()) GTEST_SKIP() << proxy.Failure();
+  ScriptedServer server({Script().Send("220 ready\r\n").ReadUntil("\r\n")
+                             .Send("250-one\r\n250 two\r\n").ReadAll()});
+  TIdTCPClient client(nullptr);
+  TIdIOHandlerSocket handler(nullptr);
+  TIdSocksInfo* socks = handler.SocksInfo();
+  socks->SetVersion(svSocks5);
+  socks->SetHost("127.0.0.1");
+  socks->SetPort(proxy.Port());
+  socks->SetAuthentication(saUsernamePassword);
+  socks->SetUsername("harvest");
+  socks->SetPassword("s3cret");
+  client.SetIOHandler(&handler);
+  client.SetHost("127.0.0.1");
+  client.SetPort(server.Port());
+  client.OpenConnection();
+  EXPECT_EQ(client.ReadReply({220}), 220);
+  EXPECT_EQ(client.SendCommand("NOOP", {250}), 250);
+  EXPECT_EQ(client.LastReply().Text().Text(), "one\r\ntwo\r\n");
+  client.CloseConnection();
+  EXPECT_EQ(server.Received(0), "NOOP\r\n");
 }
 
 }  // namespace

@@ -17,6 +17,7 @@
 
 #include "tests/support/local_http_server.h"
 #include "tests/support/scripted_server.h"
+#include "tests/support/socks_proxy.h"
 #include "tools/http-get/options.h"
 
 extern char** environ;
@@ -172,6 +173,60 @@ TEST_F(HttpGetServer, UserAnswersABasicChallenge) {
   EXPECT_EQ(r.err, "http-get: " + server_.Url("/basic") + ": HTTP/1.1 401 Unauthorized\n");
 }
 
+TEST_F(HttpGetServer, FetchesThroughMicrosocks) {
+  test::SocksProxy proxy;
+  if (!proxy.Running()) GTEST_SKIP() << proxy.Failure();
+  RunResult r = Run({"--socks5", "127.0.0.1:" + std::to_string(proxy.Port()), server_.Url("/a"),
+                     server_.Url("/b")});
+  EXPECT_EQ(r.exit_code, 0) << r.err;
+  EXPECT_EQ(r.out, "first;second[seen=1]");
+  EXPECT_EQ(server_.Connections(), 1);
+}
+
+TEST_F(HttpGetServer, FetchesThroughMicrosocksWithALogin) {
+  test::SocksProxy proxy("harvest", "s3cret");
+  if (!proxy.Running()) GTEST_SKIP() << proxy.Failure();
+  const std::string socks = "127.0.0.1:" + std::to_string(proxy.Port());
+  RunResult r = Run({"--socks5", socks, "--socks-user", "harvest:s3cret", server_.Url("/large")});
+  EXPECT_EQ(r.exit_code, 0) << r.err;
+  EXPECT_EQ(r.out, std::string(1 << 20, 'L'));
+  r = Run({"--socks5", socks, "--socks-user", "harvest:wrong", server_.Url("/a")});
+  EXPECT_EQ(r.exit_code, 1);
+  EXPECT_EQ(r.err, "http-get: " + server_.Url("/a") + ": Authentication error to socks server.\n");
+  EXPECT_EQ(server_.Connections(), 1);
+}
+
+TEST_F(HttpGet, Socks4aLeavesTheHostNameToTheProxy) {
+  const std::string handshake =
+      std::string("\x04\x01\x00\x50\x00\x00\x00\x01", 8) + "me" + std::string(1, '\0') +
+      "origin.test" + std::string(1, '\0');
+  test::ScriptedServer proxy({test::Script()
+                                  .ReadBytes(int64_t(handshake.size()))
+                                  .Send(std::string("\x00\x5a\x00\x00\x00\x00\x00\x00", 8))
+                                  .ReadUntil("\r\n\r\n")
+                                  .Send("HTTP/1.1 200 OK\r\nContent-Length: 6\r\n\r\norigin")
+                                  .Close()});
+  RunResult r = Run({"--socks4a", "127.0.0.1:" + std::to_string(proxy.Port()), "--socks-user",
+                     "me:", "http://origin.test/page"});
+  EXPECT_EQ(r.exit_code, 0) << r.err;
+  EXPECT_EQ(r.out, "origin");
+  std::string received = proxy.Received(0);
+  EXPECT_EQ(received.substr(0, handshake.size()), handshake);
+  EXPECT_EQ(received.substr(handshake.size(), 20), "GET /page HTTP/1.1\r\n");
+  EXPECT_NE(received.find("\r\nHost: origin.test\r\n"), std::string::npos) << received;
+}
+
+TEST_F(HttpGet, SocksRefusalIsOneLine) {
+  test::ScriptedServer proxy({test::Script().ReadBytes(3).Send(std::string("\x05\x00", 2))
+                                  .ReadBytes(18).Send(std::string("\x05\x04\x00\x01", 4) +
+                                                      std::string(6, '\0'))
+                                  .Close()});
+  RunResult r = Run({"--socks5", "127.0.0.1:" + std::to_string(proxy.Port()),
+                     "http://origin.test/"});
+  EXPECT_EQ(r.exit_code, 1);
+  EXPECT_EQ(r.err, "http-get: http://origin.test/: Host unreachable.\n");
+}
+
 TEST_F(HttpGet, ProxyCarriesTheAbsoluteAddress) {
   test::ScriptedServer proxy({test::Script()
                                   .ReadUntil("\r\n\r\n")
@@ -228,6 +283,32 @@ TEST(HttpGetArguments, ParsesEveryFlag) {
   EXPECT_EQ(a.options.urls, std::vector<std::string>{"http://h/"});
 }
 
+TEST(HttpGetArguments, SocksFlags) {
+  struct Row {
+    std::vector<std::string> args;
+    int version;
+    std::string host;
+    int port;
+    std::optional<std::string> user;
+    std::string password;
+  } rows[] = {
+      {{"--socks4", "s.test:1080"}, 4, "s.test", 1080, std::nullopt, ""},
+      {{"--socks4a", "10.0.0.1:9050", "--socks-user", "id:"}, 40, "10.0.0.1", 9050, "id", ""},
+      {{"--socks-user", "u:p:w", "--socks5", "[::1]:1"}, 5, "[::1]", 1, "u", "p:w"},
+  };
+  for (const auto& r : rows) {
+    std::vector<std::string> args = r.args;
+    args.push_back("http://h/");
+    HttpGetArguments a = ParseHttpGetArguments(args);
+    ASSERT_TRUE(a.ok()) << r.args[0] << ": " << a.error;
+    EXPECT_EQ(a.options.socks_version, r.version) << r.args[0];
+    EXPECT_EQ(a.options.socks_host, r.host) << r.args[0];
+    EXPECT_EQ(a.options.socks_port, r.port) << r.args[0];
+    EXPECT_EQ(a.options.socks_user, r.user) << r.args[0];
+    EXPECT_EQ(a.options.socks_password, r.password) << r.args[0];
+  }
+}
+
 TEST(HttpGetArguments, RefusesWhatCannotBeRun) {
   const std::vector<std::vector<std::string>> bad = {
       {},
@@ -241,6 +322,11 @@ TEST(HttpGetArguments, RefusesWhatCannotBeRun) {
       {"--post-form", "novalue", "http://h/"},
       {"--post-form", "a=1", "http://h/", "http://i/"},
       {"--verbose", "http://h/"},
+      {"--socks5", "nohost", "http://h/"},
+      {"--socks4", "h:0", "http://h/"},
+      {"--socks4", "h:1", "--socks5", "h:2", "http://h/"},
+      {"--socks-user", "u:p", "http://h/"},
+      {"--socks5", "h:1", "--socks-user", ":p", "http://h/"},
   };
   for (const auto& args : bad) {
     std::string joined;

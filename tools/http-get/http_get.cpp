@@ -6,6 +6,7 @@
 
 #include "framework/strings.h"
 #include "http/http_client.h"
+#include "transport/io_handler_socket.h"
 #include "tools/http-get/output_stream.h"
 
 namespace ah {
@@ -37,6 +38,8 @@ int RunHttpGet(const HttpGetOptions& options, std::ostream& err) {
             ? std::make_unique<TOutputFdStream>(STDOUT_FILENO, false)
             : TOutputFdStream::OpenForAppend(options.output_file);
 
+    // Referenced by the client, so it outlives it.
+    std::unique_ptr<TIdIOHandlerSocket> socks_handler;
     TIdHTTP http(nullptr);
     http.SetHandleRedirects(true);
     // Large bodies stream through in fewer, larger receives; the memory
@@ -46,6 +49,21 @@ int RunHttpGet(const HttpGetOptions& options, std::ostream& err) {
     if (!options.proxy_host.empty()) {
       http.ProxyParams().SetProxyServer(options.proxy_host);
       http.ProxyParams().SetProxyPort(options.proxy_port);
+    }
+    if (options.socks_version != 0) {
+      socks_handler = std::make_unique<TIdIOHandlerSocket>(nullptr);
+      TIdSocksInfo* socks = socks_handler->SocksInfo();
+      socks->SetVersion(options.socks_version == 4    ? svSocks4
+                        : options.socks_version == 40 ? svSocks4A
+                                                      : svSocks5);
+      socks->SetHost(options.socks_host);
+      socks->SetPort(options.socks_port);
+      if (options.socks_user) {
+        socks->SetUsername(*options.socks_user);
+        socks->SetPassword(options.socks_password);
+        socks->SetAuthentication(saUsernamePassword);
+      }
+      http.SetIOHandler(socks_handler.get());
     }
     if (options.user_name) {
       http.SetHTTPOptions(http.HTTPOptions() | hoInProcessAuth);
@@ -59,6 +77,7 @@ int RunHttpGet(const HttpGetOptions& options, std::ostream& err) {
       http.SetOnStatus([&](TComponent*, TIdStatus, const std::string& text) {
         err << "* " << OneLine(text) << '\n';
       });
+      if (socks_handler) socks_handler->SetOnStatus(http.OnStatus());
       http.SetOnRedirect([&](TIdCustomHTTP* sender, std::string& dest, int&, bool&,
                              TIdHTTPMethod&) {
         err << "< " << sender->Response().StatusLine() << '\n' << "* Redirect to " << dest << '\n';

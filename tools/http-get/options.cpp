@@ -15,11 +15,23 @@ std::optional<int> ReadNumber(const std::string& text, int low, int high) {
   return value;
 }
 
+// HOST:PORT, the port cut at the last ":".
+bool ReadHostPort(const std::string& text, std::string& host, int& port) {
+  size_t colon = text.rfind(':');
+  if (colon == std::string::npos || colon == 0) return false;
+  auto number = ReadNumber(text.substr(colon + 1), 1, 65535);
+  if (!number) return false;
+  host = text.substr(0, colon);
+  port = *number;
+  return true;
+}
+
 }  // namespace
 
 const char* HttpGetUsage() {
   return "usage: http-get [-o FILE] [--timeout MS] [--proxy HOST:PORT] "
-         "[--user NAME:PASSWORD] [--post-form NAME=VALUE ...] [-v] URL [URL ...]";
+         "[--user NAME:PASSWORD] [--socks4|--socks4a|--socks5 HOST:PORT] "
+         "[--socks-user NAME:PASSWORD] [--post-form NAME=VALUE ...] [-v] URL [URL ...]";
 }
 
 HttpGetArguments ParseHttpGetArguments(const std::vector<std::string>& args) {
@@ -45,7 +57,8 @@ HttpGetArguments ParseHttpGetArguments(const std::vector<std::string>& args) {
       continue;
     }
     bool takes_value = arg == "-o" || arg == "--timeout" || arg == "--proxy" ||
-                       arg == "--user" || arg == "--post-form";
+                       arg == "--user" || arg == "--post-form" || arg == "--socks4" ||
+                       arg == "--socks4a" || arg == "--socks5" || arg == "--socks-user";
     if (!takes_value) return fail("unknown option " + arg);
     if (i + 1 >= args.size()) return fail(arg + " needs a value");
     const std::string& value = args[++i];
@@ -57,14 +70,22 @@ HttpGetArguments ParseHttpGetArguments(const std::vector<std::string>& args) {
       if (!ms) return fail("--timeout wants milliseconds, not " + value);
       o.read_timeout_ms = *ms;
     } else if (arg == "--proxy") {
-      size_t colon = value.rfind(':');
-      std::optional<int> port;
-      if (colon != std::string::npos) port = ReadNumber(value.substr(colon + 1), 1, 65535);
-      if (colon == std::string::npos || colon == 0 || !port) {
+      if (!ReadHostPort(value, o.proxy_host, o.proxy_port)) {
         return fail("--proxy wants HOST:PORT, not " + value);
       }
-      o.proxy_host = value.substr(0, colon);
-      o.proxy_port = *port;
+    } else if (arg == "--socks4" || arg == "--socks4a" || arg == "--socks5") {
+      if (o.socks_version != 0) return fail("give only one of --socks4, --socks4a, --socks5");
+      if (!ReadHostPort(value, o.socks_host, o.socks_port)) {
+        return fail(arg + " wants HOST:PORT, not " + value);
+      }
+      o.socks_version = arg == "--socks4" ? 4 : arg == "--socks4a" ? 40 : 5;
+    } else if (arg == "--socks-user") {
+      size_t colon = value.find(':');
+      if (colon == std::string::npos || colon == 0) {
+        return fail("--socks-user wants NAME:PASSWORD, not " + value);
+      }
+      o.socks_user = value.substr(0, colon);
+      o.socks_password = value.substr(colon + 1);
     } else if (arg == "--user") {
       size_t colon = value.find(':');
       if (colon == std::string::npos || colon == 0) {
@@ -80,6 +101,9 @@ HttpGetArguments ParseHttpGetArguments(const std::vector<std::string>& args) {
     }
   }
   if (o.urls.empty()) return fail("no URL given");
+  if (o.socks_user && o.socks_version == 0) {
+    return fail("--socks-user needs --socks4, --socks4a or --socks5");
+  }
   if (!o.form_lines.empty() && o.urls.size() != 1) {
     return fail("--post-form posts to exactly one URL");
   }

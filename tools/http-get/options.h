@@ -1,6 +1,7 @@
 #pragma once
 // The command line of http-get:
 //   http-get [-o FILE] [--timeout MS] [--proxy HOST:PORT] [--user NAME:PASSWORD]
+//            [--socks4 | --socks4a | --socks5 HOST:PORT] [--socks-user NAME:PASSWORD]
 //            [--post-form NAME=VALUE ...] [-v] URL [URL ...]
 
 #include <optional>
@@ -16,6 +17,11 @@ struct HttpGetOptions {
   int proxy_port = 0;
   std::optional<std::string> user_name;  // --user, split at the first ":"
   std::string password;
+  int socks_version = 0;                 // 4, 40 (4A), 5; 0: no SOCKS proxy
+  std::string socks_host;
+  int socks_port = 0;
+  std::optional<std::string> socks_user;  // --socks-user; the SOCKS 4 user id
+  std::string socks_password;             // SOCKS 5 only
   std::vector<std::string> form_lines;   // one per --post-form, in order
   bool verbose = false;
   std::vector<std::string> urls;

@@ -46,6 +46,12 @@ class EIdProtocolReplyError : public EIdException {
   int reply_code_;
 };
 
+// A TLS handshake, certificate check or TLS record that failed, with
+// OpenSSL's reason in the message. A protocol reply error because the peer's
+// answer is what was refused; ReplyCode is the certificate check's result
+// (OpenSSL's X509_V_ERR_* number, 0 when the certificate was not the reason).
+AH_EXCEPTION_CLASS(EIdSSLProtocolReplyError, EIdProtocolReplyError)
+
 AH_EXCEPTION_CLASS(EIdTCPConnectionError, EIdException)
 AH_EXCEPTION_CLASS(EIdNotConnected, EIdTCPConnectionError)           // "Not Connected"
 AH_EXCEPTION_CLASS(EIdNotEnoughDataInBuffer, EIdTCPConnectionError)  // "Not enough data in buffer."

@@ -1,37 +1,97 @@
 #pragma once
-// The TLS I/O handler. The HTTP client asks two things of it: whether the
-// connection's handler is of this class, and to switch between plain
-// pass-through (bytes travel unencrypted) and TLS.
+// The TLS I/O handler: a socket handler that runs TLS (OpenSSL) over its
+// connected socket when pass-through is off, and passes bytes unchanged when
+// it is on. The HTTP client asks two things of it: whether the connection's
+// handler is of this class, and to switch between the two.
 //
-// The TLS layer itself is not built yet: switched to TLS, the handler
-// refuses to connect, send or receive rather than carry in clear what the
-// caller meant to protect.
+// Where TLS starts: right after the TCP connect (and any SOCKS handshake)
+// when pass-through is already off, or on an open connection the moment
+// pass-through is switched off (after a CONNECT through an HTTP proxy).
+// Raw receive and send keep the socket handler's contract (bytes, 0 when the
+// peer closed, -1 with the stack's error code), so the buffered connection
+// works unchanged; bytes OpenSSL has already decrypted count as readable.
+//
+// Security by default: TLS 1.2 or newer, the system's trusted certificates,
+// certificate and host name checks, SNI. A failed handshake or check raises
+// EIdSSLProtocolReplyError with OpenSSL's reason and leaves the handler
+// closed, before a byte of the caller's data went out.
 
+#include <memory>
 #include <string>
 
 #include "transport/io_handler_socket.h"
 
 namespace ah {
 
+class TIdTLSSession;
+
 class TIdSSLIOHandlerSocket : public TIdIOHandlerSocket {
  public:
   AH_CLASS_NAME(TIdSSLIOHandlerSocket)
-  using TIdIOHandlerSocket::TIdIOHandlerSocket;
+  explicit TIdSSLIOHandlerSocket(TComponent* owner);
+  ~TIdSSLIOHandlerSocket() override;
 
-  bool PassThrough() const { return pass_through_; }
-  // Switching to TLS on an open connection starts the handshake there.
-  virtual void SetPassThrough(bool value) { pass_through_ = value; }
-
-  // With pass-through off these raise EIdException "TLS is not available".
+  // Sends close_notify (best effort, never blocking) and frees the TLS
+  // state, then closes the socket.
+  void CloseHandler() override;
   void ConnectToServer(const std::string& host, int port, int timeout, int port_high,
                        int port_low, int bound_port, const std::string& bound_ip) override;
+  void PrepareOpen() override;
+  bool WaitReadable(int timeout) override;
   int ReceiveRaw(void* buffer, int length) override;
   int SendRaw(const void* buffer, int length) override;
 
+  bool PassThrough() const { return pass_through_; }
+  // Off on an open plain connection runs the handshake there. On while TLS
+  // runs closes the connection: a TLS session cannot fall back to plain
+  // text on the same socket, so the next request connects anew.
+  virtual void SetPassThrough(bool value);
+
+  // True while a TLS session carries the connection's bytes.
+  bool TLSActive() const;
+  // The protocol and cipher of the running session ("TLSv1.3
+  // TLS_AES_256_GCM_SHA384"); empty without one.
+  std::string SessionDescription() const;
+  // Whether the running session resumed an earlier one (no full handshake).
+  bool SessionReused() const;
+
+  // The name the next handshake sends (SNI) and checks the certificate
+  // against. Every connect sets it to the host connected to; after a CONNECT
+  // through a proxy the caller names the origin server here before
+  // switching pass-through off.
+  const std::string& ServerName() const { return server_name_; }
+  void SetServerName(std::string value) { server_name_ = std::move(value); }
+
+  // Settings, read when the next handshake starts.
+  //
+  // A PEM file of certificates trusted besides the system's.
+  const std::string& CAFile() const { return ca_file_; }
+  void SetCAFile(std::string value);
+  // For tests and local experiments: the name checked and sent instead of
+  // ServerName (a certificate made for "test.example" served on 127.0.0.1).
+  const std::string& VerifyHostName() const { return verify_host_name_; }
+  void SetVerifyHostName(std::string value);
+  // No certificate or host name checks at all: anyone on the path can read
+  // and change the traffic. For local experiments only.
+  bool Insecure() const { return insecure_; }
+  void SetInsecure(bool value);
+
  private:
-  void RequirePassThrough() const;
+  friend class TIdTLSSession;
+
+  void StartTLS(int timeout);
+  void DropSession(bool notify_peer);
 
   bool pass_through_ = true;
+  std::string server_name_;
+  int server_port_ = 0;
+  int handshake_timeout_ = 0;
+  std::string ca_file_;
+  std::string verify_host_name_;
+  bool insecure_ = false;
+  // Owned: the OpenSSL context (settings, trust, the resumable session) and
+  // the running session.
+  std::unique_ptr<TIdTLSSession> tls_;
 };
 
 }  // namespace ah

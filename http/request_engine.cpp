@@ -204,6 +204,8 @@ void TIdCustomHTTP::OpenTunnel(TIdHTTPRequest& request) {
     int code = reply.StatusCode();
     if (code == 200) {
       if (auto* tls = dynamic_cast<TIdSSLIOHandlerSocket*>(IOHandler())) {
+        // The certificate to check is the origin's, not the proxy's.
+        tls->SetServerName(target_uri_->Host());
         tls->SetPassThrough(false);
       }
       return;
@@ -487,7 +489,10 @@ void TIdCustomHTTP::StoreResponseCookies(TIdHTTPRequest& request, TIdHTTPRespons
 
 void TIdCustomHTTP::AddRequestCookies(TIdURI& uri, TIdHTTPRequest& request) {
   if (!cookie_manager_) return;
-  bool secure = dynamic_cast<TIdSSLIOHandlerSocket*>(IOHandler()) != nullptr;
+  // Secure cookies only over a running TLS session: the TLS handler in
+  // pass-through would send them in clear.
+  auto* tls = dynamic_cast<TIdSSLIOHandlerSocket*>(IOHandler());
+  bool secure = tls && tls->TLSActive();
   std::string text = cookie_manager_->BuildCookieHeader(uri, secure);
   if (!text.empty()) request.HeaderLines().SetHeaderValue("Cookie", text);
 }

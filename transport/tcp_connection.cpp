@@ -13,6 +13,7 @@
 #include "framework/text_tokens.h"
 #include "transport/exceptions.h"
 #include "transport/io_handler_socket.h"
+#include "transport/ssl_io_handler_socket.h"
 #include "transport/stack.h"
 
 namespace ah {
@@ -330,7 +331,10 @@ int64_t TIdTCPConnection::SendFile(const std::string& file_name, bool allow_kern
   struct stat st {};
   if (::stat(file_name.c_str(), &st) != 0 || S_ISDIR(st.st_mode))
     throw EIdFileNotFound(Format("File \"%s\" not found", file_name.c_str()));
-  if (!intercept_ && allow_kernel_transfer && socket_handler_ && socket_handler_->IsOpen()) {
+  // The kernel writes the file's bytes as they are: never into a TLS session.
+  auto* tls = dynamic_cast<TIdSSLIOHandlerSocket*>(socket_handler_);
+  if (!intercept_ && allow_kernel_transfer && socket_handler_ && socket_handler_->IsOpen() &&
+      !(tls && tls->TLSActive())) {
     // Buffered writes must reach the wire before the file does.
     if (out_buffer_) FlushSendBuffer(-1);
     return KernelSendFile(socket_handler_->SocketBinding()->SocketHandle(), file_name);

@@ -6,7 +6,7 @@
 
 #include "framework/strings.h"
 #include "http/http_client.h"
-#include "transport/io_handler_socket.h"
+#include "transport/ssl_io_handler_socket.h"
 #include "tools/http-get/output_stream.h"
 
 namespace ah {
@@ -38,9 +38,16 @@ int RunHttpGet(const HttpGetOptions& options, std::ostream& err) {
             ? std::make_unique<TOutputFdStream>(STDOUT_FILENO, false)
             : TOutputFdStream::OpenForAppend(options.output_file);
 
-    // Referenced by the client, so it outlives it.
-    std::unique_ptr<TIdIOHandlerSocket> socks_handler;
+    // Referenced by the client, so it outlives it. The TLS handler carries
+    // plain http too (in pass-through) and SOCKS underneath either.
+    TIdSSLIOHandlerSocket tls(nullptr);
+    tls.SetCAFile(options.ca_file);
+    if (options.insecure) {
+      tls.SetInsecure(true);
+      err << "http-get: --insecure: TLS certificates and host names are not checked\n";
+    }
     TIdHTTP http(nullptr);
+    http.SetIOHandler(&tls);
     http.SetHandleRedirects(true);
     // Large bodies stream through in fewer, larger receives; the memory
     // held stays one block.
@@ -51,8 +58,7 @@ int RunHttpGet(const HttpGetOptions& options, std::ostream& err) {
       http.ProxyParams().SetProxyPort(options.proxy_port);
     }
     if (options.socks_version != 0) {
-      socks_handler = std::make_unique<TIdIOHandlerSocket>(nullptr);
-      TIdSocksInfo* socks = socks_handler->SocksInfo();
+      TIdSocksInfo* socks = tls.SocksInfo();
       socks->SetVersion(options.socks_version == 4    ? svSocks4
                         : options.socks_version == 40 ? svSocks4A
                                                       : svSocks5);
@@ -63,7 +69,6 @@ int RunHttpGet(const HttpGetOptions& options, std::ostream& err) {
         socks->SetPassword(options.socks_password);
         socks->SetAuthentication(saUsernamePassword);
       }
-      http.SetIOHandler(socks_handler.get());
     }
     if (options.user_name) {
       http.SetHTTPOptions(http.HTTPOptions() | hoInProcessAuth);
@@ -77,7 +82,7 @@ int RunHttpGet(const HttpGetOptions& options, std::ostream& err) {
       http.SetOnStatus([&](TComponent*, TIdStatus, const std::string& text) {
         err << "* " << OneLine(text) << '\n';
       });
-      if (socks_handler) socks_handler->SetOnStatus(http.OnStatus());
+      tls.SetOnStatus(http.OnStatus());
       http.SetOnRedirect([&](TIdCustomHTTP* sender, std::string& dest, int&, bool&,
                              TIdHTTPMethod&) {
         err << "< " << sender->Response().StatusLine() << '\n' << "* Redirect to " << dest << '\n';

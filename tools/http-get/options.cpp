@@ -31,7 +31,8 @@ bool ReadHostPort(const std::string& text, std::string& host, int& port) {
 const char* HttpGetUsage() {
   return "usage: http-get [-o FILE] [--timeout MS] [--proxy HOST:PORT] "
          "[--user NAME:PASSWORD] [--socks4|--socks4a|--socks5 HOST:PORT] "
-         "[--socks-user NAME:PASSWORD] [--post-form NAME=VALUE ...] [-v] URL [URL ...]";
+         "[--socks-user NAME:PASSWORD] [--cacert FILE] [--insecure] "
+         "[--post-form NAME=VALUE ...] [-v] URL [URL ...]";
 }
 
 HttpGetArguments ParseHttpGetArguments(const std::vector<std::string>& args) {
@@ -56,9 +57,14 @@ HttpGetArguments ParseHttpGetArguments(const std::vector<std::string>& args) {
       o.verbose = true;
       continue;
     }
+    if (arg == "--insecure") {
+      o.insecure = true;
+      continue;
+    }
     bool takes_value = arg == "-o" || arg == "--timeout" || arg == "--proxy" ||
                        arg == "--user" || arg == "--post-form" || arg == "--socks4" ||
-                       arg == "--socks4a" || arg == "--socks5" || arg == "--socks-user";
+                       arg == "--socks4a" || arg == "--socks5" || arg == "--socks-user" ||
+                       arg == "--cacert";
     if (!takes_value) return fail("unknown option " + arg);
     if (i + 1 >= args.size()) return fail(arg + " needs a value");
     const std::string& value = args[++i];
@@ -93,6 +99,9 @@ HttpGetArguments ParseHttpGetArguments(const std::vector<std::string>& args) {
       }
       o.user_name = value.substr(0, colon);
       o.password = value.substr(colon + 1);
+    } else if (arg == "--cacert") {
+      if (value.empty()) return fail("--cacert needs a file name");
+      o.ca_file = value;
     } else {  // --post-form
       if (value.find('=') == std::string::npos || value[0] == '=') {
         return fail("--post-form wants NAME=VALUE, not " + value);

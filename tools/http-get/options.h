@@ -2,7 +2,7 @@
 // The command line of http-get:
 //   http-get [-o FILE] [--timeout MS] [--proxy HOST:PORT] [--user NAME:PASSWORD]
 //            [--socks4 | --socks4a | --socks5 HOST:PORT] [--socks-user NAME:PASSWORD]
-//            [--post-form NAME=VALUE ...] [-v] URL [URL ...]
+//            [--cacert FILE] [--insecure] [--post-form NAME=VALUE ...] [-v] URL [URL ...]
 
 #include <optional>
 #include <string>
@@ -22,6 +22,8 @@ struct HttpGetOptions {
   int socks_port = 0;
   std::optional<std::string> socks_user;  // --socks-user; the SOCKS 4 user id
   std::string socks_password;             // SOCKS 5 only
+  std::string ca_file;                   // --cacert: trusted besides the system's
+  bool insecure = false;                 // --insecure: no certificate checks
   std::vector<std::string> form_lines;   // one per --post-form, in order
   bool verbose = false;
   std::vector<std::string> urls;

@@ -1,0 +1,323 @@
+// The client over TLS against an independent https server (cpp-httplib with
+// OpenSSL) that uses a certificate from the test's own authority.
+
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <httplib.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <memory>
+#include <mutex>
+#include <set>
+#include <string>
+#include <thread>
+
+#include "framework/strings.h"
+#include "http/http_client.h"
+#include "tests/support/tls_test_server.h"
+#include "transport/exceptions.h"
+#include "transport/ssl_io_handler_socket.h"
+
+namespace ah {
+namespace {
+
+using test::CertificateFiles;
+using test::TestCertificates;
+
+TestCertificates& Pki() {
+  static TestCertificates pki;
+  return pki;
+}
+
+// Runs an httplib server (plain or TLS) on 127.0.0.1 for its lifetime and
+// counts the client connections that carried requests.
+template <class Server>
+class Running {
+ public:
+  template <class... Args>
+  explicit Running(Args&&... args) : server_(std::forward<Args>(args)...) {
+    server_.set_pre_routing_handler([this](const httplib::Request& req, httplib::Response&) {
+      std::lock_guard<std::mutex> lock(mutex_);
+      ports_.insert(req.remote_port);
+      return httplib::Server::HandlerResponse::Unhandled;
+    });
+  }
+  ~Running() {
+    server_.stop();
+    if (thread_.joinable()) thread_.join();
+  }
+  Server& server() { return server_; }
+  void Start() {
+    port_ = server_.bind_to_any_port("127.0.0.1");
+    thread_ = std::thread([this] { server_.listen_after_bind(); });
+    while (!server_.is_running()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  int port() const { return port_; }
+  int Connections() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return int(ports_.size());
+  }
+
+ private:
+  Server server_;
+  std::thread thread_;
+  int port_ = 0;
+  std::mutex mutex_;
+  std::set<int> ports_;
+};
+
+class HttpsClient : public ::testing::Test {
+ protected:
+  HttpsClient()
+      : cert_(Pki().Issue("https-site", {"localhost", "127.0.0.1"})),
+        tls_server_(cert_.cert_file.c_str(), cert_.key_file.c_str()) {}
+
+  void SetUp() override {
+    auto& s = tls_server_.server();
+    s.Get("/hello", [](const httplib::Request&, httplib::Response& res) {
+      res.set_content("hello over tls", "text/plain");
+    });
+    s.Post("/echo", [](const httplib::Request& req, httplib::Response& res) {
+      res.set_content(req.body + "|" + req.get_header_value("Content-Type"), "text/plain");
+    });
+    s.Get("/chunked", [](const httplib::Request&, httplib::Response& res) {
+      res.set_chunked_content_provider("text/plain", [](size_t offset, httplib::DataSink& sink) {
+        if (offset >= 300000) {
+          sink.done();
+          return true;
+        }
+        std::string piece(10000, char('a' + offset / 10000 % 26));
+        sink.write(piece.data(), piece.size());
+        return true;
+      });
+    });
+    s.Get("/cookies", [](const httplib::Request&, httplib::Response& res) {
+      res.set_header("Set-Cookie", "secret=s1; path=/; secure");
+      res.set_content("set", "text/plain");
+    });
+    s.Get("/show", [](const httplib::Request& req, httplib::Response& res) {
+      res.set_content(req.get_header_value("Cookie"), "text/plain");
+    });
+    s.Get("/back", [this](const httplib::Request&, httplib::Response& res) {
+      res.set_redirect("http://127.0.0.1:" + std::to_string(plain_.port()) + "/end");
+    });
+    auto& p = plain_.server();
+    p.Get("/to-tls", [this](const httplib::Request&, httplib::Response& res) {
+      res.set_redirect("https://localhost:" + std::to_string(tls_server_.port()) + "/back");
+    });
+    p.Get("/end", [](const httplib::Request&, httplib::Response& res) {
+      res.set_content("back in plain text", "text/plain");
+    });
+    p.Get("/show", [](const httplib::Request& req, httplib::Response& res) {
+      res.set_content(req.get_header_value("Cookie"), "text/plain");
+    });
+    p.Get("/plaincookie", [](const httplib::Request&, httplib::Response& res) {
+      res.set_header("Set-Cookie", "open=o1; path=/");
+      res.set_content("set", "text/plain");
+    });
+    tls_server_.Start();
+    plain_.Start();
+    tls_.SetCAFile(Pki().CAFile());
+    http_.SetIOHandler(&tls_);
+    http_.SetHandleRedirects(true);
+  }
+  void TearDown() override {
+    http_.CloseConnection();
+    http_.SetIOHandler(nullptr);
+  }
+
+  std::string Https(const std::string& path) {
+    return "https://localhost:" + std::to_string(tls_server_.port()) + path;
+  }
+  std::string Http(const std::string& path) {
+    return "http://127.0.0.1:" + std::to_string(plain_.port()) + path;
+  }
+
+  CertificateFiles cert_;
+  Running<httplib::SSLServer> tls_server_;
+  Running<httplib::Server> plain_;
+  TIdSSLIOHandlerSocket tls_{nullptr};
+  TIdHTTP http_{nullptr};
+};
+
+TEST_F(HttpsClient, GetsTwiceOverOneKeptAliveSession) {
+  std::string text;
+  http_.GetText(Https("/hello"), text);
+  EXPECT_EQ(text, "hello over tls");
+  EXPECT_EQ(http_.Request().Route(), hrDirectTLS);
+  EXPECT_TRUE(tls_.TLSActive());
+  http_.GetText(Https("/hello"), text);
+  EXPECT_EQ(text, "hello over tls");
+  EXPECT_EQ(tls_server_.Connections(), 1);
+}
+
+TEST_F(HttpsClient, PostsAForm) {
+  TStringList lines;
+  lines.Add("name=a b");
+  lines.Add("x=1");
+  std::string text;
+  http_.PostFormText(Https("/echo"), &lines, text);
+  EXPECT_EQ(text.rfind("name=a+b&x=1", 0), 0u) << text;
+  EXPECT_NE(text.find("|application/x-www-form-urlencoded"), std::string::npos) << text;
+}
+
+TEST_F(HttpsClient, ReadsAChunkedBody) {
+  std::string text;
+  http_.GetText(Https("/chunked"), text);
+  ASSERT_EQ(text.size(), 300000u);
+  EXPECT_EQ(text.substr(0, 3), "aaa");
+  EXPECT_EQ(text.substr(290000, 3), std::string(3, char('a' + 29 % 26)));
+}
+
+TEST_F(HttpsClient, FollowsRedirectsFromPlainToTlsAndBack) {
+  std::string text;
+  http_.GetText(Http("/to-tls"), text);
+  EXPECT_EQ(text, "back in plain text");
+  EXPECT_EQ(tls_server_.Connections(), 1);
+  EXPECT_EQ(plain_.Connections(), 2);
+  EXPECT_FALSE(tls_.TLSActive());
+}
+
+TEST_F(HttpsClient, SecureCookiesTravelOnlyOverTls) {
+  // Both servers on one host name, so the jar offers every cookie to both.
+  auto https = [&](const std::string& path) {
+    return "https://127.0.0.1:" + std::to_string(tls_server_.port()) + path;
+  };
+  std::string text;
+  http_.GetText(https("/cookies"), text);
+  http_.GetText(Http("/plaincookie"), text);
+  http_.GetText(Http("/show"), text);
+  EXPECT_EQ(text, "open=o1");
+  http_.GetText(https("/show"), text);
+  EXPECT_NE(text.find("secret=s1"), std::string::npos) << text;
+  EXPECT_NE(text.find("open=o1"), std::string::npos) << text;
+}
+
+TEST_F(HttpsClient, RefusedCertificateSendsNothing) {
+  CertificateFiles stranger = Pki().IssueByStranger("https-stranger", {"localhost"});
+  Running<httplib::SSLServer> other(stranger.cert_file.c_str(), stranger.key_file.c_str());
+  other.Start();
+  std::string text = "kept";
+  try {
+    http_.GetText("https://localhost:" + std::to_string(other.port()) + "/", text);
+    ADD_FAILURE() << "sent";
+  } catch (const EIdSSLProtocolReplyError& e) {
+    EXPECT_NE(std::string(e.what()).find("certificate verify failed"), std::string::npos)
+        << e.what();
+  }
+  EXPECT_EQ(text, "kept");
+  EXPECT_FALSE(http_.IsConnected());
+  EXPECT_EQ(other.Connections(), 0);
+  // The same client goes on with a good server.
+  http_.GetText(Https("/hello"), text);
+  EXPECT_EQ(text, "hello over tls");
+}
+
+// A proxy that knows only CONNECT: it dials the named port on 127.0.0.1,
+// answers 200 and relays bytes both ways.
+class ConnectProxy {
+ public:
+  ConnectProxy() {
+    listen_ = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    bind(listen_, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    listen(listen_, 8);
+    socklen_t len = sizeof a;
+    getsockname(listen_, reinterpret_cast<sockaddr*>(&a), &len);
+    port_ = ntohs(a.sin_port);
+    thread_ = std::thread([this] { Run(); });
+  }
+  ~ConnectProxy() {
+    stop_ = true;
+    shutdown(listen_, SHUT_RDWR);
+    thread_.join();
+    close(listen_);
+  }
+  int port() const { return port_; }
+  int Tunnels() const { return tunnels_; }
+  std::string LastRequest() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return last_;
+  }
+
+ private:
+  void Run() {
+    while (!stop_) {
+      int client = accept(listen_, nullptr, nullptr);
+      if (client < 0) return;
+      Relay(client);
+      close(client);
+    }
+  }
+  void Relay(int client) {
+    std::string head;
+    char c;
+    while (head.find("\r\n\r\n") == std::string::npos && recv(client, &c, 1, 0) == 1) head += c;
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      last_ = head;
+    }
+    size_t colon = head.find(':');
+    size_t space = head.find(' ', colon);
+    if (head.rfind("CONNECT ", 0) != 0 || colon == std::string::npos) return;
+    int port = std::stoi(head.substr(colon + 1, space - colon - 1));
+    int server = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    a.sin_port = htons(uint16_t(port));
+    if (connect(server, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
+      close(server);
+      return;
+    }
+    ++tunnels_;
+    const char ok[] = "HTTP/1.1 200 Connection established\r\n\r\n";
+    send(client, ok, sizeof ok - 1, MSG_NOSIGNAL);
+    pollfd p[2] = {{client, POLLIN, 0}, {server, POLLIN, 0}};
+    char buffer[16384];
+    while (!stop_ && poll(p, 2, 200) >= 0) {
+      bool done = false;
+      for (int i = 0; i < 2; ++i) {
+        if (!(p[i].revents & (POLLIN | POLLHUP | POLLERR))) continue;
+        ssize_t n = recv(p[i].fd, buffer, sizeof buffer, 0);
+        if (n <= 0 || send(p[1 - i].fd, buffer, size_t(n), MSG_NOSIGNAL) != n) done = true;
+      }
+      if (done) break;
+    }
+    close(server);
+  }
+
+  int listen_ = -1;
+  int port_ = 0;
+  std::atomic<bool> stop_{false};
+  std::atomic<int> tunnels_{0};
+  std::mutex mutex_;
+  std::string last_;
+  std::thread thread_;
+};
+
+TEST_F(HttpsClient, TunnelsThroughAProxyAndChecksTheOrigin) {
+  ConnectProxy proxy;
+  http_.ProxyParams().SetProxyServer("127.0.0.1");
+  http_.ProxyParams().SetProxyPort(proxy.port());
+  std::string text;
+  http_.GetText(Https("/hello"), text);
+  EXPECT_EQ(text, "hello over tls");
+  EXPECT_EQ(http_.Request().Route(), hrProxyTunnel);
+  EXPECT_EQ(proxy.LastRequest().rfind("CONNECT localhost:" + std::to_string(tls_server_.port()) +
+                                          " HTTP/1.1\r\n",
+                                      0),
+            0u)
+      << proxy.LastRequest();
+  EXPECT_EQ(tls_.ServerName(), "localhost");
+  http_.CloseConnection();
+}
+
+}  // namespace
+}  // namespace ah

@@ -18,6 +18,7 @@
 #include "tests/support/local_http_server.h"
 #include "tests/support/scripted_server.h"
 #include "tests/support/socks_proxy.h"
+#include "tests/support/tls_test_server.h"
 #include "tools/http-get/options.h"
 
 extern char** environ;
@@ -267,6 +268,35 @@ TEST_F(HttpGet, BadArgumentsExitWithOneLine) {
   }
 }
 
+TEST_F(HttpGet, HttpsWithTheTestAuthorityOrInsecure) {
+  test::TestCertificates pki;
+  test::TlsServer server(
+      pki.Issue("site", {"localhost"}),
+      {test::TlsScript()
+           .ReadUntil("\r\n\r\n")
+           .Send("HTTP/1.1 200 OK\r\nContent-Length: 6\r\nConnection: close\r\n\r\nsecret")
+           .Close()});
+  const std::string url = "https://localhost:" + std::to_string(server.Port()) + "/s";
+
+  RunResult refused = Run({url});
+  EXPECT_EQ(refused.exit_code, 1) << refused.err;
+  EXPECT_NE(refused.err.find("certificate verify failed"), std::string::npos) << refused.err;
+  EXPECT_EQ(refused.out, "");
+
+  RunResult trusted = Run({"--cacert", pki.CAFile(), url});
+  EXPECT_EQ(trusted.exit_code, 0) << trusted.err;
+  EXPECT_EQ(trusted.out, "secret");
+  EXPECT_EQ(trusted.err, "");
+
+  RunResult insecure = Run({"--insecure", url});
+  EXPECT_EQ(insecure.exit_code, 0) << insecure.err;
+  EXPECT_EQ(insecure.out, "secret");
+  EXPECT_EQ(insecure.err,
+            "http-get: --insecure: TLS certificates and host names are not checked\n");
+  EXPECT_EQ(server.Received(0), "");
+  EXPECT_EQ(server.Received(1).rfind("GET /s HTTP/1.1\r\n", 0), 0u);
+}
+
 TEST(HttpGetArguments, ParsesEveryFlag) {
   HttpGetArguments a = ParseHttpGetArguments(
       {"-o", "f.txt", "--timeout", "1500", "--proxy", "p.test:3128", "--user", "u:p:w",
@@ -281,6 +311,13 @@ TEST(HttpGetArguments, ParsesEveryFlag) {
   EXPECT_EQ(a.options.form_lines, (std::vector<std::string>{"a=1", "b=2"}));
   EXPECT_TRUE(a.options.verbose);
   EXPECT_EQ(a.options.urls, std::vector<std::string>{"http://h/"});
+  EXPECT_EQ(a.options.ca_file, "");
+  EXPECT_FALSE(a.options.insecure);
+
+  HttpGetArguments tls = ParseHttpGetArguments({"--cacert", "ca.pem", "--insecure", "https://h/"});
+  ASSERT_TRUE(tls.ok()) << tls.error;
+  EXPECT_EQ(tls.options.ca_file, "ca.pem");
+  EXPECT_TRUE(tls.options.insecure);
 }
 
 TEST(HttpGetArguments, SocksFlags) {

@@ -5,8 +5,8 @@ namespace ah {
 
 class IHTTPClient;
 
-// A client with the component's default settings, owned by the caller;
-// null while the build has no client component.
+// A client with the component's default settings and a TLS handler, owned
+// by the caller.
 IHTTPClient* CreateCliClient();
 
 }  // namespace ah

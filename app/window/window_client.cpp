@@ -1,9 +1,9 @@
 #include "app/window/window_client.h"
 
-#include "http/http_client.h"
+#include "app/secure_http_client.h"
 
 namespace ah {
 
-IHTTPClient* CreateWindowClient(TComponent& owner) { return new TIdHTTP(&owner); }
+IHTTPClient* CreateWindowClient(TComponent& owner) { return new TSecureHTTP(&owner); }
 
 }  // namespace ah

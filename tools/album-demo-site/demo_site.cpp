@@ -351,6 +351,10 @@ void DemoSite::Start() {
     return httplib::Server::HandlerResponse::Unhandled;
   };
   auto site = [&m](const Request& req, Response& res) { m.HandleSite(req, res); };
+  // Head and body leave in separate writes; without no-delay each reply
+  // would wait for the client's delayed acknowledgement.
+  m.site.set_tcp_nodelay(true);
+  m.images.set_tcp_nodelay(true);
   m.site.set_keep_alive_max_count(100);
   m.site.Get(".*", site).Post(".*", site);
   m.site.set_pre_routing_handler(start_of_request);

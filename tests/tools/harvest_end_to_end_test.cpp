@@ -14,7 +14,9 @@
 #include "app/harvest_run.h"
 #include "app/scratch_lines.h"
 #include "framework/component.h"
+#include "app/secure_http_client.h"
 #include "http/http_client.h"
+#include "tests/support/tls_test_server.h"
 #include "tools/album-demo-site/demo_site.h"
 
 namespace ah {
@@ -27,7 +29,9 @@ class Surroundings : public HarvestFields,
                      public MessagePump,
                      public HTTPClientSlot {
  public:
-  explicit Surroundings(const DemoSite& site) : album_(site.AlbumUrl()) {
+  // With a CA file the clients speak TLS and trust that authority.
+  explicit Surroundings(const DemoSite& site, std::string ca_file = "")
+      : album_(site.AlbumUrl()), ca_file_(std::move(ca_file)) {
     client_ = CreateIdHTTP();
   }
   ~Surroundings() override { delete client_; }
@@ -48,6 +52,12 @@ class Surroundings : public HarvestFields,
   // Made as the window makes its client: redirects followed.
   IHTTPClient* CreateIdHTTP() override {
     ++clients_made;
+    if (!ca_file_.empty()) {
+      auto* https = new TSecureHTTP(nullptr);
+      https->TLS().SetCAFile(ca_file_);
+      https->SetHandleRedirects(true);
+      return https;
+    }
     auto* http = new TIdHTTP(nullptr);
     http->SetHandleRedirects(true);
     return http;
@@ -58,6 +68,7 @@ class Surroundings : public HarvestFields,
 
  private:
   std::string album_;
+  std::string ca_file_;
   IHTTPClient* client_ = nullptr;
 };
 
@@ -123,6 +134,25 @@ TEST_F(HarvestEndToEnd, ChunkedPagesAndRenewedSessions) {
   EXPECT_EQ(around.clients_made, 2);
   EXPECT_EQ(stats.album_pages_with_photos, 22);
   EXPECT_EQ(int(images.size()), 22);
+}
+
+TEST_F(HarvestEndToEnd, WholeHarvestOverHttps) {
+  test::TestCertificates pki;
+  test::CertificateFiles cert = pki.Issue("demo-site", {"127.0.0.1"});
+  DemoSiteOptions options;
+  options.tls_cert_file = cert.cert_file;
+  options.tls_key_file = cert.key_file;
+  DemoSite site(options);
+  site.Start();
+  ASSERT_EQ(site.SiteRoot().rfind("https://", 0), 0u);
+  Surroundings around(site, pki.CAFile());
+  std::vector<fs::path> images = Harvest(site, around);
+
+  DemoSiteStats stats = site.Stats();
+  EXPECT_EQ(stats.sign_ins, 1);
+  EXPECT_EQ(stats.album_pages_with_photos, options.album.pages);
+  EXPECT_EQ(stats.photo_pages, options.album.PhotoCount());
+  EXPECT_EQ(int(images.size()), options.album.PhotoCount());
 }
 
 }  // namespace

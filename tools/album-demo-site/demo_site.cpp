@@ -59,10 +59,19 @@ struct DemoSite::Impl {
     int page_requests = 0;
   };
 
-  explicit Impl(DemoSiteOptions o) : options(std::move(o)) {}
+  explicit Impl(DemoSiteOptions o)
+      : options(std::move(o)), site_server(NewSiteServer(options)), site(*site_server) {}
+
+  static std::unique_ptr<httplib::Server> NewSiteServer(const DemoSiteOptions& o) {
+    if (o.tls_cert_file.empty() || o.tls_key_file.empty())
+      return std::make_unique<httplib::Server>();
+    return std::make_unique<httplib::SSLServer>(o.tls_cert_file.c_str(), o.tls_key_file.c_str());
+  }
+  bool Tls() const { return !options.tls_cert_file.empty() && !options.tls_key_file.empty(); }
 
   DemoSiteOptions options;
-  httplib::Server site;
+  std::unique_ptr<httplib::Server> site_server;
+  httplib::Server& site;
   httplib::Server images;
   std::thread site_thread;
   std::thread image_thread;
@@ -340,6 +349,9 @@ DemoSite::~DemoSite() { Stop(); }
 void DemoSite::Start() {
   Impl& m = *impl_;
   if (m.running) return;
+  if (!m.site.is_valid())
+    throw std::runtime_error("cannot serve https with " + m.options.tls_cert_file + " and " +
+                             m.options.tls_key_file);
   using httplib::Request;
   using httplib::Response;
   httplib::Server::HandlerWithResponse record_unhandled = [&m](const Request& req, Response& res) {
@@ -397,7 +409,9 @@ int DemoSite::Port() const { return impl_->port; }
 int DemoSite::ImagePort() const { return impl_->image_port; }
 const DemoSiteOptions& DemoSite::Options() const { return impl_->options; }
 
-std::string DemoSite::SiteRoot() const { return "http://127.0.0.1:" + std::to_string(Port()); }
+std::string DemoSite::SiteRoot() const {
+  return (impl_->Tls() ? "https://127.0.0.1:" : "http://127.0.0.1:") + std::to_string(Port());
+}
 std::string DemoSite::ImageRoot() const { return impl_->ImageRoot(); }
 std::string DemoSite::ImageHostMarker() const {
   return "127.0.0.1:" + std::to_string(ImagePort()) + "/photo";

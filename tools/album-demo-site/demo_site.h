@@ -32,6 +32,9 @@ struct DemoSiteOptions {
   std::string login = "demo";
   std::string password = "open sesame";
   std::string domain = "mail.example";
+  // PEM files: when both are set the site (not the image host) speaks https.
+  std::string tls_cert_file;
+  std::string tls_key_file;
 };
 
 struct DemoSiteStats {
@@ -64,7 +67,7 @@ class DemoSite {
   int ImagePort() const;
   const DemoSiteOptions& Options() const;
 
-  std::string SiteRoot() const;         // "http://127.0.0.1:PORT", no trailing slash
+  std::string SiteRoot() const;         // "http[s]://127.0.0.1:PORT", no trailing slash
   std::string ImageRoot() const;        // the image host's root
   std::string ImageHostMarker() const;  // "127.0.0.1:IMAGEPORT/photo"
   std::string TitleSuffix() const;

@@ -26,6 +26,7 @@ constexpr const char* kUsage =
     "  --port P              site port, 0 = any free port (default 0)\n"
     "  --image-port P        image host port, 0 = any free port (default 0)\n"
     "  --chunked             send page bodies with chunked transfer coding\n"
+    "  --tls CERT KEY        serve the site over https with these PEM files\n"
     "  --session-requests R  a session ends after R album page requests (default 0: never)\n"
     "  --login TEXT          accepted login (default demo)\n"
     "  --password TEXT       accepted password (default \"open sesame\")\n"
@@ -71,6 +72,12 @@ int main(int argc, char** argv) {
     }
     if (arg == "--chunked") {
       options.chunked = true;
+      continue;
+    }
+    if (arg == "--tls") {
+      if (i + 2 >= argc) return UsageError("--tls needs a certificate and a key file");
+      options.tls_cert_file = argv[++i];
+      options.tls_key_file = argv[++i];
       continue;
     }
     if (i + 1 >= argc) return UsageError("missing value after " + std::string(arg));

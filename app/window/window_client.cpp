@@ -4,6 +4,8 @@
 
 namespace ah {
 
+// The same client the command line uses: an https site or a redirect to
+// https works too.
 IHTTPClient* CreateWindowClient(TComponent& owner) { return new TSecureHTTP(&owner); }
 
 }  // namespace ah

@@ -2,6 +2,7 @@
 # http-get next to curl against a local nginx, in one run:
 #   1. one 1 GiB body (Content-Length) to /dev/null
 #   2. 2000 GETs of a 1 KiB file over one kept-alive connection
+# plain and over https (a certificate made for the run, trusted by --cacert).
 #   3. one 256 MiB chunked body to /dev/null
 # Prints the median wall time of each client, the ratio http-get / curl, and
 # the peak resident memory of http-get for the 1 GiB body.
@@ -52,7 +53,13 @@ head -c $((1024 * 1024 * 1024)) /dev/zero | tr '\0' 'a' > "$work/www/big.bin"
 head -c $((256 * 1024 * 1024)) /dev/zero | tr '\0' 'b' > "$work/www/chunked/mid.bin"
 head -c 1024 /dev/zero | tr '\0' 'c' > "$work/www/small.txt"
 
-port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1]); s.close()')
+free_port() {
+  python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1]); s.close()'
+}
+port=$(free_port)
+tls_port=$(free_port)
+openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:P-256 -nodes -days 2 -subj /CN=127.0.0.1 \
+  -addext subjectAltName=IP:127.0.0.1 -keyout "$work/key.pem" -out "$work/cert.pem" 2>/dev/null
 cat > "$work/nginx.conf" <<EOF
 daemon off;
 master_process off;
@@ -76,6 +83,12 @@ http {
     root $work/www;
     # SSI processing leaves the length unknown, so HTTP/1.1 replies are chunked.
     location /chunked/ { ssi on; ssi_types *; }
+  }
+  server {
+    listen 127.0.0.1:$tls_port ssl;
+    ssl_certificate $work/cert.pem;
+    ssl_certificate_key $work/key.pem;
+    root $work/www;
   }
 }
 EOF
@@ -127,5 +140,15 @@ report "1 GiB body" "$(measure "$http_get" -o /dev/null "$base/big.bin")" \
   "$(measure curl -s -o /dev/null "$base/big.bin")"
 report "2000 GETs of 1 KiB" "$(measure "$http_get" -o /dev/null "${small_urls[@]}")" \
   "$(measure curl -s -o /dev/null "${small_urls[@]}")"
+tls_base=https://127.0.0.1:$tls_port
+tls_urls=()
+for _ in $(seq 2000); do tls_urls+=("$tls_base/small.txt"); done
+ca=(--cacert "$work/cert.pem")
+check_size $((1024 * 1024 * 1024)) "$http_get" "${ca[@]}" "$tls_base/big.bin"
+check_size $((2000 * 1024)) "$http_get" "${ca[@]}" "${tls_urls[@]}"
+report "1 GiB body over https" "$(measure "$http_get" "${ca[@]}" -o /dev/null "$tls_base/big.bin")" \
+  "$(measure curl -s "${ca[@]}" -o /dev/null "$tls_base/big.bin")"
+report "2000 GETs over https" "$(measure "$http_get" "${ca[@]}" -o /dev/null "${tls_urls[@]}")" \
+  "$(measure curl -s "${ca[@]}" -o /dev/null "${tls_urls[@]}")"
 report "256 MiB chunked body" "$(measure "$http_get" -o /dev/null "$base/chunked/mid.bin")" \
   "$(measure curl -s -o /dev/null "$base/chunked/mid.bin")"

@@ -50,17 +50,7 @@ int ScratchLines::Add(const std::string& s) {
   return index;
 }
 
-std::string ScratchLines::Text() const {
-  size_t total = 0;
-  for (auto& l : lines_) total += l.size() + 2;
-  std::string out;
-  out.reserve(total);
-  for (auto& l : lines_) {
-    out += l;
-    out += "\r\n";
-  }
-  return out;
-}
+std::string ScratchLines::Text() const { return JoinCrLf(lines_); }
 
 void ScratchLines::SetText(std::string_view text) {
   lines_.clear();

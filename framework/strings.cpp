@@ -8,6 +8,18 @@
 
 namespace ah {
 
+std::string JoinCrLf(const std::vector<std::string>& lines) {
+  size_t total = 0;
+  for (auto& l : lines) total += l.size() + 2;
+  std::string out;
+  out.reserve(total);
+  for (auto& l : lines) {
+    out += l;
+    out += "\r\n";
+  }
+  return out;
+}
+
 std::vector<std::string> SplitLines(std::string_view text) {
   if (auto nul = text.find('\0'); nul != std::string_view::npos) text = text.substr(0, nul);
   std::vector<std::string> lines;
@@ -165,16 +177,6 @@ int TStringList::Add(const std::string& s) {
 
 void TStringList::SetText(std::string_view text) { lines_ = SplitLines(text); }
 
-std::string TStringList::Text() const {
-  size_t total = 0;
-  for (auto& l : lines_) total += l.size() + 2;
-  std::string out;
-  out.reserve(total);
-  for (auto& l : lines_) {
-    out += l;
-    out += "\r\n";
-  }
-  return out;
-}
+std::string TStringList::Text() const { return JoinCrLf(lines_); }
 
 }  // namespace ah

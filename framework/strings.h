@@ -58,6 +58,8 @@ class TStrings : public TPersistent {
 
 // Splits text by the line list's rule (see TStrings::SetText).
 std::vector<std::string> SplitLines(std::string_view text);
+// Each line followed by CR LF, the last one too.
+std::string JoinCrLf(const std::vector<std::string>& lines);
 
 class TStringList : public TStrings {
  public:

@@ -1,0 +1,303 @@
+// Request composition and the exchange on the wire: the request target, the
+// route, the connection, the request head, the response head and the body.
+
+#include <algorithm>
+#include <string_view>
+
+#include "framework/sysutils.h"
+#include "http/http_client.h"
+#include "http/protocol_utils.h"
+#include "transport/ssl_io_handler_socket.h"
+
+namespace ah {
+namespace {
+
+const char* MethodWord(TIdHTTPMethod method) {
+  switch (method) {
+    case hmHead: return "HEAD ";
+    case hmGet: return "GET ";
+    case hmPost: return "POST ";
+    case hmOptions: return "OPTIONS ";
+    case hmTrace: return "TRACE ";
+    case hmPut: return "PUT ";
+    case hmDelete: return "DELETE ";
+    case hmConnect: return "CONNECT ";
+  }
+  return "GET ";
+}
+
+const char* VersionText(TIdHTTPProtocolVersion version) {
+  return version == pv1_0 ? "1.0" : "1.1";
+}
+
+bool SendsBody(TIdHTTPMethod method) { return method == hmPost || method == hmPut; }
+
+}  // namespace
+
+void TIdCustomHTTP::ResolveRequestTarget(TIdHTTPRequest& request) {
+  TIdURI& target = *target_uri_;
+  TIdURI u(request.RequestURL());
+  if (!u.Username().empty()) {
+    request.SetUsername(u.Username());
+    request.SetPassword(u.Password());
+  }
+  target.SetUsername(request.Username());
+  target.SetPassword(request.Password());
+  target.SetPath(MergeRelativePath(target.Path(), u.Path(), "/"));
+  target.SetDocument(u.Document());
+  target.SetParams(u.Params());
+  if (!u.Host().empty()) target.SetHost(u.Host());
+  target.SetProtocol(u.Protocol().empty() ? std::string("http") : u.Protocol());
+  if (!u.Port().empty()) {
+    target.SetPort(u.Port());
+  } else {
+    int previous = StrToIntDef(target.Port(), 0);
+    if (previous == 0 || previous == 80 || previous == 443) {
+      if (SameText(target.Protocol(), "http")) {
+        target.SetPort("80");
+      } else if (SameText(target.Protocol(), "https")) {
+        target.SetPort("443");
+      } else {
+        throw EIdUnknownProtocol("");
+      }
+    }
+  }
+  request.SetRequestURL(target.Path() + target.Document() + target.Params());
+  TIdHTTPMethod method = request.RequestMethod();
+  if (method == hmOptions && u.Document() == "*") request.SetRequestURL("*");
+  if ((method == hmOptions || method == hmTrace || method == hmPut || method == hmDelete) &&
+      protocol_version_ != pv1_1) {
+    throw EIdException("This request method is supported in HTTP 1.1");
+  }
+  if (SendsBody(method)) {
+    TStream* source = request.BodySource();
+    request.SetContentLength(source ? int32_t(source->Size()) : 0);
+  } else {
+    request.SetContentLength(-1);
+  }
+  request.SetHost(target.Port() == "80" ? target.Host() : target.Host() + ":" + target.Port());
+}
+
+TIdHTTPRoute TIdCustomHTTP::SelectRoute() {
+  TIdURI& target = *target_uri_;
+  TIdProxyConnectionInfo& proxy = *proxy_params_;
+  auto* tls = dynamic_cast<TIdSSLIOHandlerSocket*>(IOHandler());
+  bool https = SameText(target.Protocol(), "HTTPS");
+  if (proxy.ProxyServer().empty()) {
+    int port = StrToInt(target.Port());
+    if (!SameText(Host(), target.Host()) || port != Port()) {
+      if (IsConnected()) CloseConnection();
+      SetHost(target.Host());
+      SetPort(port);
+    }
+    if (https) {
+      if (!tls) throw EIdIOHandlerPropInvalid("IOHandler value is not valid");
+      tls->SetPassThrough(false);
+      return hrDirectTLS;
+    }
+    if (tls) tls->SetPassThrough(true);
+    return hrDirect;
+  }
+  if (!SameText(Host(), proxy.ProxyServer()) || proxy.ProxyPort() != Port()) {
+    if (IsConnected()) CloseConnection();
+  }
+  // The connection goes to the proxy; TargetURI keeps naming the origin.
+  TIdTCPClient::SetHost(proxy.ProxyServer());
+  TIdTCPClient::SetPort(proxy.ProxyPort());
+  if (https) {
+    if (!tls) throw EIdIOHandlerPropInvalid("IOHandler value is not valid");
+    tls->SetPassThrough(true);
+    return hrProxyTunnel;
+  }
+  if (tls) tls->SetPassThrough(true);
+  return hrProxy;
+}
+
+void TIdCustomHTTP::OpenAndSendRequest(TIdHTTPRequest& request, TIdHTTPResponse& response) {
+  TIdHTTPRoute route = SelectRoute();
+  request.SetRoute(route);
+  if (route == hrProxy) request.SetRequestURL(target_uri_->GetURI());
+  switch (route) {
+    case hrDirect:
+      if (protocol_version_ == pv1_0 && request.Connection().empty()) {
+        request.SetConnection("keep-alive");
+      }
+      break;
+    case hrProxy:
+      if (protocol_version_ == pv1_0 && request.Connection().empty()) {
+        request.SetProxyConnection("keep-alive");
+      }
+      break;
+    case hrDirectTLS:
+    case hrProxyTunnel:
+      request.SetConnection("");
+      break;
+  }
+  if (route == hrProxyTunnel) {
+    OpenTunnel(request);
+  } else {
+    EnsureConnected(response);
+  }
+  SendRequestHead(*exchange_, target_uri_.get());
+  TStream* source = request.BodySource();
+  if (SendsBody(request.RequestMethod()) && source) SendStream(*source);
+}
+
+void TIdCustomHTTP::OpenTunnel(TIdHTTPRequest& request) {
+  TIdHTTPProtocol tunnel(this);
+  AdoptExchange(tunnel);
+  TIdHTTPRequest& connect = tunnel.Request();
+  TIdHTTPResponse& reply = tunnel.Response();
+  connect.SetUserAgent(request.UserAgent());
+  connect.SetHost(request.Host());
+  connect.SetContentLength(request.ContentLength());
+  connect.SetPragma("no-cache");
+  connect.SetRequestURL(target_uri_->Host() + ":" + target_uri_->Port());
+  connect.SetRequestMethod(hmConnect);
+  connect.SetProxyConnection("keep-alive");
+  TMemoryStream body;
+  reply.SetBodyStream(&body);
+  // Only an answered challenge sends the CONNECT again, and the attempt
+  // counters bound those; any other reply that is not 200 ends the attempt.
+  for (;;) {
+    EnsureConnected(reply);
+    SendRequestHead(tunnel, nullptr);
+    reply.SetStatusLine(ReceiveLine());
+    if (!reply.StatusLine().empty()) {
+      ReadResponseHeaders(tunnel);
+      StoreResponseCookies(connect, reply);
+    } else {
+      reply.SetStatusLine("HTTP/1.0 200 OK");
+      reply.SetConnection("close");
+    }
+    int code = reply.StatusCode();
+    if (code == 200) {
+      if (auto* tls = dynamic_cast<TIdSSLIOHandlerSocket*>(IOHandler())) {
+        // The certificate to check is the origin's, not the proxy's.
+        tls->SetServerName(target_uri_->Host());
+        tls->SetPassThrough(false);
+      }
+      return;
+    }
+    if (code / 100 == 2) {
+      // A tunnel that is neither open nor refused cannot carry the request.
+      CloseConnection();
+      throw EIdHTTPProtocolException(code, reply.StatusLine(), "");
+    }
+    // A refused status raises from here; an answered challenge goes round.
+    EvaluateResponse(tunnel);
+    if (code != 401 && code != 407) {
+      CloseConnection();
+      throw EIdHTTPProtocolException(code, reply.StatusLine(), "");
+    }
+  }
+}
+
+void TIdCustomHTTP::EnsureConnected(TIdHTTPResponse& response) {
+  if (!response.ConnectionReusable()) CloseConnection();
+  PollPeerClose(false);
+  if (!IsConnected()) OpenConnection(ReadTimeout());
+}
+
+void TIdCustomHTTP::SendRequestHead(TIdHTTPProtocol& exchange, TIdURI* uri) {
+  TIdHTTPRequest& request = exchange.Request();
+  request.ComposeHeaderLines();
+  proxy_params_->AddProxyAuthorization(request.HeaderLines());
+  if (uri) AddRequestCookies(*uri, request);
+  BeginSendBuffering(-1);
+  try {
+    SendLine(std::string(MethodWord(request.RequestMethod())) + request.RequestURL() +
+             " HTTP/" + VersionText(protocol_version_));
+    TIdHeaderList& lines = request.HeaderLines();
+    for (int i = 0; i < lines.Count(); ++i) {
+      const std::string line = lines.Get(i);
+      if (!line.empty()) SendLine(line);
+    }
+    SendLine("");
+  } catch (...) {
+    ClearSendBuffer();
+    EndSendBuffering();
+    throw;
+  }
+  EndSendBuffering();
+}
+
+void TIdCustomHTTP::ReadResponseHead(TIdHTTPProtocol& exchange) {
+  TIdHTTPResponse& response = exchange.Response();
+  do {
+    response.SetStatusLine(ReceiveLine());
+    ReadResponseHeaders(exchange);
+    StoreResponseCookies(exchange.Request(), response);
+  } while (response.StatusCode() == 100);
+}
+
+void TIdCustomHTTP::ReadResponseHeaders(TIdHTTPProtocol& exchange) {
+  TIdHTTPResponse& response = exchange.Response();
+  TIdHeaderList& lines = response.HeaderLines();
+  lines.Clear();
+  try {
+    for (;;) {
+      std::string line = ReceiveLine();
+      if (line.empty()) break;
+      lines.Add(line);
+    }
+  } catch (EIdConnClosedGracefully&) {
+    CloseConnection();
+  }
+  response.ParseHeaderLines();
+}
+
+void TIdCustomHTTP::ReadResponseBody(TIdHTTPResponse& response) {
+  TStream* body = response.BodyStream();
+  if (!body) return;
+  if (response.ContentLength() > 0) {
+    try {
+      ReceiveToStream(*body, response.ContentLength(), false);
+    } catch (EIdConnClosedGracefully&) {
+      // A short body is kept as far as it came.
+    }
+    return;
+  }
+  if (response.HeaderLines().HeaderValue("Transfer-Encoding").find("chunked") !=
+      std::string::npos) {
+    ReportStatus(hsStatusText, "Chunk Started");
+    for (int size = ReadChunkSize(); size > 0; size = ReadChunkSize()) {
+      ReceiveToStream(*body, size, false);
+      ReceiveLine();
+    }
+    ReceiveLine();
+    return;
+  }
+  if (!response.LengthKnown()) ReceiveToStream(*body, -1, true);
+}
+
+int TIdCustomHTTP::ReadChunkSize() {
+  std::string line = ReceiveLine();
+  // A chunk extension may follow the size with or without a space before
+  // its ";"; either way the size ends there.
+  size_t end = line.find_first_of(" ;");
+  if (end != std::string::npos) line.resize(end);
+  return StrToIntDef("$" + line, 0);
+}
+
+void TIdCustomHTTP::AdoptExchange(TIdHTTPProtocol& exchange) {
+  exchange.Response().SetReusableHook(
+      [this](TIdHTTPResponse& response) { return ReusableFor(response); });
+}
+
+bool TIdCustomHTTP::ReusableFor(TIdHTTPResponse& response) {
+  CheckDisconnected(false, false);
+  bool reusable = IsConnected();
+  if (reusable) {
+    std::string connection = Trim(response.Connection());
+    std::string proxy_connection = Trim(response.ProxyConnection());
+    if (protocol_version_ == pv1_0) {
+      reusable = SameText(connection, "KEEP-ALIVE") || SameText(proxy_connection, "KEEP-ALIVE");
+    } else {
+      reusable = !SameText(connection, "CLOSE") && !SameText(proxy_connection, "CLOSE");
+    }
+  }
+  return reusable;
+}
+
+}  // namespace ah

@@ -1,0 +1,448 @@
+// The socket stack over POSIX sockets: system calls, their errors and name look-ups.
+
+#include "transport/stack.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/sendfile.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <vector>
+
+#include "framework/sysutils.h"
+#include "framework/text_tokens.h"
+#include "transport/exceptions.h"
+
+namespace ah {
+
+namespace {
+
+thread_local int t_last_error = 0;
+
+void SetLastErrorFromErrno() { t_last_error = WSACodeFromErrno(errno); }
+
+int CodeFromAddrInfoError(int rc) {
+  switch (rc) {
+    case EAI_NONAME:
+#ifdef EAI_NODATA
+    case EAI_NODATA:
+#endif
+#ifdef EAI_ADDRFAMILY
+    case EAI_ADDRFAMILY:
+#endif
+      return Id_WSAHOST_NOT_FOUND;
+    case EAI_AGAIN: return 11002;
+    case EAI_SYSTEM: return WSACodeFromErrno(errno);
+    default: return 11003;
+  }
+}
+
+sockaddr_in MakeAddress(TIdStack& stack, int family, int port, const std::string& ip) {
+  sockaddr_in addr{};
+  addr.sin_family = sa_family_t(family);
+  addr.sin_port = htons(uint16_t(port));
+  if (!ip.empty()) addr.sin_addr.s_addr = htonl(stack.IPv4ToAddress(ip));
+  return addr;
+}
+
+std::string AddressText(const in_addr& addr) {
+  const auto* b = reinterpret_cast<const uint8_t*>(&addr.s_addr);
+  return FormatIPv4({b[0], b[1], b[2], b[3]});
+}
+
+std::vector<std::string> LookUpIPv4(const std::string& host, int& error_code) {
+  addrinfo hints{};
+  hints.ai_family = AF_INET;
+  hints.ai_socktype = SOCK_STREAM;
+  addrinfo* answer = nullptr;
+  int rc = getaddrinfo(host.c_str(), nullptr, &hints, &answer);
+  std::vector<std::string> out;
+  if (rc != 0) {
+    error_code = CodeFromAddrInfoError(rc);
+    return out;
+  }
+  for (addrinfo* a = answer; a; a = a->ai_next)
+    if (a->ai_family == AF_INET)
+      out.push_back(AddressText(reinterpret_cast<const sockaddr_in*>(a->ai_addr)->sin_addr));
+  freeaddrinfo(answer);
+  if (out.empty()) error_code = Id_WSAHOST_NOT_FOUND;
+  return out;
+}
+
+
+}  // namespace
+
+TIdStackPosix::TIdStackPosix() {
+  // No library start-up call exists here; the stack is usable at once.
+}
+
+void TIdStackPosix::FillLocalAddresses() {
+  if (!local_address_cache_) local_address_cache_ = std::make_unique<TStringList>();
+  local_address_cache_->Clear();
+  int code = 0;
+  auto addresses = LookUpIPv4(StackHostName(), code);
+  if (addresses.empty()) {
+    t_last_error = code;
+    CheckSocketResult(Id_SOCKET_ERROR);
+  }
+  for (const auto& a : addresses) local_address_cache_->Add(a);
+}
+
+TIdStackSocketHandle TIdStackPosix::StackAccept(TIdStackSocketHandle socket, std::string& ip,
+                                                int& port) {
+  sockaddr_in addr{};
+  socklen_t len = sizeof addr;
+  int fd;
+  do {
+    fd = ::accept(socket, reinterpret_cast<sockaddr*>(&addr), &len);
+  } while (fd < 0 && errno == EINTR);
+  if (fd < 0) {
+    SetLastErrorFromErrno();
+    return Id_INVALID_SOCKET;
+  }
+  ip = AddressText(addr.sin_addr);
+  port = ntohs(addr.sin_port);
+  return fd;
+}
+
+int TIdStackPosix::StackBind(TIdStackSocketHandle socket, int family, int port,
+                             const std::string& ip) {
+  sockaddr_in addr = MakeAddress(*this, family, port, ip);
+  int rc = ::bind(socket, reinterpret_cast<const sockaddr*>(&addr), sizeof addr);
+  if (rc < 0) SetLastErrorFromErrno();
+  return rc < 0 ? Id_SOCKET_ERROR : rc;
+}
+
+int TIdStackPosix::StackCloseSocket(TIdStackSocketHandle socket) {
+  int rc = ::close(socket);
+  if (rc < 0) SetLastErrorFromErrno();
+  return rc < 0 ? Id_SOCKET_ERROR : rc;
+}
+
+int TIdStackPosix::StackConnect(TIdStackSocketHandle socket, int family, int port,
+                                const std::string& ip) {
+  sockaddr_in addr = MakeAddress(*this, family, port, ip);
+  int rc = ::connect(socket, reinterpret_cast<const sockaddr*>(&addr), sizeof addr);
+  if (rc < 0 && errno == EINTR) {
+    // The connect goes on in the kernel; wait for its outcome.
+    pollfd p{socket, POLLOUT, 0};
+    while (::poll(&p, 1, -1) < 0 && errno == EINTR) {
+    }
+    int err = 0;
+    socklen_t len = sizeof err;
+    ::getsockopt(socket, SOL_SOCKET, SO_ERROR, &err, &len);
+    errno = err;
+    rc = err ? -1 : 0;
+  }
+  if (rc < 0) SetLastErrorFromErrno();
+  return rc < 0 ? Id_SOCKET_ERROR : 0;
+}
+
+std::string TIdStackPosix::StackHostByName(const std::string& host) {
+  int code = 0;
+  auto addresses = LookUpIPv4(host, code);
+  if (addresses.empty()) {
+    t_last_error = code;
+    CheckSocketResult(Id_SOCKET_ERROR);
+  }
+  return addresses.front();
+}
+
+std::string TIdStackPosix::StackHostName() {
+  char name[251] = {};
+  if (::gethostname(name, 250) < 0) SetLastErrorFromErrno();
+  return name;
+}
+
+std::string TIdStackPosix::StackHostByAddress(const std::string& ip) {
+  sockaddr_in addr = MakeAddress(*this, Id_PF_INET, 0, ip);
+  char host[NI_MAXHOST] = {};
+  int rc = ::getnameinfo(reinterpret_cast<const sockaddr*>(&addr), sizeof addr, host, sizeof host,
+                         nullptr, 0, NI_NAMEREQD);
+  if (rc != 0) {
+    t_last_error = CodeFromAddrInfoError(rc);
+    CheckSocketResult(Id_SOCKET_ERROR);
+  }
+  return host;
+}
+
+int TIdStackPosix::StackServicePort(const std::string& name) {
+  servent entry{};
+  servent* found = nullptr;
+  char buffer[1024];
+  if (::getservbyname_r(name.c_str(), nullptr, &entry, buffer, sizeof buffer, &found) == 0 &&
+      found)
+    return ntohs(uint16_t(found->s_port));
+  auto value = TryStrToInt(name);
+  if (!value) throw EIdInvalidServiceName(Format("%s is not a valid service.", name.c_str()));
+  return *value;
+}
+
+std::unique_ptr<TStringList> TIdStackPosix::StackServiceNames(int port) {
+  auto names = std::make_unique<TStringList>();
+  servent entry{};
+  servent* found = nullptr;
+  char buffer[1024];
+  if (::getservbyport_r(htons(uint16_t(port)), nullptr, &entry, buffer, sizeof buffer, &found) ==
+          0 &&
+      found) {
+    names->Add(found->s_name);
+    for (char** alias = found->s_aliases; alias && *alias; ++alias) names->Add(*alias);
+  }
+  return names;
+}
+
+uint16_t TIdStackPosix::StackHostToNet16(uint16_t value) { return htons(value); }
+uint16_t TIdStackPosix::StackNetToHost16(uint16_t value) { return ntohs(value); }
+uint32_t TIdStackPosix::StackHostToNet32(uint32_t value) { return htonl(value); }
+uint32_t TIdStackPosix::StackNetToHost32(uint32_t value) { return ntohl(value); }
+
+int TIdStackPosix::StackListen(TIdStackSocketHandle socket, int backlog) {
+  int rc = ::listen(socket, backlog);
+  if (rc < 0) SetLastErrorFromErrno();
+  return rc < 0 ? Id_SOCKET_ERROR : rc;
+}
+
+int TIdStackPosix::StackReceive(TIdStackSocketHandle socket, void* buffer, int length,
+                                int flags) {
+  ssize_t n;
+  do {
+    n = ::recv(socket, buffer, size_t(length), flags);
+  } while (n < 0 && errno == EINTR);
+  if (n < 0) {
+    SetLastErrorFromErrno();
+    return Id_SOCKET_ERROR;
+  }
+  return int(n);
+}
+
+int TIdStackPosix::StackReceiveFrom(TIdStackSocketHandle socket, void* buffer, int length,
+                                    int flags, std::string& ip, int& port) {
+  sockaddr_in addr{};
+  socklen_t len = sizeof addr;
+  ssize_t n;
+  do {
+    n = ::recvfrom(socket, buffer, size_t(length), flags, reinterpret_cast<sockaddr*>(&addr),
+                   &len);
+  } while (n < 0 && errno == EINTR);
+  if (n < 0) {
+    SetLastErrorFromErrno();
+    return Id_SOCKET_ERROR;
+  }
+  ip = AddressText(addr.sin_addr);
+  port = ntohs(addr.sin_port);
+  return int(n);
+}
+
+int TIdStackPosix::StackSelect(TIdSocketList* read, TIdSocketList* write, TIdSocketList* error,
+                               int timeout) {
+  if (timeout < 0 && timeout != -2) {
+    t_last_error = Id_WSAEINVAL;
+    return Id_SOCKET_ERROR;
+  }
+  // poll has no limit on descriptor numbers, unlike an fd_set.
+  std::array<pollfd, 3 * TIdSocketListPosix::kCapacity> fds;
+  size_t nfds = 0;
+  auto add = [&](TIdSocketList* list, short events) {
+    if (!list) return;
+    if (list->SocketCount() > TIdSocketListPosix::kCapacity)
+      throw EIdStackSetSizeExceeded("Set Size Exceeded.");
+    for (int i = 0; i < list->SocketCount(); ++i) fds[nfds++] = {list->SocketAt(i), events, 0};
+  };
+  add(read, POLLIN);
+  add(write, POLLOUT);
+  add(error, POLLPRI);
+
+  using Clock = std::chrono::steady_clock;
+  const auto deadline = Clock::now() + std::chrono::milliseconds(timeout < 0 ? 0 : timeout);
+  int rc;
+  for (;;) {
+    int wait = -1;
+    if (timeout >= 0) {
+      auto left =
+          std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+      wait = left > 0 ? int(left) : 0;
+    }
+    rc = ::poll(fds.data(), nfds_t(nfds), wait);
+    if (rc >= 0 || errno != EINTR) break;
+  }
+  if (rc < 0) {
+    SetLastErrorFromErrno();
+    return Id_SOCKET_ERROR;
+  }
+  for (size_t i = 0; i < nfds; ++i) {
+    if (fds[i].revents & POLLNVAL) {
+      t_last_error = Id_WSAENOTSOCK;
+      return Id_SOCKET_ERROR;
+    }
+  }
+  int ready = 0;
+  size_t at = 0;
+  auto collect = [&](TIdSocketList* list, short mask) {
+    if (!list) return;
+    size_t n = size_t(list->SocketCount());
+    list->Clear();
+    for (size_t i = 0; i < n; ++i, ++at) {
+      if (fds[at].revents & mask) {
+        list->AddSocket(fds[at].fd);
+        ++ready;
+      }
+    }
+  };
+  // A closed or failed socket counts as readable and writable, as with select.
+  collect(read, POLLIN | POLLHUP | POLLERR);
+  collect(write, POLLOUT | POLLHUP | POLLERR);
+  collect(error, POLLPRI);
+  return ready;
+}
+
+int TIdStackPosix::StackSend(TIdStackSocketHandle socket, const void* buffer, int length,
+                             int flags) {
+  ssize_t n;
+  do {
+    n = ::send(socket, buffer, size_t(length), flags | MSG_NOSIGNAL);
+  } while (n < 0 && errno == EINTR);
+  if (n < 0) {
+    SetLastErrorFromErrno();
+    return Id_SOCKET_ERROR;
+  }
+  return int(n);
+}
+
+int TIdStackPosix::StackSendTo(TIdStackSocketHandle socket, const void* buffer, int length,
+                               int flags, const std::string& ip, int port) {
+  sockaddr_in addr = MakeAddress(*this, Id_PF_INET, port, ip);
+  ssize_t n;
+  do {
+    n = ::sendto(socket, buffer, size_t(length), flags | MSG_NOSIGNAL,
+                 reinterpret_cast<const sockaddr*>(&addr), sizeof addr);
+  } while (n < 0 && errno == EINTR);
+  if (n < 0) {
+    SetLastErrorFromErrno();
+    return Id_SOCKET_ERROR;
+  }
+  return int(n);
+}
+
+int TIdStackPosix::StackSetOption(TIdStackSocketHandle socket, int level, int option,
+                                  const void* value, int length) {
+  // The option numbers are the Windows ones; map the few the transport uses.
+  int posix_level = level, posix_option = option;
+  if (level == Id_IPPROTO_TCP && option == Id_TCP_NODELAY) {
+    posix_level = IPPROTO_TCP;
+    posix_option = TCP_NODELAY;
+  } else if (level == 0xFFFF) {
+    posix_level = SOL_SOCKET;
+  }
+  int rc = ::setsockopt(socket, posix_level, posix_option, value, socklen_t(length));
+  if (rc < 0) SetLastErrorFromErrno();
+  return rc < 0 ? Id_SOCKET_ERROR : rc;
+}
+
+TIdStackSocketHandle TIdStackPosix::StackSocket(int family, int type, int protocol) {
+  int posix_type = type == Id_SOCK_STREAM ? SOCK_STREAM : type == 2 ? SOCK_DGRAM : type;
+  int fd = ::socket(family == Id_PF_INET ? AF_INET : family, posix_type | SOCK_CLOEXEC, protocol);
+  if (fd < 0) {
+    SetLastErrorFromErrno();
+    return Id_INVALID_SOCKET;
+  }
+  return fd;
+}
+
+int TIdStackPosix::StackShutdown(TIdStackSocketHandle socket, int how) {
+  int rc = ::shutdown(socket, how);
+  if (rc < 0) SetLastErrorFromErrno();
+  return rc < 0 ? Id_SOCKET_ERROR : rc;
+}
+
+int TIdStackPosix::StackLastError() { return t_last_error; }
+
+void TIdStackPosix::StackPeerName(TIdStackSocketHandle socket, int& family, std::string& ip,
+                                  int& port) {
+  sockaddr_in addr{};
+  socklen_t len = sizeof addr;
+  int rc = ::getpeername(socket, reinterpret_cast<sockaddr*>(&addr), &len);
+  if (rc < 0) SetLastErrorFromErrno();
+  CheckSocketResult(rc < 0 ? Id_SOCKET_ERROR : 0);
+  family = addr.sin_family;
+  ip = AddressText(addr.sin_addr);
+  port = ntohs(addr.sin_port);
+}
+
+void TIdStackPosix::StackSocketName(TIdStackSocketHandle socket, int& family, std::string& ip,
+                                    int& port) {
+  sockaddr_in addr{};
+  socklen_t len = sizeof addr;
+  int rc = ::getsockname(socket, reinterpret_cast<sockaddr*>(&addr), &len);
+  if (rc < 0) SetLastErrorFromErrno();
+  CheckSocketResult(rc < 0 ? Id_SOCKET_ERROR : 0);
+  family = addr.sin_family;
+  ip = AddressText(addr.sin_addr);
+  port = ntohs(addr.sin_port);
+}
+
+int TIdStackPosix::StackGetOption(TIdStackSocketHandle socket, int level, int option, void* value,
+                                  int& length) {
+  socklen_t len = socklen_t(length);
+  int rc = ::getsockopt(socket, level, option, value, &len);
+  if (rc < 0) {
+    SetLastErrorFromErrno();
+    return Id_SOCKET_ERROR;
+  }
+  length = int(len);
+  return rc;
+}
+
+std::unique_ptr<TIdStack> NewStack() { return std::make_unique<TIdStackPosix>(); }
+
+int64_t KernelSendFile(TIdStackSocketHandle socket, const std::string& file_name) {
+  int fd = ::open(file_name.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return 0;
+  struct stat st {};
+  int64_t result = 0;
+  if (::fstat(fd, &st) == 0) {
+    // sendfile has no MSG_NOSIGNAL: hold SIGPIPE back for this thread and
+    // swallow one raised by the transfer, so a gone peer is only a failure.
+    sigset_t pipe_set, old_set;
+    sigemptyset(&pipe_set);
+    sigaddset(&pipe_set, SIGPIPE);
+    sigset_t pending;
+    sigpending(&pending);
+    bool was_pending = sigismember(&pending, SIGPIPE);
+    pthread_sigmask(SIG_BLOCK, &pipe_set, &old_set);
+
+    off_t offset = 0;
+    bool ok = true;
+    while (offset < st.st_size) {
+      ssize_t n = ::sendfile(socket, fd, &offset, size_t(st.st_size - offset));
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) {
+        ok = false;
+        break;
+      }
+    }
+    if (!ok) SetLastErrorFromErrno();
+
+    if (!was_pending) {
+      timespec zero{0, 0};
+      while (sigtimedwait(&pipe_set, nullptr, &zero) == SIGPIPE) {
+      }
+    }
+    pthread_sigmask(SIG_SETMASK, &old_set, nullptr);
+    if (ok) result = int64_t(st.st_size);
+  }
+  ::close(fd);
+  return result;
+}
+
+}  // namespace ah

@@ -154,6 +154,7 @@ TEST(DemoSiteProgram, RejectsBadFlagsWithExitCodeTwo) {
   const std::vector<std::vector<std::string>> cases = {
       {"--pages", "0"}, {"--pages", "x"},  {"--port", "70000"},
       {"--frobnicate"}, {"--login"},       {"--session-requests", "-1"},
+      {"--latency-ms", "-5"},
   };
   for (const auto& args : cases) {
     SiteProcess site(args);

@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 #include <jpeglib.h>
 
+#include <chrono>
 #include <csetjmp>
 
 #include "tests/tools/page_reading.h"
@@ -395,6 +396,26 @@ TEST_F(DemoSiteTest, ReportsWhatItSawOverHttp) {
   auto log = client_->Get("/__log");
   ASSERT_TRUE(log);
   EXPECT_EQ(log->body, "sign-in ok login=demo session=s1\nalbum page=1 session=- photos=no\n");
+}
+
+TEST_F(DemoSiteTest, LatencyDelaysEveryResponseOfBothHosts) {
+  DemoSiteOptions options;
+  options.latency_ms = 120;
+  StartSite(options);
+  httplib::Client images("127.0.0.1", site_->ImagePort());
+  const std::string cookie = SignIn();
+  auto timed = [](auto&& request) {
+    auto start = std::chrono::steady_clock::now();
+    auto res = request();
+    EXPECT_TRUE(res && res->status < 500);
+    return std::chrono::steady_clock::now() - start;
+  };
+  const std::string image_path = site_->ImageUrl(1).substr(site_->ImageRoot().size());
+  for (auto elapsed : {timed([&] { return client_->Get("/users/demo/krym-2024/?page=1"); }),
+                       timed([&] { return client_->Get("/no/such/page"); }),
+                       timed([&] { return images.Get(image_path.c_str()); })})
+    EXPECT_GE(elapsed, std::chrono::milliseconds(120));
+  EXPECT_FALSE(cookie.empty());
 }
 
 TEST_F(DemoSiteTest, PrintsTheCommandThatHarvestsIt) {

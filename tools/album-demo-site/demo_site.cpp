@@ -24,6 +24,7 @@ constexpr const char* kSessionCookie = "ph_session";
 constexpr const char* kHtml = "text/html; charset=utf-8";
 constexpr size_t kChunkSize = 997;  // odd, so chunks split UTF-8 sequences
 constexpr size_t kImageCacheLimit = 600;
+constexpr size_t kServerThreads = 32;
 constexpr int kFullWidth = 512, kFullHeight = 384, kThumbWidth = 160, kThumbHeight = 120;
 
 // Whether the handlers of this thread's current request ran; requests that
@@ -358,8 +359,10 @@ void DemoSite::Start() {
     return m.RecordUnhandled(req, res);
   };
   auto end_of_request = [](const Request&, const Response&) { t_handled = false; };
-  httplib::Server::HandlerWithResponse start_of_request = [](const Request&, Response&) {
+  const auto latency = std::chrono::milliseconds(m.options.latency_ms);
+  httplib::Server::HandlerWithResponse start_of_request = [latency](const Request&, Response&) {
     t_handled = false;
+    if (latency.count() > 0) std::this_thread::sleep_for(latency);
     return httplib::Server::HandlerResponse::Unhandled;
   };
   auto site = [&m](const Request& req, Response& res) { m.HandleSite(req, res); };
@@ -367,6 +370,10 @@ void DemoSite::Start() {
   // would wait for the client's delayed acknowledgement.
   m.site.set_tcp_nodelay(true);
   m.images.set_tcp_nodelay(true);
+  // A parallel harvest keeps one connection per job open on each host, and
+  // each kept-alive connection holds a server thread.
+  m.site.new_task_queue = [] { return new httplib::ThreadPool(kServerThreads); };
+  m.images.new_task_queue = [] { return new httplib::ThreadPool(kServerThreads); };
   m.site.set_keep_alive_max_count(100);
   m.site.Get(".*", site).Post(".*", site);
   m.site.set_pre_routing_handler(start_of_request);

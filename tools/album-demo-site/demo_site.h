@@ -28,6 +28,9 @@ struct DemoSiteOptions {
   // A session ends after this many album page requests (0: never), so a
   // long harvest must sign in again to keep seeing photos.
   int session_requests = 0;
+  // Every response of both hosts waits this long first, standing in for a
+  // real network (0: none).
+  int latency_ms = 0;
   // The accepted credentials; any other sign-in is refused.
   std::string login = "demo";
   std::string password = "open sesame";

@@ -28,6 +28,7 @@ constexpr const char* kUsage =
     "  --chunked             send page bodies with chunked transfer coding\n"
     "  --tls CERT KEY        serve the site over https with these PEM files\n"
     "  --session-requests R  a session ends after R album page requests (default 0: never)\n"
+    "  --latency-ms MS       every response of both hosts waits MS milliseconds first\n"
     "  --login TEXT          accepted login (default demo)\n"
     "  --password TEXT       accepted password (default \"open sesame\")\n"
     "  --domain TEXT         accepted mail domain (default mail.example)\n"
@@ -98,6 +99,8 @@ int main(int argc, char** argv) {
       ok = count(0, 65535, options.image_port);
     else if (arg == "--session-requests")
       ok = count(0, 1000000000, options.session_requests);
+    else if (arg == "--latency-ms")
+      ok = count(0, 60000, options.latency_ms);
     else if (arg == "--login")
       options.login = value;
     else if (arg == "--password")

@@ -1,5 +1,5 @@
-// The client against scripted loopback servers: the exact bytes it sends
-// and how it reads every kind of reply.
+// The client against scripted loopback servers: the exact bytes it sends,
+// the routes it takes and how it answers challenges.
 
 #include <gtest/gtest.h>
 
@@ -10,41 +10,20 @@
 #include "framework/strings.h"
 #include "http/http_client.h"
 #include "transport/ssl_io_handler_socket.h"
+#include "tests/http/wire_test_helpers.h"
 #include "tests/support/scripted_server.h"
 
 namespace ah {
 namespace {
 
+using test::Answer;
+using test::Head;
+using test::HostLine;
+using test::kAgent;
+using test::Reply;
 using test::Script;
 using test::ScriptedServer;
-
-const char kAgent[] = "User-Agent: Mozilla/3.0 (compatible; Orvane Library)";
-
-std::string Url(const ScriptedServer& server, const std::string& path) {
-  return "http://127.0.0.1:" + std::to_string(server.Port()) + path;
-}
-
-std::string HostLine(const ScriptedServer& server) {
-  return "Host: 127.0.0.1:" + std::to_string(server.Port());
-}
-
-// A request head: the lines, each with CR LF, then the empty line.
-std::string Head(const std::vector<std::string>& lines) {
-  std::string text;
-  for (const std::string& l : lines) text += l + "\r\n";
-  return text + "\r\n";
-}
-
-// One request answered with reply, then the server closes.
-Script Answer(const std::string& reply) {
-  return Script().ReadUntil("\r\n\r\n").Send(reply).Close();
-}
-
-std::string Reply(const std::string& status, const std::string& body,
-                  const std::string& extra = "") {
-  return "HTTP/1.1 " + status + "\r\nContent-Length: " + std::to_string(body.size()) + "\r\n" +
-         extra + "\r\n" + body;
-}
+using test::Url;
 
 TEST(RequestWire, DefaultGetSendsTheDocumentedLinesInOrder) {
   ScriptedServer server({Answer(Reply("200 OK", "hello"))});
@@ -315,212 +294,6 @@ TEST(RequestWire, TunnelRepliesOtherThan200EndTheAttempt) {
     http.SetIOHandler(nullptr);
     EXPECT_EQ(proxy.AcceptedCount(), 1) << status;
   }
-}
-
-struct BodyCase {
-  std::string name;
-  std::string reply;  // everything after the request
-  std::string body;
-  bool server_closes;
-};
-
-TEST(RequestWire, BodiesByLengthChunksAndClose) {
-  const BodyCase cases[] = {
-      {"length", "HTTP/1.1 200 OK\r\nContent-Length: 5\r\n\r\nhello", "hello", false},
-      {"chunks", "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n3\r\nabc\r\n2\r\nde\r\n0\r\n\r\n",
-       "abcde", false},
-      {"chunk extension after a space",
-       "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n3 ;x=1\r\nabc\r\n0\r\n\r\n", "abc",
-       false},
-      {"chunk extension without a space",
-       "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n1a;name=value\r\n"
-       "abcdefghijklmnopqrstuvwxyz\r\n2;n\r\n!!\r\n0\r\n\r\n",
-       "abcdefghijklmnopqrstuvwxyz!!", false},
-      {"length wins over chunked",
-       "HTTP/1.1 200 OK\r\nContent-Length: 4\r\nTransfer-Encoding: chunked\r\n\r\n3\r\na", "3\r\na",
-       false},
-      {"capital CHUNKED is read until close",
-       "HTTP/1.1 200 OK\r\nTransfer-Encoding: CHUNKED\r\n\r\n3\r\nabc\r\n0\r\n\r\n",
-       "3\r\nabc\r\n0\r\n\r\n", true},
-      {"until close", "HTTP/1.1 200 OK\r\n\r\nall of it", "all of it", true},
-      {"100 skipped",
-       "HTTP/1.1 100 Continue\r\n\r\nHTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok", "ok", false},
-      {"no reason text", "HTTP/1.1 200\r\nContent-Length: 1\r\n\r\nz", "z", false},
-      {"204 reads nothing", "HTTP/1.1 204 No Content\r\n\r\n", "", false},
-      {"empty length", "HTTP/1.1 200 OK\r\nContent-Length: 0\r\n\r\n", "", false},
-  };
-  for (const BodyCase& c : cases) {
-    // A kept-alive reply must leave the connection ready for the next
-    // request: the second reply comes on the same connection.
-    Script script = Script().ReadUntil("\r\n\r\n").Send(c.reply);
-    if (c.server_closes) {
-      script.Close();
-    } else {
-      script.ReadUntil("\r\n\r\n").Send(Reply("200 OK", "next")).StaySilent();
-    }
-    ScriptedServer server({script, Answer(Reply("200 OK", "next"))});
-    TIdHTTP http(nullptr);
-    std::string text;
-    http.GetText(Url(server, "/"), text);
-    EXPECT_EQ(text, c.body) << c.name;
-    http.GetText(Url(server, "/2"), text);
-    EXPECT_EQ(text, "next") << c.name;
-    EXPECT_EQ(server.AcceptedCount(), c.server_closes ? 2 : 1) << c.name;
-  }
-}
-
-TEST(RequestWire, ChunkedBodyReportsItsStart) {
-  ScriptedServer server({Answer(
-      "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n1\r\nx\r\n0\r\n\r\n")});
-  TIdHTTP http(nullptr);
-  std::vector<std::string> texts;
-  http.SetOnStatus([&](TComponent*, TIdStatus status, const std::string& text) {
-    if (status == hsStatusText) texts.push_back(text);
-  });
-  std::string body;
-  http.GetText(Url(server, "/"), body);
-  EXPECT_EQ(texts, std::vector<std::string>{"Chunk Started"});
-}
-
-TEST(RequestWire, NoResponseStreamReadsNoBody) {
-  ScriptedServer server({Script()
-                             .ReadUntil("\r\n\r\n")
-                             .Send("HTTP/1.1 200 OK\r\n\r\nnever read")
-                             .StaySilent()});
-  TIdHTTP http(nullptr);
-  http.PerformRequest(hmGet, Url(server, "/"), nullptr, nullptr);
-  EXPECT_EQ(http.ResponseCode(), 200);
-}
-
-TEST(RequestWire, RefusedStatusesRaiseWithStatusLineAndErrorBody) {
-  struct Case {
-    std::string reply;
-    int code;
-    std::string message;
-    std::string error_body;
-  };
-  const Case cases[] = {
-      {Reply("404 Not Found", "<p>gone</p>"), 404, "HTTP/1.1 404 Not Found", "<p>gone</p>"},
-      {Reply("304 Not Modified", ""), 304, "HTTP/1.1 304 Not Modified", ""},
-      {Reply("302 Found", "moved", "Location: /elsewhere\r\n"), 302, "HTTP/1.1 302 Found",
-       "moved"},
-      {Reply("500 Oops", "bad"), 500, "HTTP/1.1 500 Oops", "bad"},
-      {Reply("101 Switching", ""), 101, "HTTP/1.1 101 Switching", ""},
-      {"garbage\r\nContent-Length: 0\r\n\r\n", -1, "garbage", ""},
-  };
-  for (const Case& c : cases) {
-    ScriptedServer server({Answer(c.reply)});
-    TIdHTTP http(nullptr);
-    std::string text = "before";
-    try {
-      http.GetText(Url(server, "/"), text);
-      ADD_FAILURE() << c.message;
-    } catch (const EIdHTTPProtocolException& e) {
-      EXPECT_EQ(e.ReplyCode(), c.code) << c.message;
-      EXPECT_EQ(e.Message(), c.message);
-      EXPECT_EQ(e.ErrorMessage(), c.error_body) << c.message;
-    }
-    // The error body never reaches the caller's text.
-    EXPECT_EQ(text, "before") << c.message;
-    EXPECT_EQ(http.RedirectCount(), 0);
-  }
-}
-
-TEST(RequestWire, GetTextThatFailsMidBodyKeepsWhatArrived) {
-  // Head and the first four body bytes arrive in one piece; the rest never.
-  ScriptedServer server({Script()
-                             .ReadUntil("\r\n\r\n")
-                             .Send("HTTP/1.1 200 OK\r\nContent-Length: 10\r\n\r\nabcd")
-                             .StaySilent()});
-  TIdHTTP http(nullptr);
-  http.SetReadTimeout(200);
-  std::string text = "before";
-  EXPECT_THROW(http.GetText(Url(server, "/"), text), EIdReadTimeout);
-  EXPECT_EQ(text, "abcd");
-}
-
-TEST(RequestWire, ShortBodyByLengthEndsWithoutError) {
-  ScriptedServer server({Answer("HTTP/1.1 200 OK\r\nContent-Length: 10\r\n\r\nabcd")});
-  TIdHTTP http(nullptr);
-  std::string text;
-  http.GetText(Url(server, "/"), text);
-  EXPECT_EQ(text, "abcd");
-}
-
-TEST(RequestWire, PostToTextThatFailsGivesEmptyText) {
-  ScriptedServer server({Script().ReadUntil("\r\n\r\n").ReadBytes(3).Send(
-      Reply("403 Forbidden", "no")).Close()});
-  TIdHTTP http(nullptr);
-  TStringList lines({"a=1"});
-  std::string text = "before";
-  EXPECT_THROW(http.PostFormText(Url(server, "/"), &lines, text), EIdHTTPProtocolException);
-  EXPECT_EQ(text, "");
-  EXPECT_EQ(http.ProtocolVersion(), pv1_1);
-}
-
-TEST(RequestWire, TwoXXOnAClosedConnectionIsUndefined) {
-  // The server closes while the header lines are read.
-  ScriptedServer server({Answer("HTTP/1.1 200 OK\r\nContent-Length: 5\r\n")});
-  TIdHTTP http(nullptr);
-  std::string text;
-  try {
-    http.GetText(Url(server, "/"), text);
-    ADD_FAILURE();
-  } catch (const EIdHTTPProtocolException&) {
-    ADD_FAILURE() << "not a protocol error";
-  } catch (const EIdException& e) {
-    EXPECT_EQ(e.Message(), "Undefined situation");
-  }
-}
-
-TEST(RequestWire, ReuseFollowsTheVersionAndConnectionHeaders) {
-  struct Case {
-    TIdHTTPProtocolVersion version;
-    std::string headers;
-    bool reusable;
-  };
-  const Case cases[] = {
-      {pv1_1, "", true},
-      {pv1_1, "Connection: close\r\n", false},
-      {pv1_1, "Connection:  CLOSE \r\n", false},
-      {pv1_1, "Proxy-Connection: close\r\n", false},
-      {pv1_1, "Connection: keep-alive\r\n", true},
-      {pv1_0, "", false},
-      {pv1_0, "Connection: keep-alive\r\n", true},
-      {pv1_0, "Proxy-Connection: KeEp-AlIvE\r\n", true},
-      {pv1_0, "Connection: close\r\n", false},
-  };
-  for (const Case& c : cases) {
-    std::string label = std::string(c.version == pv1_0 ? "1.0 " : "1.1 ") + c.headers;
-    ScriptedServer server({Script()
-                               .ReadUntil("\r\n\r\n")
-                               .Send(Reply("200 OK", "a", c.headers))
-                               .ReadUntil("\r\n\r\n")
-                               .Send(Reply("200 OK", "b"))
-                               .StaySilent(),
-                           Answer(Reply("200 OK", "b"))});
-    TIdHTTP http(nullptr);
-    http.SetProtocolVersion(c.version);
-    std::string text;
-    http.GetText(Url(server, "/"), text);
-    EXPECT_EQ(http.Response().ConnectionReusable(), c.reusable) << label;
-    EXPECT_EQ(http.IsConnected(), c.reusable) << label;
-    http.GetText(Url(server, "/"), text);
-    EXPECT_EQ(text, "b") << label;
-    EXPECT_EQ(server.AcceptedCount(), c.reusable ? 1 : 2) << label;
-  }
-}
-
-TEST(RequestWire, KeptAliveConnectionClosedByTheServerIsReopened) {
-  ScriptedServer server({Answer(Reply("200 OK", "one")), Answer(Reply("200 OK", "two"))});
-  TIdHTTP http(nullptr);
-  std::string text;
-  http.GetText(Url(server, "/"), text);
-  ASSERT_TRUE(server.WaitForAccepted(1));
-  server.Received(0);  // the first script has ended: the server closed
-  http.GetText(Url(server, "/"), text);
-  EXPECT_EQ(text, "two");
-  EXPECT_EQ(server.AcceptedCount(), 2);
 }
 
 // --- Authorization ---------------------------------------------------------

@@ -155,6 +155,8 @@ TEST(DemoSiteProgram, RejectsBadFlagsWithExitCodeTwo) {
       {"--pages", "0"}, {"--pages", "x"},  {"--port", "70000"},
       {"--frobnicate"}, {"--login"},       {"--session-requests", "-1"},
       {"--latency-ms", "-5"},
+      {"--fail-images", "0"},   {"--fail-pages", "2-"},   {"--fail-status", "99"},
+      {"--stall-after", "-1"},
   };
   for (const auto& args : cases) {
     SiteProcess site(args);

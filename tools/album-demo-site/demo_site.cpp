@@ -61,7 +61,10 @@ struct DemoSite::Impl {
   };
 
   explicit Impl(DemoSiteOptions o)
-      : options(std::move(o)), site_server(NewSiteServer(options)), site(*site_server) {}
+      : options(std::move(o)),
+        site_server(NewSiteServer(options)),
+        site(*site_server),
+        fault_plan(options.faults) {}
 
   static std::unique_ptr<httplib::Server> NewSiteServer(const DemoSiteOptions& o) {
     if (o.tls_cert_file.empty() || o.tls_key_file.empty())
@@ -79,6 +82,7 @@ struct DemoSite::Impl {
   int port = -1;
   int image_port = -1;
   bool running = false;
+  FaultPlan fault_plan;
 
   mutable std::mutex mutex;  // guards everything below
   DemoSiteStats stats;
@@ -135,6 +139,34 @@ struct DemoSite::Impl {
     SendHtml(req, res, NotFoundHtml(options.album), 404);
   }
 
+  // Answers the fault status when the plan says this resource fails now.
+  bool Faulty(httplib::Response& res, FaultKind kind, int id, std::string_view what) {
+    if (!fault_plan.FailsNow(kind, id)) return false;
+    const DemoFaults& f = fault_plan.Faults();
+    {
+      std::lock_guard lock(mutex);
+      ++stats.faults;
+      RecordLocked("fault " + std::string(what) + " status=" + std::to_string(f.status));
+    }
+    res.status = f.status;
+    if (f.retry_after >= 0) res.set_header("Retry-After", std::to_string(f.retry_after));
+    res.set_content("fault on purpose\n", "text/plain");
+    return true;
+  }
+
+  // Runs before routing on both hosts: a request past the stall point is
+  // held until the site stops.
+  bool Stalls(const httplib::Request& req) {
+    if (req.path == "/__stats" || req.path == "/__log" || !fault_plan.CountAndStalls()) return false;
+    {
+      std::lock_guard lock(mutex);
+      ++stats.stalled;
+      RecordLocked("stalled " + req.method + " " + req.target);
+    }
+    fault_plan.StallUntilReleased();
+    return true;
+  }
+
   void SignIn(const httplib::Request& req, httplib::Response& res) {
     auto fields = ParseFormBody(req.body);
     const std::string& login = fields["login"];
@@ -178,6 +210,7 @@ struct DemoSite::Impl {
     int page = 1;
     if (req.has_param("page")) page = ParseId(req.get_param_value("page")).value_or(0);
     if (!album.HasPage(page)) return NotFound(req, res, "other");
+    if (Faulty(res, FaultKind::kAlbumPage, page, "album page=" + std::to_string(page))) return;
     std::string token = CookieValue(req.get_header_value("Cookie"), kSessionCookie);
     std::string who, entry;
     {
@@ -204,6 +237,7 @@ struct DemoSite::Impl {
   }
 
   void PhotoPage(const httplib::Request& req, httplib::Response& res, int id) {
+    if (Faulty(res, FaultKind::kPhotoPage, id, "photo id=" + std::to_string(id))) return;
     {
       std::lock_guard lock(mutex);
       ++stats.photo_pages;
@@ -266,6 +300,7 @@ struct DemoSite::Impl {
       if (!path.starts_with(prefix) || !path.ends_with(".jpg")) continue;
       auto id = ParseId(path.substr(prefix.size(), path.size() - prefix.size() - 4));
       if (!id || !album.HasPhoto(*id)) break;
+      if (!thumb && Faulty(res, FaultKind::kImage, *id, "image id=" + std::to_string(*id))) return;
       auto bytes = Image(*id, thumb);
       {
         std::lock_guard lock(mutex);
@@ -339,6 +374,8 @@ struct DemoSite::Impl {
     add("expired_sessions", s.expired_sessions);
     add("decoy_requests", s.decoy_requests);
     add("other_requests", s.other_requests);
+    add("faults", s.faults);
+    add("stalled", s.stalled);
     return out + "}\n";
   }
 };
@@ -360,8 +397,15 @@ void DemoSite::Start() {
   };
   auto end_of_request = [](const Request&, const Response&) { t_handled = false; };
   const auto latency = std::chrono::milliseconds(m.options.latency_ms);
-  httplib::Server::HandlerWithResponse start_of_request = [latency](const Request&, Response&) {
+  httplib::Server::HandlerWithResponse start_of_request = [&m, latency](const Request& req,
+                                                                          Response& res) {
     t_handled = false;
+    if (m.Stalls(req)) {
+      // Released only as the site stops; nobody waits for this answer.
+      t_handled = true;
+      res.status = 503;
+      return httplib::Server::HandlerResponse::Handled;
+    }
     if (latency.count() > 0) std::this_thread::sleep_for(latency);
     return httplib::Server::HandlerResponse::Unhandled;
   };
@@ -405,6 +449,8 @@ void DemoSite::Start() {
 void DemoSite::Stop() {
   Impl& m = *impl_;
   if (!m.running) return;
+  // Stalled requests hold server threads, which stop() waits for.
+  m.fault_plan.Release();
   m.site.stop();
   m.images.stop();
   m.site_thread.join();

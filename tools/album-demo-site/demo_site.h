@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "tools/album-demo-site/demo_album.h"
+#include "tools/album-demo-site/fault_plan.h"
 
 namespace ah {
 
@@ -31,6 +32,8 @@ struct DemoSiteOptions {
   // Every response of both hosts waits this long first, standing in for a
   // real network (0: none).
   int latency_ms = 0;
+  // Failing resources and a stalling site (none by default).
+  DemoFaults faults;
   // The accepted credentials; any other sign-in is refused.
   std::string login = "demo";
   std::string password = "open sesame";
@@ -51,6 +54,8 @@ struct DemoSiteStats {
   int expired_sessions = 0;
   int decoy_requests = 0;  // anything under the slideshow path
   int other_requests = 0;  // paths the site does not know (answered 404)
+  int faults = 0;          // requests answered with the fault status
+  int stalled = 0;         // requests accepted and never answered
 };
 
 class DemoSite {
@@ -87,7 +92,8 @@ class DemoSite {
   std::string StatsJson() const;
   // One entry per request, in the order they were answered, e.g.
   // "sign-in ok login=demo session=s1", "album page=2 session=s1 photos=yes",
-  // "photo id=5", "image id=5 bytes=41234", "decoy GET /users/...".
+  // "photo id=5", "image id=5 bytes=41234", "decoy GET /users/...",
+  // "fault image id=5 status=500", "stalled GET /users/...".
   std::vector<std::string> RequestLog() const;
 
   // The bytes the image host serves for photo id (the same on every call).

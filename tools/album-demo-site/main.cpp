@@ -29,6 +29,15 @@ constexpr const char* kUsage =
     "  --tls CERT KEY        serve the site over https with these PEM files\n"
     "  --session-requests R  a session ends after R album page requests (default 0: never)\n"
     "  --latency-ms MS       every response of both hosts waits MS milliseconds first\n"
+    "  --fail-images LIST    these photo numbers' full-size images answer the fault status;\n"
+    "                        LIST is numbers and ranges, e.g. 2,5-7\n"
+    "  --fail-pages LIST     these album pages answer the fault status\n"
+    "  --fail-photo-pages LIST  these photo numbers' photo pages answer the fault status\n"
+    "  --fail-status CODE    the fault status (default 500)\n"
+    "  --fail-times K        each failing resource fails K times, then works (default 0: always)\n"
+    "  --retry-after S       failing answers carry Retry-After: S\n"
+    "  --stall-after N       after N requests to the two hosts, accept every request and\n"
+    "                        never answer it\n"
     "  --login TEXT          accepted login (default demo)\n"
     "  --password TEXT       accepted password (default \"open sesame\")\n"
     "  --domain TEXT         accepted mail domain (default mail.example)\n"
@@ -42,7 +51,8 @@ constexpr const char* kUsage =
     "What the site saw:\n"
     "  GET SITE_ROOT/__stats  JSON counters: sign_ins, refused_sign_ins, album_pages,\n"
     "                         album_pages_with_photos, photo_pages, images, thumbs,\n"
-    "                         expired_sessions, decoy_requests, other_requests\n"
+    "                         expired_sessions, decoy_requests, other_requests, faults,\n"
+    "                         stalled\n"
     "  GET SITE_ROOT/__log    one line per request in order, e.g.\n"
     "                         \"sign-in ok login=demo session=s1\",\n"
     "                         \"album page=2 session=s1 photos=yes\", \"photo id=5\",\n"
@@ -101,6 +111,22 @@ int main(int argc, char** argv) {
       ok = count(0, 1000000000, options.session_requests);
     else if (arg == "--latency-ms")
       ok = count(0, 60000, options.latency_ms);
+    else if (arg == "--fail-images" || arg == "--fail-pages" || arg == "--fail-photo-pages") {
+      auto list = ah::ParseNumberList(value);
+      ok = list.has_value();
+      if (ok) {
+        ah::DemoFaults& f = options.faults;
+        (arg == "--fail-images" ? f.images : arg == "--fail-pages" ? f.album_pages : f.photo_pages) =
+            *list;
+      }
+    } else if (arg == "--fail-status")
+      ok = count(100, 599, options.faults.status);
+    else if (arg == "--fail-times")
+      ok = count(0, 1000000, options.faults.times);
+    else if (arg == "--retry-after")
+      ok = count(0, 86400, options.faults.retry_after);
+    else if (arg == "--stall-after")
+      ok = count(0, 1000000000, options.faults.stall_after);
     else if (arg == "--login")
       options.login = value;
     else if (arg == "--password")

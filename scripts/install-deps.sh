@@ -8,7 +8,8 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   libcurl4-openssl-dev libcpp-httplib-dev libjpeg-dev libssl-dev
   qt6-base-dev fonts-dejavu-extra
-  microsocks
+  microsocks nlohmann-json3-dev
+  chromium  # the gallery page is checked in a real browser
   "$@"
 )
 

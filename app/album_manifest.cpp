@@ -1,0 +1,244 @@
+#include "app/album_manifest.h"
+
+#include <nlohmann/json.hpp>
+
+#include <algorithm>
+#include <cstdio>
+#include <fstream>
+#include <set>
+
+#include "platform/atomic_file.h"
+#include "platform/code_page.h"
+#include "platform/files.h"
+#include "platform/sha256.h"
+
+namespace ah {
+namespace {
+
+// Keys stay in the order written, so the file reads top-down.
+using json = nlohmann::ordered_json;
+
+// Marks the file as ours, so a foreign album.json is never taken for one.
+constexpr std::string_view kFormat = "album-harvester manifest";
+constexpr int kVersion = 1;
+// Far beyond any album; a larger file is not read into memory.
+constexpr std::uintmax_t kLargestManifest = 256u << 20;
+
+constexpr std::string_view StatusName(PhotoStatus status) {
+  return status == PhotoStatus::psSaved ? "saved" : "failed";
+}
+
+json Text(std::string_view ansi) { return AnsiToUtf8(ansi); }
+
+// Reading stops at the first thing that is not as written.
+class Reader {
+ public:
+  explicit Reader(const json& object) : object_(object) {}
+  bool ok() const { return ok_; }
+
+  std::string Text(const char* key) {
+    const json* value = Field(key);
+    if (!value || !value->is_string()) return Fail<std::string>();
+    // A character that Windows-1251 lacks (a hand edit) becomes "?", as
+    // everywhere text enters the program.
+    return Utf8ToAnsi(value->get_ref<const std::string&>());
+  }
+  std::string Raw(const char* key) {
+    const json* value = Field(key);
+    if (!value || !value->is_string()) return Fail<std::string>();
+    return value->get<std::string>();
+  }
+  std::uint64_t Unsigned(const char* key) {
+    const json* value = Field(key);
+    if (!value || !value->is_number_unsigned()) return Fail<std::uint64_t>();
+    return value->get<std::uint64_t>();
+  }
+
+ private:
+  const json* Field(const char* key) {
+    if (!ok_) return nullptr;
+    auto it = object_.find(key);
+    return it == object_.end() ? nullptr : &*it;
+  }
+  template <typename T>
+  T Fail() {
+    ok_ = false;
+    return T{};
+  }
+
+  const json& object_;
+  bool ok_ = true;
+};
+
+bool IsDigest(std::string_view text) {
+  return text.size() == 64 && std::all_of(text.begin(), text.end(), [](char c) {
+           return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f');
+         });
+}
+
+std::optional<ManifestPhoto> ReadPhoto(const json& entry) {
+  if (!entry.is_object()) return std::nullopt;
+  Reader r(entry);
+  ManifestPhoto photo;
+  std::uint64_t number = r.Unsigned("number");
+  photo.title = r.Text("title");
+  photo.page_url = r.Text("page_url");
+  photo.image_url = r.Text("image_url");
+  photo.file_name = r.Text("file_name");
+  photo.bytes = r.Unsigned("bytes");
+  photo.sha256 = r.Raw("sha256");
+  std::string status = r.Raw("status");
+  photo.error = r.Text("error");
+  if (!r.ok() || number < 1 || number > std::uint64_t(INT32_MAX)) return std::nullopt;
+  photo.number = int(number);
+  if (status == StatusName(PhotoStatus::psSaved))
+    photo.status = PhotoStatus::psSaved;
+  else if (status == StatusName(PhotoStatus::psFailed))
+    photo.status = PhotoStatus::psFailed;
+  else
+    return std::nullopt;
+  // A saved file is always named inside the folder and has a digest.
+  if (photo.status == PhotoStatus::psSaved &&
+      (!IsDigest(photo.sha256) || photo.file_name.empty() ||
+       photo.file_name.find('/') != std::string::npos || photo.file_name == "." ||
+       photo.file_name == ".."))
+    return std::nullopt;
+  return photo;
+}
+
+}  // namespace
+
+void AlbumManifest::Record(ManifestPhoto photo) {
+  auto at = std::lower_bound(photos.begin(), photos.end(), photo.number,
+                             [](const ManifestPhoto& p, int n) { return p.number < n; });
+  if (at != photos.end() && at->number == photo.number)
+    *at = std::move(photo);
+  else
+    photos.insert(at, std::move(photo));
+}
+
+const ManifestPhoto* AlbumManifest::FindByNumber(int number) const {
+  auto at = std::lower_bound(photos.begin(), photos.end(), number,
+                             [](const ManifestPhoto& p, int n) { return p.number < n; });
+  return at != photos.end() && at->number == number ? &*at : nullptr;
+}
+
+const ManifestPhoto* AlbumManifest::FindSavedByImageUrl(std::string_view image_url) const {
+  for (const auto& p : photos)
+    if (p.status == PhotoStatus::psSaved && p.image_url == image_url) return &p;
+  return nullptr;
+}
+
+std::vector<const ManifestPhoto*> AlbumManifest::PhotosOfPage(std::string_view page_url) const {
+  std::vector<const ManifestPhoto*> found;
+  for (const auto& p : photos)
+    if (p.page_url == page_url) found.push_back(&p);
+  return found;
+}
+
+int AlbumManifest::SavedCount() const {
+  return int(std::count_if(photos.begin(), photos.end(),
+                           [](const ManifestPhoto& p) { return p.status == PhotoStatus::psSaved; }));
+}
+
+int AlbumManifest::FailedCount() const { return int(photos.size()) - SavedCount(); }
+
+std::string ManifestJson(const AlbumManifest& manifest) {
+  json photos = json::array();
+  for (const auto& p : manifest.photos) {
+    photos.push_back({
+        {"number", p.number},
+        {"title", Text(p.title)},
+        {"page_url", Text(p.page_url)},
+        {"image_url", Text(p.image_url)},
+        {"file_name", Text(p.file_name)},
+        {"bytes", p.bytes},
+        {"sha256", p.sha256},
+        {"status", StatusName(p.status)},
+        {"error", Text(p.error)},
+    });
+  }
+  json document = {
+      {"format", kFormat},
+      {"version", kVersion},
+      {"album_url", Text(manifest.album_url)},
+      {"title", Text(manifest.title)},
+      {"folder", manifest.folder},
+      {"last_run", manifest.last_run},
+      {"photos", std::move(photos)},
+  };
+  // The folder is the file system's bytes, which need not be UTF-8.
+  return document.dump(2, ' ', false, json::error_handler_t::replace) + "\n";
+}
+
+std::optional<AlbumManifest> ParseManifest(std::string_view text) {
+  json document = json::parse(text.begin(), text.end(), nullptr, /*allow_exceptions=*/false);
+  if (!document.is_object()) return std::nullopt;
+  Reader r(document);
+  if (r.Raw("format") != kFormat || r.Unsigned("version") != std::uint64_t(kVersion))
+    return std::nullopt;
+  AlbumManifest manifest;
+  manifest.album_url = r.Text("album_url");
+  manifest.title = r.Text("title");
+  manifest.folder = r.Raw("folder");
+  manifest.last_run = r.Raw("last_run");
+  auto photos = document.find("photos");
+  if (!r.ok() || photos == document.end() || !photos->is_array()) return std::nullopt;
+  std::set<int> numbers;
+  for (const auto& entry : *photos) {
+    auto photo = ReadPhoto(entry);
+    if (!photo || !numbers.insert(photo->number).second) return std::nullopt;
+    manifest.Record(std::move(*photo));
+  }
+  return manifest;
+}
+
+std::optional<AlbumManifest> ReadManifest(const std::filesystem::path& folder) {
+  const std::filesystem::path path = folder / std::string(kManifestFileName);
+  std::error_code ec;
+  if (!std::filesystem::is_regular_file(path, ec)) return std::nullopt;
+  const std::uintmax_t size = std::filesystem::file_size(path, ec);
+  if (ec || size > kLargestManifest) return std::nullopt;
+  std::string text(size, '\0');
+  std::ifstream in(path, std::ios::binary);
+  if (!in.read(text.data(), std::streamsize(size))) return std::nullopt;
+  return ParseManifest(text);
+}
+
+void WriteManifest(const std::filesystem::path& folder, const AlbumManifest& manifest) {
+  ReplaceFileAtomically(folder / std::string(kManifestFileName), ManifestJson(manifest));
+}
+
+std::filesystem::path PhotoPath(const std::filesystem::path& folder, std::string_view file_name) {
+  return folder / FileSystemName(file_name);
+}
+
+bool SavedFileIntact(const std::filesystem::path& folder, const ManifestPhoto& photo) {
+  if (photo.status != PhotoStatus::psSaved || photo.file_name.empty()) return false;
+  const std::filesystem::path path = PhotoPath(folder, photo.file_name);
+  // The size is checked first: a truncated file costs no read.
+  std::error_code ec;
+  auto size = std::filesystem::file_size(path, ec);
+  if (ec || size != photo.bytes) return false;
+  auto digest = DigestFile(path);
+  return digest && digest->bytes == photo.bytes && digest->sha256 == photo.sha256;
+}
+
+bool AlreadySaved(const std::filesystem::path& folder, const ManifestPhoto& recorded,
+                  std::string_view image_url) {
+  return recorded.image_url == image_url && SavedFileIntact(folder, recorded);
+}
+
+std::string ManifestTime(std::time_t when) {
+  std::tm local{};
+  localtime_r(&when, &local);
+  char text[48];
+  size_t n = std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S", &local);
+  long offset = local.tm_gmtoff / 60;
+  char sign = offset < 0 ? '-' : '+';
+  if (offset < 0) offset = -offset;
+  std::snprintf(text + n, sizeof text - n, "%c%02ld:%02ld", sign, offset / 60, offset % 60);
+  return text;
+}
+
+}  // namespace ah

@@ -1,0 +1,88 @@
+#pragma once
+// The album manifest, album.json in the album folder: the one record of
+// what a harvest put on disk. Resume, the renaming of photos whose number
+// changed, and the gallery page all read it; the run rewrites it whole
+// after every photo's outcome, so an interrupted run leaves a valid one.
+//
+// In memory the texts are the program's own Windows-1251 text, as the
+// run holds them (titles, addresses, file names, errors), except `folder`,
+// which is the album folder as the file system names it. In the file
+// everything is UTF-8.
+
+#include <cstdint>
+#include <ctime>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace ah {
+
+inline constexpr std::string_view kManifestFileName = "album.json";
+
+enum class PhotoStatus { psSaved, psFailed };
+
+struct ManifestPhoto {
+  int number = 0;         // the photo number in the file name, from 1
+  std::string title;      // as in the log line
+  std::string page_url;   // the photo page it was found on
+  std::string image_url;  // the full-size image address
+  std::string file_name;  // inside the album folder
+  std::uint64_t bytes = 0;
+  std::string sha256;  // 64 lower-case hex digits of the saved file
+  PhotoStatus status = PhotoStatus::psFailed;
+  std::string error;  // why a failed photo failed; empty for a saved one
+
+  bool operator==(const ManifestPhoto&) const = default;
+};
+
+struct AlbumManifest {
+  std::string album_url;
+  std::string title;
+  std::string folder;
+  std::string last_run;  // local time, e.g. "2025-03-01T14:05:09+03:00"
+  std::vector<ManifestPhoto> photos;  // by number, each number once
+
+  bool operator==(const AlbumManifest&) const = default;
+
+  // Adds the photo, or replaces the one with its number, keeping the order.
+  void Record(ManifestPhoto photo);
+  const ManifestPhoto* FindByNumber(int number) const;
+  // The first saved photo recorded with this image address.
+  const ManifestPhoto* FindSavedByImageUrl(std::string_view image_url) const;
+  // The photos recorded for one photo page, in number order.
+  std::vector<const ManifestPhoto*> PhotosOfPage(std::string_view page_url) const;
+  int SavedCount() const;
+  int FailedCount() const;
+};
+
+// The file's text: pretty-printed JSON ending in a line break.
+std::string ManifestJson(const AlbumManifest& manifest);
+// Nothing when the text is not a manifest this program wrote: broken or
+// truncated JSON, another document, a field of the wrong kind, a photo
+// number that is not positive or comes twice, an unknown status.
+std::optional<AlbumManifest> ParseManifest(std::string_view text);
+
+// album.json of the folder; nothing when it is missing, unreadable or not
+// a manifest (then it is as if there were none).
+std::optional<AlbumManifest> ReadManifest(const std::filesystem::path& folder);
+// Replaces album.json of the folder atomically (ReplaceFileAtomically);
+// raises EFCreateError when it cannot.
+void WriteManifest(const std::filesystem::path& folder, const AlbumManifest& manifest);
+
+// Whether the photo was saved and its file in the folder still has the
+// recorded size and SHA-256.
+bool SavedFileIntact(const std::filesystem::path& folder, const ManifestPhoto& photo);
+// What resume asks before it skips a photo: the record is of the same
+// image address and its file is intact.
+bool AlreadySaved(const std::filesystem::path& folder, const ManifestPhoto& recorded,
+                  std::string_view image_url);
+
+// The file-system path of a file named in the program's text.
+std::filesystem::path PhotoPath(const std::filesystem::path& folder, std::string_view file_name);
+
+// `when` in local time as ISO 8601 with the zone offset.
+std::string ManifestTime(std::time_t when);
+
+}  // namespace ah

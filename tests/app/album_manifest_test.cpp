@@ -1,0 +1,257 @@
+#include "app/album_manifest.h"
+
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <regex>
+#include <thread>
+
+#include "framework/exception.h"
+#include "platform/atomic_file.h"
+#include "platform/sha256.h"
+
+namespace ah {
+namespace {
+
+namespace fs = std::filesystem;
+
+// "Крым" and "Лиса" in Windows-1251, as the run holds titles.
+const std::string kKrym = "\xCA\xF0\xFB\xEC";
+const std::string kLisa = "\xCB\xE8\xF1\xE0";
+
+std::string Slurp(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+void Put(const fs::path& path, std::string_view bytes) {
+  std::ofstream(path, std::ios::binary).write(bytes.data(), std::streamsize(bytes.size()));
+}
+
+class ManifestTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    char pattern[] = "/tmp/ah-manifest-XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    dir_ = pattern;
+  }
+  void TearDown() override { fs::remove_all(dir_); }
+
+  // A saved photo whose file is written into the folder.
+  ManifestPhoto Saved(int number, const std::string& title, const std::string& bytes) {
+    ManifestPhoto p;
+    p.number = number;
+    p.title = title;
+    p.page_url = "http://127.0.0.1:1/users/demo/a/photo/" + std::to_string(number) + "/";
+    p.image_url = "http://127.0.0.1:2/photo/demo/a/" + std::to_string(number) + ".jpg";
+    p.file_name = std::to_string(number) + "_" + title + ".jpg";
+    p.bytes = bytes.size();
+    p.sha256 = Sha256Hex(bytes);
+    p.status = PhotoStatus::psSaved;
+    Put(PhotoPath(dir_, p.file_name), bytes);
+    return p;
+  }
+
+  AlbumManifest Sample() {
+    AlbumManifest m;
+    m.album_url = "http://127.0.0.1:1/users/demo/a/";
+    m.title = kKrym + " 2024";
+    m.folder = (dir_ / "Крым 2024").native();
+    m.last_run = ManifestTime(1700000000);
+    m.Record(Saved(2, kLisa, "second image"));
+    m.Record(Saved(1, kKrym, "first image"));
+    ManifestPhoto failed;
+    failed.number = 3;
+    failed.title = "<b>\"x\"</b>";
+    failed.page_url = "http://127.0.0.1:1/users/demo/a/photo/3/";
+    failed.image_url = "http://127.0.0.1:2/photo/demo/a/3.jpg";
+    failed.file_name = "3_x.jpg";
+    failed.error = "HTTP/1.1 500 Internal Server Error";
+    m.Record(failed);
+    return m;
+  }
+
+  fs::path dir_;
+};
+
+TEST_F(ManifestTest, WritesUtf8JsonAndReadsBackTheSameRecord) {
+  AlbumManifest m = Sample();
+  WriteManifest(dir_, m);
+  std::string text = Slurp(dir_ / "album.json");
+  EXPECT_NE(text.find("\"title\": \"Крым 2024\""), std::string::npos) << text;
+  EXPECT_NE(text.find("\"status\": \"failed\""), std::string::npos);
+  EXPECT_NE(text.find("\"error\": \"HTTP/1.1 500 Internal Server Error\""), std::string::npos);
+  auto back = ReadManifest(dir_);
+  ASSERT_TRUE(back);
+  EXPECT_EQ(*back, m);
+  ASSERT_EQ(back->photos.size(), 3u);
+  EXPECT_EQ(back->photos[0].number, 1);  // kept in number order
+  EXPECT_EQ(back->SavedCount(), 2);
+  EXPECT_EQ(back->FailedCount(), 1);
+  EXPECT_TRUE(std::regex_match(m.last_run,
+                               std::regex(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d[+-]\d\d:\d\d)")))
+      << m.last_run;
+}
+
+TEST_F(ManifestTest, AnythingButAManifestReadsAsNone) {
+  const std::string good = ManifestJson(Sample());
+  auto with = [&](std::string_view from, std::string_view to) {
+    std::string text = good;
+    size_t at = text.find(from);
+    EXPECT_NE(at, std::string::npos) << from;
+    return text.replace(at, from.size(), to);
+  };
+  const std::vector<std::pair<std::string, std::string>> cases = {
+      {"empty", ""},
+      {"truncated", good.substr(0, good.size() / 2)},
+      {"cut before the last brace", good.substr(0, good.rfind('}'))},
+      {"not json", "\xFF\xD8\xFF\xE0 jpeg bytes"},
+      {"foreign object", R"({"name": "my album", "photos": []})"},
+      {"array", "[1, 2, 3]"},
+      {"other format", with("album-harvester manifest", "something else")},
+      {"other version", with("\"version\": 1", "\"version\": 2")},
+      {"number zero", with("\"number\": 1", "\"number\": 0")},
+      {"number twice", with("\"number\": 2", "\"number\": 1")},
+      {"number as text", with("\"number\": 1", "\"number\": \"1\"")},
+      {"negative size", with("\"bytes\": 11", "\"bytes\": -11")},
+      {"unknown status", with("\"status\": \"failed\"", "\"status\": \"maybe\"")},
+      {"saved without digest", with(Sha256Hex("first image"), "abc")},
+      {"file outside the folder", with("\"file_name\": \"1_", "\"file_name\": \"../1_")},
+      {"missing photos", with("\"photos\"", "\"pictures\"")},
+      {"invalid utf-8", with("2024", "\xC3\x28")},
+  };
+  EXPECT_TRUE(ParseManifest(good));
+  for (const auto& [name, text] : cases) EXPECT_FALSE(ParseManifest(text)) << name;
+
+  EXPECT_FALSE(ReadManifest(dir_)) << "no file";
+  fs::create_directory(dir_ / "album.json");
+  EXPECT_FALSE(ReadManifest(dir_)) << "a folder of that name";
+}
+
+TEST_F(ManifestTest, AFileIsTakenAsSavedOnlyWhenItsSizeAndDigestMatch) {
+  AlbumManifest m = Sample();
+  const ManifestPhoto& first = *m.FindByNumber(1);
+  const fs::path file = PhotoPath(dir_, first.file_name);
+  const std::string image_url = first.image_url;
+  const std::vector<std::pair<std::string, std::function<void()>>> cases = {
+      {"missing", [&] { fs::remove(file); }},
+      {"truncated", [&] { Put(file, "first ima"); }},
+      {"one byte changed", [&] { Put(file, "first imagE"); }},
+      {"grown", [&] { Put(file, "first image!"); }},
+      {"empty", [&] { Put(file, ""); }},
+      {"a folder", [&] { fs::remove(file), fs::create_directory(file); }},
+  };
+  EXPECT_TRUE(SavedFileIntact(dir_, first));
+  EXPECT_TRUE(AlreadySaved(dir_, first, image_url));
+  EXPECT_FALSE(AlreadySaved(dir_, first, image_url + "?v=2")) << "image address changed";
+  EXPECT_FALSE(SavedFileIntact(dir_, *m.FindByNumber(3))) << "a failed photo";
+  for (const auto& [name, spoil] : cases) {
+    spoil();
+    EXPECT_FALSE(SavedFileIntact(dir_, first)) << name;
+    fs::remove_all(file);
+    Put(file, "first image");
+    EXPECT_TRUE(SavedFileIntact(dir_, first)) << name << " restored";
+  }
+}
+
+TEST_F(ManifestTest, FindsRecordsByImageAddressAndByPhotoPage) {
+  AlbumManifest m = Sample();
+  ASSERT_NE(m.FindSavedByImageUrl("http://127.0.0.1:2/photo/demo/a/2.jpg"), nullptr);
+  EXPECT_EQ(m.FindSavedByImageUrl("http://127.0.0.1:2/photo/demo/a/2.jpg")->number, 2);
+  EXPECT_EQ(m.FindSavedByImageUrl("http://127.0.0.1:2/photo/demo/a/3.jpg"), nullptr) << "failed";
+  auto page = m.PhotosOfPage("http://127.0.0.1:1/users/demo/a/photo/1/");
+  ASSERT_EQ(page.size(), 1u);
+  EXPECT_EQ(page[0]->number, 1);
+  ManifestPhoto again = *m.FindByNumber(2);
+  again.title = "new";
+  m.Record(again);
+  EXPECT_EQ(m.photos.size(), 3u);
+  EXPECT_EQ(m.FindByNumber(2)->title, "new");
+}
+
+TEST_F(ManifestTest, AKilledWriterLeavesTheOldOrTheNewManifest) {
+  AlbumManifest a = Sample(), b = Sample();
+  // Large enough that a kill lands inside a write now and then.
+  for (int n = 4; n < 3000; ++n) {
+    ManifestPhoto p = *b.FindByNumber(3);
+    p.number = n;
+    b.Record(p);
+  }
+  WriteManifest(dir_, a);
+  for (int round = 0; round < 6; ++round) {
+    pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      for (;;) {
+        WriteManifest(dir_, b);
+        WriteManifest(dir_, a);
+      }
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(15 + 20 * round));
+    kill(child, SIGKILL);
+    int status = 0;
+    waitpid(child, &status, 0);
+    auto read = ReadManifest(dir_);
+    ASSERT_TRUE(read) << "round " << round;
+    EXPECT_TRUE(*read == a || *read == b) << "round " << round;
+  }
+  RemoveLeftoverTempFiles(dir_);
+  for (const auto& entry : fs::directory_iterator(dir_))
+    EXPECT_FALSE(entry.path().filename().native().starts_with(".")) << entry.path();
+}
+
+TEST_F(ManifestTest, RemovesOnlyTheTempFilesOfWritesAndDownloads) {
+  const std::vector<std::pair<std::string, bool>> names = {
+      {".download-0123456789abcdef.part", true},
+      {".album.json-fedcba9876543210.tmp", true},
+      {".index.html-00000000000000ff.tmp", true},
+      {".download-0123456789abcdeg.part", false},
+      {".download-0123456789abcdef.jpg", false},
+      {".album.json-0123.tmp", false},
+      {"album.json", false},
+      {"1_.jpg", false},
+      {".hidden", false},
+  };
+  for (const auto& [name, _] : names) Put(dir_ / name, "x");
+  fs::create_directory(dir_ / ".download-aaaaaaaaaaaaaaaa.part" );
+  EXPECT_EQ(RemoveLeftoverTempFiles(dir_), 3);
+  for (const auto& [name, removed] : names) EXPECT_EQ(fs::exists(dir_ / name), !removed) << name;
+  EXPECT_TRUE(fs::is_directory(dir_ / ".download-aaaaaaaaaaaaaaaa.part"));
+  EXPECT_EQ(RemoveLeftoverTempFiles(dir_ / "missing"), 0);
+}
+
+TEST_F(ManifestTest, AFailedReplaceRaisesAndLeavesNothingBehind) {
+  EXPECT_THROW(ReplaceFileAtomically(dir_ / "missing" / "album.json", "{}"), EFCreateError);
+  fs::create_directory(dir_ / "album.json");
+  EXPECT_THROW(WriteManifest(dir_, Sample()), EFCreateError);
+  EXPECT_TRUE(fs::is_directory(dir_ / "album.json"));
+  EXPECT_EQ(RemoveLeftoverTempFiles(dir_), 0);
+}
+
+TEST(Sha256, DigestsBytesAndFiles) {
+  EXPECT_EQ(Sha256Hex(""), "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855");
+  EXPECT_EQ(Sha256Hex("abc"), "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
+  char pattern[] = "/tmp/ah-digest-XXXXXX";
+  int fd = mkstemp(pattern);
+  ASSERT_GE(fd, 0);
+  close(fd);
+  // Spans several read blocks.
+  std::string big(600 * 1024 + 7, 'q');
+  Put(pattern, big);
+  auto digest = DigestFile(pattern);
+  ASSERT_TRUE(digest);
+  EXPECT_EQ(digest->bytes, big.size());
+  EXPECT_EQ(digest->sha256, Sha256Hex(big));
+  fs::remove(pattern);
+  EXPECT_FALSE(DigestFile(pattern));
+  EXPECT_FALSE(DigestFile("/tmp"));
+}
+
+}  // namespace
+}  // namespace ah

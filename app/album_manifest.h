@@ -24,7 +24,9 @@ inline constexpr std::string_view kManifestFileName = "album.json";
 enum class PhotoStatus { psSaved, psFailed };
 
 struct ManifestPhoto {
-  int number = 0;         // the photo number in the file name, from 1
+  // The photo number in the file name, from 1; 0 for a photo page that
+  // failed before its images were known (then `file_name` is empty).
+  int number = 0;
   std::string title;      // as in the log line
   std::string page_url;   // the photo page it was found on
   std::string image_url;  // the full-size image address
@@ -42,11 +44,14 @@ struct AlbumManifest {
   std::string title;
   std::string folder;
   std::string last_run;  // local time, e.g. "2025-03-01T14:05:09+03:00"
-  std::vector<ManifestPhoto> photos;  // by number, each number once
+  // By number, each number from 1 once; failed photo pages (number 0)
+  // first, once per page address.
+  std::vector<ManifestPhoto> photos;
 
   bool operator==(const AlbumManifest&) const = default;
 
-  // Adds the photo, or replaces the one with its number, keeping the order.
+  // Adds the photo, or replaces the one with its number (a failed page:
+  // with its number 0 and page address), keeping the order.
   void Record(ManifestPhoto photo);
   const ManifestPhoto* FindByNumber(int number) const;
   // The first saved photo recorded with this image address.
@@ -61,7 +66,7 @@ struct AlbumManifest {
 std::string ManifestJson(const AlbumManifest& manifest);
 // Nothing when the text is not a manifest this program wrote: broken or
 // truncated JSON, another document, a field of the wrong kind, a photo
-// number that is not positive or comes twice, an unknown status.
+// number that comes twice, or is 0 for a saved photo, an unknown status.
 std::optional<AlbumManifest> ParseManifest(std::string_view text);
 
 // album.json of the folder; nothing when it is missing, unreadable or not

@@ -74,6 +74,10 @@ class ManifestTest : public testing::Test {
     failed.file_name = "3_x.jpg";
     failed.error = "HTTP/1.1 500 Internal Server Error";
     m.Record(failed);
+    ManifestPhoto page;
+    page.page_url = "http://127.0.0.1:1/users/demo/a/photo/9/";
+    page.error = "Read timed out.";
+    m.Record(page);
     return m;
   }
 
@@ -90,10 +94,11 @@ TEST_F(ManifestTest, WritesUtf8JsonAndReadsBackTheSameRecord) {
   auto back = ReadManifest(dir_);
   ASSERT_TRUE(back);
   EXPECT_EQ(*back, m);
-  ASSERT_EQ(back->photos.size(), 3u);
-  EXPECT_EQ(back->photos[0].number, 1);  // kept in number order
+  ASSERT_EQ(back->photos.size(), 4u);
+  EXPECT_EQ(back->photos[0].page_url, "http://127.0.0.1:1/users/demo/a/photo/9/");
+  EXPECT_EQ(back->photos[1].number, 1);  // kept in number order
   EXPECT_EQ(back->SavedCount(), 2);
-  EXPECT_EQ(back->FailedCount(), 1);
+  EXPECT_EQ(back->FailedCount(), 2);
   EXPECT_TRUE(std::regex_match(m.last_run,
                                std::regex(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d[+-]\d\d:\d\d)")))
       << m.last_run;
@@ -116,7 +121,7 @@ TEST_F(ManifestTest, AnythingButAManifestReadsAsNone) {
       {"array", "[1, 2, 3]"},
       {"other format", with("album-harvester manifest", "something else")},
       {"other version", with("\"version\": 1", "\"version\": 2")},
-      {"number zero", with("\"number\": 1", "\"number\": 0")},
+      {"saved without number", with("\"number\": 1", "\"number\": 0")},
       {"number twice", with("\"number\": 2", "\"number\": 1")},
       {"number as text", with("\"number\": 1", "\"number\": \"1\"")},
       {"negative size", with("\"bytes\": 11", "\"bytes\": -11")},
@@ -171,15 +176,25 @@ TEST_F(ManifestTest, FindsRecordsByImageAddressAndByPhotoPage) {
   ManifestPhoto again = *m.FindByNumber(2);
   again.title = "new";
   m.Record(again);
-  EXPECT_EQ(m.photos.size(), 3u);
+  ManifestPhoto page_again = m.photos[0];
+  page_again.error = "again";
+  m.Record(page_again);
+  ManifestPhoto other_page = page_again;
+  other_page.page_url += "?x";
+  m.Record(other_page);
+  ASSERT_EQ(m.photos.size(), 5u);
   EXPECT_EQ(m.FindByNumber(2)->title, "new");
+  EXPECT_EQ(m.photos[0].error, "again");
+  EXPECT_EQ(m.photos[1].page_url, other_page.page_url);
+  EXPECT_EQ(m.photos[2].number, 1);
+  EXPECT_EQ(m.FindByNumber(0), nullptr);
 }
 
 TEST_F(ManifestTest, AKilledWriterLeavesTheOldOrTheNewManifest) {
   AlbumManifest a = Sample(), b = Sample();
   // Large enough that a kill lands inside a write now and then.
   for (int n = 4; n < 3000; ++n) {
-    ManifestPhoto p = *b.FindByNumber(3);
+    ManifestPhoto p = *b.FindByNumber(3);  // failed, so no file needed
     p.number = n;
     b.Record(p);
   }

@@ -1,0 +1,150 @@
+#include "app/gallery_page.h"
+
+#include "platform/atomic_file.h"
+#include "platform/code_page.h"
+
+namespace ah {
+namespace {
+
+// Scripts, frames, forms and every remote load are refused, even if a
+// title ever slipped through unescaped.
+constexpr std::string_view kHead = R"(<!DOCTYPE html>
+<html lang="ru">
+<head>
+<meta charset="utf-8">
+<meta http-equiv="Content-Security-Policy" content="default-src 'none'; img-src 'self' file:; style-src 'unsafe-inline'; base-uri 'none'; form-action 'none'">
+<meta name="viewport" content="width=device-width, initial-scale=1">
+<meta name="referrer" content="no-referrer">
+)";
+
+constexpr std::string_view kStyle = R"(<style>
+:root { color-scheme: light dark; --muted: #767676; --tile: rgba(127, 127, 127, 0.12); }
+* { box-sizing: border-box; }
+body { margin: 0 auto; max-width: 1400px; padding: 12px; font: 16px/1.4 system-ui, sans-serif; }
+h1 { font-size: 1.5em; margin: 0.2em 0; overflow-wrap: anywhere; }
+header p { margin: 0.2em 0; color: var(--muted); overflow-wrap: anywhere; }
+.grid { display: grid; gap: 10px; grid-template-columns: repeat(auto-fill, minmax(150px, 1fr));
+        list-style: none; padding: 0; margin: 16px 0; }
+.grid li { background: var(--tile); border-radius: 6px; overflow: hidden; }
+.grid a { display: block; color: inherit; text-decoration: none; }
+.grid img { display: block; width: 100%; aspect-ratio: 4 / 3; object-fit: cover; background: var(--tile); }
+.grid span { display: block; padding: 4px 6px; font-size: 0.85em; overflow-wrap: anywhere; }
+.n { color: var(--muted); font-variant-numeric: tabular-nums; }
+.failed li { margin: 0.3em 0; overflow-wrap: anywhere; }
+.error { color: #c0392b; }
+@media (max-width: 480px) { .grid { grid-template-columns: repeat(2, 1fr); } }
+</style>
+</head>
+<body>
+)";
+
+std::string Html(std::string_view ansi) { return HtmlEscape(AnsiToUtf8(ansi)); }
+
+bool IsWebAddress(std::string_view url) {
+  auto starts = [url](std::string_view scheme) {
+    if (url.size() < scheme.size()) return false;
+    for (size_t i = 0; i < scheme.size(); ++i)
+      if ((url[i] | 0x20) != scheme[i]) return false;
+    return true;
+  };
+  return starts("http://") || starts("https://");
+}
+
+// A link for a web address; anything else (a "javascript:" address from
+// a hostile page, say) stays plain text.
+std::string AddressLink(std::string_view ansi_url, std::string_view label_utf8 = {}) {
+  std::string url = Html(ansi_url);
+  std::string label = label_utf8.empty() ? url : HtmlEscape(label_utf8);
+  if (!IsWebAddress(ansi_url)) return label;
+  return "<a href=\"" + url + "\" rel=\"noreferrer\">" + label + "</a>";
+}
+
+}  // namespace
+
+std::string HtmlEscape(std::string_view utf8) {
+  std::string out;
+  out.reserve(utf8.size());
+  for (char c : utf8) {
+    switch (c) {
+      case '&': out += "&amp;"; break;
+      case '<': out += "&lt;"; break;
+      case '>': out += "&gt;"; break;
+      case '"': out += "&quot;"; break;
+      case '\'': out += "&#39;"; break;
+      case '\0': out += "\xEF\xBF\xBD"; break;  // U+FFFD, as a browser would show it
+      default: out += c;
+    }
+  }
+  return out;
+}
+
+std::string FileNameAddress(std::string_view utf8_name) {
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  std::string out;
+  for (char c : utf8_name) {
+    unsigned char b = static_cast<unsigned char>(c);
+    if ((b >= 'A' && b <= 'Z') || (b >= 'a' && b <= 'z') || (b >= '0' && b <= '9') || b == '-' ||
+        b == '.' || b == '_' || b == '~') {
+      out += c;
+    } else {
+      out += '%';
+      out += kHex[b >> 4];
+      out += kHex[b & 15];
+    }
+  }
+  return out;
+}
+
+std::string GalleryHtml(const AlbumManifest& m) {
+  const int saved = m.SavedCount(), failed = m.FailedCount();
+  std::string page(kHead);
+  page += "<title>" + Html(m.title) + "</title>\n";
+  page += kStyle;
+  page += "<header>\n<h1>" + Html(m.title) + "</h1>\n";
+  page += "<p>Источник: " + AddressLink(m.album_url) + "</p>\n";
+  page += "<p id=\"counts\">Сохранено: " + std::to_string(saved) + " из " +
+          std::to_string(m.photos.size()) + ", ошибок: " + std::to_string(failed) + "</p>\n";
+  if (!m.last_run.empty()) page += "<p>Последний запуск: " + HtmlEscape(m.last_run) + "</p>\n";
+  page += "</header>\n";
+
+  if (saved > 0) {
+    page += "<ul class=\"grid\">\n";
+    for (const auto& p : m.photos) {
+      if (p.status != PhotoStatus::psSaved) continue;
+      const std::string href = HtmlEscape(FileNameAddress(AnsiToUtf8(p.file_name)));
+      const std::string number = std::to_string(p.number);
+      page += "<li id=\"photo-" + number + "\"><a href=\"" + href + "\"><img src=\"" + href +
+              "\" loading=\"lazy\" decoding=\"async\" alt=\"" + Html(p.title) +
+              "\"><span><b class=\"n\">" + number + "</b> " + Html(p.title) +
+              "</span></a></li>\n";
+    }
+    page += "</ul>\n";
+  }
+
+  if (failed > 0) {
+    page += "<section class=\"failed\">\n<h2>Не сохранены: " + std::to_string(failed) +
+            "</h2>\n<ul>\n";
+    // Numbered photos first, then the photo pages that gave none.
+    for (bool pages : {false, true}) {
+      for (const auto& p : m.photos) {
+        if (p.status != PhotoStatus::psFailed || (p.number == 0) != pages) continue;
+        page += "<li>";
+        if (p.number > 0)
+          page += "<b class=\"n\">" + std::to_string(p.number) + "</b> " + Html(p.title) + " (" +
+                  AddressLink(p.page_url, "страница") + ")";
+        else
+          page += AddressLink(p.page_url);
+        page += " — <span class=\"error\">" + Html(p.error) + "</span></li>\n";
+      }
+    }
+    page += "</ul>\n</section>\n";
+  }
+  page += "</body>\n</html>\n";
+  return page;
+}
+
+void WriteGallery(const std::filesystem::path& folder, const AlbumManifest& manifest) {
+  ReplaceFileAtomically(folder / std::string(kGalleryFileName), GalleryHtml(manifest));
+}
+
+}  // namespace ah

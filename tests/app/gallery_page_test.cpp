@@ -1,0 +1,119 @@
+#include "app/gallery_page.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "platform/atomic_file.h"
+
+namespace ah {
+namespace {
+
+int Occurrences(const std::string& text, std::string_view what) {
+  int n = 0;
+  for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
+  return n;
+}
+
+ManifestPhoto Photo(int number, std::string title, std::string file, PhotoStatus status) {
+  ManifestPhoto p;
+  p.number = number;
+  p.title = std::move(title);
+  p.file_name = std::move(file);
+  p.page_url = "http://127.0.0.1:1/photo/" + std::to_string(number) + "/";
+  p.status = status;
+  if (status == PhotoStatus::psSaved) p.sha256 = std::string(64, 'a');
+  return p;
+}
+
+TEST(GalleryPage, EscapesTextAndEncodesFileNames) {
+  const std::vector<std::pair<std::string, std::string>> escaped = {
+      {"plain", "plain"},
+      {"<script>alert(1)</script>", "&lt;script&gt;alert(1)&lt;/script&gt;"},
+      {"\" onerror=\"x", "&quot; onerror=&quot;x"},
+      {"it's & more", "it&#39;s &amp; more"},
+      {std::string("a\0b", 3), "a\xEF\xBF\xBD" "b"},
+      {"Крым", "Крым"},
+  };
+  for (const auto& [text, want] : escaped) EXPECT_EQ(HtmlEscape(text), want) << text;
+
+  const std::vector<std::pair<std::string, std::string>> encoded = {
+      {"1_sea.jpg", "1_sea.jpg"},
+      {"2_a b.jpg", "2_a%20b.jpg"},
+      {"3_#?%&.jpg", "3_%23%3F%25%26.jpg"},
+      {"4_x:y\"z'.jpg", "4_x%3Ay%22z%27.jpg"},
+      {"5_Море.jpg", "5_%D0%9C%D0%BE%D1%80%D0%B5.jpg"},
+      {"javascript:alert(1)", "javascript%3Aalert%281%29"},
+      {"a/b\\c", "a%2Fb%5Cc"},
+  };
+  for (const auto& [name, want] : encoded) EXPECT_EQ(FileNameAddress(name), want) << name;
+}
+
+TEST(GalleryPage, ShowsSavedPhotosAsTilesAndFailedOnesWithTheirErrors) {
+  AlbumManifest m;
+  m.title = "<img src=x onerror=alert(1)>";
+  m.album_url = "javascript:alert(document.cookie)";
+  m.last_run = "2025-03-01T14:05:09+03:00";
+  m.Record(Photo(1, "\xCC\xEE\xF0\xE5", "1_\xCC\xEE\xF0\xE5.jpg", PhotoStatus::psSaved));
+  m.Record(Photo(2, "\"><script>x()</script>", "2_x\" onload=\"y.jpg", PhotoStatus::psSaved));
+  ManifestPhoto failed = Photo(3, "lost", "3_lost.jpg", PhotoStatus::psFailed);
+  failed.error = "</li><script>bad()</script>";
+  failed.page_url = "javascript:bad()";
+  m.Record(failed);
+  ManifestPhoto page;
+  page.page_url = "http://127.0.0.1:1/photo/9/";
+  page.error = "Read timed out.";
+  m.Record(page);
+
+  const std::string html = GalleryHtml(m);
+  // What came from pages never becomes markup or an active address.
+  EXPECT_EQ(Occurrences(html, "<script"), 0);
+  EXPECT_EQ(Occurrences(html, "<img"), 2);
+  EXPECT_EQ(Occurrences(html, "javascript:"), 1) << "the source, as text only";
+  EXPECT_EQ(Occurrences(html, "href=\"javascript"), 0);
+  EXPECT_NE(html.find("&lt;img src=x onerror=alert(1)&gt;</h1>"), std::string::npos);
+  EXPECT_NE(html.find("<img src=\"2_x%22%20onload%3D%22y.jpg\" loading=\"lazy\""),
+            std::string::npos);
+  EXPECT_NE(html.find("<a href=\"1_%D0%9C%D0%BE%D1%80%D0%B5.jpg\"><img"), std::string::npos)
+      << "a click opens the full image";
+  EXPECT_NE(html.find("<b class=\"n\">1</b> Море</span>"), std::string::npos);
+  EXPECT_NE(html.find("Сохранено: 2 из 4, ошибок: 2"), std::string::npos);
+  EXPECT_NE(html.find("&lt;/li&gt;&lt;script&gt;bad()&lt;/script&gt;"), std::string::npos);
+  EXPECT_LT(html.find("lost"), html.find("Read timed out.")) << "numbered photos first";
+  EXPECT_NE(html.find("<a href=\"http://127.0.0.1:1/photo/9/\""), std::string::npos);
+  // Nothing is loaded from the network, nothing runs.
+  for (std::string_view absent : {"<link", "@import", "url(", "src=\"http", "<iframe", "<object"})
+    EXPECT_EQ(html.find(absent), std::string::npos) << absent;
+  EXPECT_NE(html.find("name=\"viewport\""), std::string::npos);
+}
+
+TEST(GalleryPage, AnAlbumWithNothingSavedHasNoGrid) {
+  AlbumManifest m;
+  m.title = "empty";
+  const std::string html = GalleryHtml(m);
+  EXPECT_NE(html.find("Сохранено: 0 из 0, ошибок: 0"), std::string::npos);
+  EXPECT_EQ(html.find("class=\"grid\""), std::string::npos);
+  EXPECT_EQ(html.find("class=\"failed\""), std::string::npos);
+}
+
+TEST(GalleryPage, IsWrittenBesideTheManifestWithoutTempFiles) {
+  char pattern[] = "/tmp/ah-gallery-XXXXXX";
+  ASSERT_NE(mkdtemp(pattern), nullptr);
+  const std::filesystem::path dir = pattern;
+  AlbumManifest m;
+  m.title = "first";
+  WriteGallery(dir, m);
+  m.title = "second";
+  WriteGallery(dir, m);
+  std::ifstream in(dir / "index.html");
+  std::stringstream text;
+  text << in.rdbuf();
+  EXPECT_EQ(text.str(), GalleryHtml(m));
+  EXPECT_EQ(RemoveLeftoverTempFiles(dir), 0);
+  std::filesystem::remove_all(dir);
+}
+
+}  // namespace
+}  // namespace ah

@@ -54,6 +54,10 @@ using TIdOnAuthorization =
 
 class TIdCustomHTTP : public TIdTCPClient {
  public:
+  // The most of an error, redirect or challenge body that is read; a longer
+  // one costs its connection instead of unbounded memory and time.
+  static constexpr int64_t kSideBodyLimit = 64 * 1024;
+
   AH_CLASS_NAME(TIdCustomHTTP)
   explicit TIdCustomHTTP(TComponent* owner);
   ~TIdCustomHTTP() override;
@@ -156,11 +160,19 @@ class TIdCustomHTTP : public TIdTCPClient {
   void SendRequestHead(TIdHTTPProtocol& exchange, TIdURI* uri);
   void ReadResponseHead(TIdHTTPProtocol& exchange);
   void ReadResponseHeaders(TIdHTTPProtocol& exchange);
-  void ReadResponseBody(TIdHTTPResponse& response);
+  // Reads the body by its framing into the response's stream; nothing for
+  // replies that carry none (204, 304, any reply to HEAD). With a limit of 0
+  // or more, at most that many body bytes reach the stream. False when the
+  // body was not read to its end (past the limit, or a 1xx reply, after
+  // which more follows): the connection then holds bytes of this reply.
+  bool ReadResponseBody(TIdHTTPProtocol& exchange, int64_t limit = -1);
   int ReadChunkSize();
   TIdHTTPNextStep EvaluateResponse(TIdHTTPProtocol& exchange);
+  // The error body is read up to kSideBodyLimit; the connection is closed
+  // when it went on past that.
   [[noreturn]] void RaiseProtocolError(TIdHTTPProtocol& exchange);
-  void DiscardResponseBody(TIdHTTPResponse& response);
+  // Reads a body nobody wants, up to kSideBodyLimit; false when it went on.
+  bool DiscardResponseBody(TIdHTTPProtocol& exchange);
   void StoreResponseCookies(TIdHTTPRequest& request, TIdHTTPResponse& response);
   void AddRequestCookies(TIdURI& uri, TIdHTTPRequest& request);
 
@@ -170,8 +182,9 @@ class TIdCustomHTTP : public TIdTCPClient {
   // Lets the exchange's response ask the client for its keep-alive decision.
   void AdoptExchange(TIdHTTPProtocol& exchange);
   // Discards the body with a 4 s read limit; a failure while discarding is
-  // of no interest to anyone.
-  void DiscardBriefly(TIdHTTPResponse& response);
+  // of no interest to anyone, but closes the connection, as does a body that
+  // goes on past kSideBodyLimit.
+  void DiscardBriefly(TIdHTTPProtocol& exchange);
   static bool RunAuthSteps(TIdAuthentication& handler, std::string& user, std::string& password,
                            int max_asks, const std::function<bool()>& ask);
 
@@ -194,6 +207,9 @@ class TIdCustomHTTP : public TIdTCPClient {
   int redirect_maximum_ = 15;
   TIdHTTPOptions http_options_ = hoForceEncodeParams;
 
+  // Set from the moment a request head goes out until its response has
+  // been read to its end; a failure in between closes the connection.
+  bool exchange_unfinished_ = false;
   int redirect_count_ = 0;
   int auth_attempts_ = 0;
   int proxy_auth_attempts_ = 0;

@@ -53,7 +53,11 @@ void TIdCustomHTTP::PerformRequest(TIdHTTPMethod method, const std::string& url,
   request.SetBodySource(source);
   response.SetBodyStream(response_stream);
   auto finish = [&] {
-    if (!response.ConnectionReusable()) CloseConnection();
+    // An exchange that failed half-way leaves bytes on the connection that
+    // the next request would read as its reply.
+    bool unfinished = exchange_unfinished_;
+    exchange_unfinished_ = false;
+    if (!response.ConnectionReusable() || unfinished) CloseConnection();
     redirect_count_ = 0;
   };
   try {
@@ -63,7 +67,10 @@ void TIdCustomHTTP::PerformRequest(TIdHTTPMethod method, const std::string& url,
       OpenAndSendRequest(request, response);
       ReadResponseHead(*exchange_);
       int code = response.StatusCode();
-      switch (EvaluateResponse(*exchange_)) {
+      TIdHTTPNextStep step = EvaluateResponse(*exchange_);
+      // The response has been read to its end, or its connection closed.
+      exchange_unfinished_ = false;
+      switch (step) {
         case nsRepeat:
           if (response_stream) {
             response_stream->SetPosition(start);
@@ -115,7 +122,7 @@ TIdHTTPNextStep TIdCustomHTTP::EvaluateResponse(TIdHTTPProtocol& exchange) {
       response.SetLocation(location);
       result = nsDone;
     }
-    if (IsConnected()) DiscardBriefly(response);
+    if (IsConnected()) DiscardBriefly(exchange);
     return result;
   }
   TIdHTTPNextStep result = nsUnresolved;
@@ -140,10 +147,12 @@ TIdHTTPNextStep TIdCustomHTTP::EvaluateResponse(TIdHTTPProtocol& exchange) {
   }
   if (IsConnected()) {
     if (in_process) {
-      DiscardBriefly(response);
+      DiscardBriefly(exchange);
       result = nsRetryAuth;
     } else {
-      if (code != 204) ReadResponseBody(response);
+      // A challenge to the tunnel's CONNECT has a body nobody reads.
+      bool tunnel = &exchange != exchange_.get();
+      if (!ReadResponseBody(exchange, tunnel ? kSideBodyLimit : -1)) CloseConnection();
       result = nsDone;
     }
   }
@@ -153,28 +162,37 @@ TIdHTTPNextStep TIdCustomHTTP::EvaluateResponse(TIdHTTPProtocol& exchange) {
 void TIdCustomHTTP::RaiseProtocolError(TIdHTTPProtocol& exchange) {
   TIdHTTPResponse& response = exchange.Response();
   std::string error_body;
+  bool whole;
   {
     ReadTimeoutScope timeout(*this, 2000);
     BodyStreamScope scratch(response);
-    ReadResponseBody(response);
+    whole = ReadResponseBody(exchange, kSideBodyLimit);
     error_body = scratch.Text();
+  }
+  if (whole) {
+    exchange_unfinished_ = false;
+  } else if (IsConnected()) {
+    CloseConnection();
   }
   throw EIdHTTPProtocolException(response.StatusCode(), response.StatusLine(),
                                  std::move(error_body));
 }
 
-void TIdCustomHTTP::DiscardResponseBody(TIdHTTPResponse& response) {
-  BodyStreamScope scratch(response);
-  ReadResponseBody(response);
+bool TIdCustomHTTP::DiscardResponseBody(TIdHTTPProtocol& exchange) {
+  BodyStreamScope scratch(exchange.Response());
+  return ReadResponseBody(exchange, kSideBodyLimit);
 }
 
-void TIdCustomHTTP::DiscardBriefly(TIdHTTPResponse& response) {
+void TIdCustomHTTP::DiscardBriefly(TIdHTTPProtocol& exchange) {
   ReadTimeoutScope timeout(*this, 4000);
+  bool whole = false;
   try {
-    DiscardResponseBody(response);
+    whole = DiscardResponseBody(exchange);
   } catch (...) {
-    // Whatever is left of a body nobody wants is not worth a failure.
+    // Whatever is left of a body nobody wants is not worth a failure; the
+    // connection that still holds it is.
   }
+  if (!whole && IsConnected()) CloseConnection();
 }
 
 void TIdCustomHTTP::StoreResponseCookies(TIdHTTPRequest& request, TIdHTTPResponse& response) {

@@ -2,6 +2,7 @@
 // route, the connection, the request head, the response head and the body.
 
 #include <algorithm>
+#include <optional>
 #include <string_view>
 
 #include "framework/sysutils.h"
@@ -31,6 +32,32 @@ const char* VersionText(TIdHTTPProtocolVersion version) {
 }
 
 bool SendsBody(TIdHTTPMethod method) { return method == hmPost || method == hmPut; }
+
+// Passes the first limit bytes written through to the target; a write
+// beyond them raises Full, which ends the read that wrote it.
+class LimitedStream : public TStream {
+ public:
+  struct Full {};
+  LimitedStream(TStream& target, int64_t limit)
+      : target_(target), end_(target.Position() + limit) {}
+  int64_t Read(void*, int64_t) override { return 0; }
+  int64_t Write(const void* buffer, int64_t count) override {
+    const int64_t room = std::max<int64_t>(0, end_ - target_.Position());
+    target_.WriteBuffer(buffer, std::min(count, room));
+    if (count > room) throw Full();
+    return count;
+  }
+  int64_t Seek(int64_t offset, TSeekOrigin origin) override {
+    return target_.Seek(offset, origin);
+  }
+  int64_t Size() override { return target_.Size(); }
+  // A reservation ahead of the data never goes past the limit.
+  void SetSize(int64_t size) override { target_.SetSize(std::min(size, end_)); }
+
+ private:
+  TStream& target_;
+  int64_t end_;
+};
 
 }  // namespace
 
@@ -204,6 +231,7 @@ void TIdCustomHTTP::SendRequestHead(TIdHTTPProtocol& exchange, TIdURI* uri) {
   request.ComposeHeaderLines();
   proxy_params_->AddProxyAuthorization(request.HeaderLines());
   if (uri) AddRequestCookies(*uri, request);
+  exchange_unfinished_ = true;
   BeginSendBuffering(-1);
   try {
     SendLine(std::string(MethodWord(request.RequestMethod())) + request.RequestURL() +
@@ -247,28 +275,41 @@ void TIdCustomHTTP::ReadResponseHeaders(TIdHTTPProtocol& exchange) {
   response.ParseHeaderLines();
 }
 
-void TIdCustomHTTP::ReadResponseBody(TIdHTTPResponse& response) {
-  TStream* body = response.BodyStream();
-  if (!body) return;
-  if (response.ContentLength() > 0) {
-    try {
-      ReceiveToStream(*body, response.ContentLength(), false);
-    } catch (EIdConnClosedGracefully&) {
-      // A short body is kept as far as it came.
+bool TIdCustomHTTP::ReadResponseBody(TIdHTTPProtocol& exchange, int64_t limit) {
+  TIdHTTPResponse& response = exchange.Response();
+  TStream* target = response.BodyStream();
+  if (!target) return true;
+  const int code = response.StatusCode();
+  // An interim reply is followed by the final one (or by another protocol).
+  if (code >= 100 && code < 200) return false;
+  if (code == 204 || code == 304 || exchange.Request().RequestMethod() == hmHead) return true;
+  std::optional<LimitedStream> limited;
+  if (limit >= 0) limited.emplace(*target, limit);
+  TStream& body = limited ? static_cast<TStream&>(*limited) : *target;
+  try {
+    if (response.ContentLength() > 0) {
+      try {
+        ReceiveToStream(body, response.ContentLength(), false);
+      } catch (EIdConnClosedGracefully&) {
+        // A short body is kept as far as it came.
+      }
+      return true;
     }
-    return;
-  }
-  if (response.HeaderLines().HeaderValue("Transfer-Encoding").find("chunked") !=
-      std::string::npos) {
-    ReportStatus(hsStatusText, "Chunk Started");
-    for (int size = ReadChunkSize(); size > 0; size = ReadChunkSize()) {
-      ReceiveToStream(*body, size, false);
+    if (response.HeaderLines().HeaderValue("Transfer-Encoding").find("chunked") !=
+        std::string::npos) {
+      ReportStatus(hsStatusText, "Chunk Started");
+      for (int size = ReadChunkSize(); size > 0; size = ReadChunkSize()) {
+        ReceiveToStream(body, size, false);
+        ReceiveLine();
+      }
       ReceiveLine();
+      return true;
     }
-    ReceiveLine();
-    return;
+    if (!response.LengthKnown()) ReceiveToStream(body, -1, true);
+  } catch (const LimitedStream::Full&) {
+    return false;
   }
-  if (!response.LengthKnown()) ReceiveToStream(*body, -1, true);
+  return true;
 }
 
 int TIdCustomHTTP::ReadChunkSize() {

@@ -24,6 +24,11 @@ Script& Script::SendPattern(int64_t count) {
   return Send(std::move(bytes));
 }
 
+Script& Script::SendForever(std::string bytes) {
+  steps_.push_back({Step::kSendForever, std::move(bytes), 0});
+  return *this;
+}
+
 Script& Script::ReadBytes(int64_t count) {
   steps_.push_back({Step::kReadBytes, {}, count});
   return *this;
@@ -168,6 +173,16 @@ void ScriptedServer::Play(Connection& c, const Script& script) {
         if (sent < step.bytes.size()) going = false;
         break;
       }
+      case Script::Step::kSendForever:
+        // Whole copies only, so a repeated chunk keeps its framing.
+        for (size_t sent = 0; !step.bytes.empty(); sent %= step.bytes.size()) {
+          if (!WaitFor(c.fd, POLLOUT, stop)) break;
+          ssize_t n = send(c.fd, step.bytes.data() + sent, step.bytes.size() - sent, MSG_NOSIGNAL);
+          if (n <= 0) break;
+          sent += size_t(n);
+        }
+        going = false;
+        break;
       case Script::Step::kReadBytes: {
         int64_t left = step.count;
         while (going && left > 0) {

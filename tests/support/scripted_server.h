@@ -31,6 +31,9 @@ class Script {
   Script& Send(std::string bytes);
   // Sends count bytes of a repeating pattern ('a'..'z') in one go.
   Script& SendPattern(int64_t count);
+  // Sends these bytes again and again until the client stops taking them
+  // (it closed) or the server is destroyed; the script ends then.
+  Script& SendForever(std::string bytes);
   // Reads and records exactly count bytes; ends the script early if the
   // client closes first.
   Script& ReadBytes(int64_t count);
@@ -50,7 +53,7 @@ class Script {
   Script& StaySilent();
 
   struct Step {
-    enum Kind { kSend, kReadBytes, kReadUntil, kReadAll, kSleep, kClose, kReset, kShutdownWrite,
+    enum Kind { kSend, kSendForever, kReadBytes, kReadUntil, kReadAll, kSleep, kClose, kReset, kShutdownWrite,
                 kStaySilent };
     Kind kind;
     std::string bytes;

@@ -1,0 +1,138 @@
+// The client against servers that misbehave: endless or oversized replies,
+// broken framing, cut-off bodies. Each reply must end in a bounded time and
+// memory with an honest outcome, and must never leave bytes behind that the
+// next request would take for its reply.
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "framework/streams.h"
+#include "http/http_client.h"
+#include "tests/http/wire_test_helpers.h"
+#include "tests/support/scripted_server.h"
+
+namespace ah {
+namespace {
+
+using test::Reply;
+using test::Script;
+using test::ScriptedServer;
+using test::Url;
+
+constexpr size_t kKiB = 1024;
+
+struct Outcome {
+  std::string what;  // "200 body", "protocol error 404" or "Class: message"
+  size_t held = 0;   // body bytes kept: the caller's stream or the error body
+};
+
+Outcome Fetch(TIdHTTP& http, TIdHTTPMethod method, const std::string& url) {
+  TStringStream body;
+  try {
+    http.PerformRequest(method, url, nullptr, &body);
+    const std::string& text = body.DataString();
+    return {std::to_string(http.ResponseCode()) + " " +
+                (text.size() <= 32 ? text : std::to_string(text.size()) + " bytes"),
+            text.size()};
+  } catch (const EIdHTTPProtocolException& e) {
+    return {"protocol error " + std::to_string(e.ReplyCode()), e.ErrorMessage().size()};
+  } catch (const Exception& e) {
+    return {std::string(e.ClassName()) + ": " + e.Message(), size_t(body.Size())};
+  }
+}
+
+struct Hostile {
+  std::string name;
+  Script reply;  // what the first connection does once the request head is in
+  std::string outcome;
+  size_t bound;  // the most of the body the client may keep
+  bool reused;   // the next request goes out on the same connection
+  TIdHTTPMethod method = hmGet;
+  bool follow = false;  // HandleRedirects
+};
+
+std::string Endless(size_t block) { return std::string(block, 'x'); }
+
+// A script that starts once the request head is in.
+Script After() { return Script().ReadUntil("\r\n\r\n"); }
+
+TEST(HostileReply, EndsBoundedHonestAndNeverLeavesBytesForTheNextReply) {
+  const std::string big_chunk = "1000\r\n" + std::string(0x1000, 'c') + "\r\n";
+  const Hostile rows[] = {
+      {"404 with an endless body",
+       After().Send("HTTP/1.1 404 Not Found\r\n\r\n").SendForever(Endless(16 * kKiB)),
+       "protocol error 404", 64 * kKiB, false},
+      {"404 with a long body by length",
+       After().Send("HTTP/1.1 404 Not Found\r\nContent-Length: 200000\r\n\r\n").SendPattern(200000),
+       "protocol error 404", 64 * kKiB, false},
+      {"404 with endless chunks",
+       After()
+           .Send("HTTP/1.1 404 Not Found\r\nTransfer-Encoding: chunked\r\n\r\n")
+           .SendForever(big_chunk),
+       "protocol error 404", 64 * kKiB, false},
+      {"404 with a short body keeps the connection", After().Send(Reply("404 Not Found", "gone")),
+       "protocol error 404", 4, true},
+      {"404 of exactly the limit keeps the connection",
+       After().Send(Reply("404 Not Found", std::string(64 * kKiB, 'e'))), "protocol error 404",
+       64 * kKiB, true},
+      {"302 with an endless body is still followed",
+       After()
+           .Send("HTTP/1.1 302 Found\r\nLocation: /final\r\n\r\n")
+           .SendForever(Endless(16 * kKiB)),
+       "200 next", 4, false, hmGet, true},
+      {"302 with a length it never sends is still followed",
+       After()
+           .Send("HTTP/1.1 302 Found\r\nLocation: /final\r\nContent-Length: 100\r\n\r\nab")
+           .StaySilent(),
+       "200 next", 4, false, hmGet, true},
+      {"103 leaves its final reply unread",
+       After().Send("HTTP/1.1 103 Early Hints\r\nLink: </s.css>\r\n\r\n" + Reply("200 OK", "late")),
+       "protocol error 103", 0, false},
+      {"HEAD reply announcing a length",
+       After().Send("HTTP/1.1 200 OK\r\nContent-Length: 1000\r\n\r\n"), "200 ", 0, true, hmHead},
+      {"404 to HEAD announcing a length",
+       After().Send("HTTP/1.1 404 Not Found\r\nContent-Length: 1000\r\n\r\n"), "protocol error 404",
+       0, true, hmHead},
+      {"204 announcing a length",
+       After().Send("HTTP/1.1 204 No Content\r\nContent-Length: 7\r\n\r\n"), "204 ", 0, true},
+      {"304 without a length", After().Send("HTTP/1.1 304 Not Modified\r\nETag: \"v1\"\r\n\r\n"),
+       "protocol error 304", 0, true},
+      {"over-long header line",
+       After()
+           .Send("HTTP/1.1 200 OK\r\nX-Long: " + std::string(20000, 'l') + "\r\n\r\n")
+           .StaySilent(),
+       "EIdReadLnMaxLineLengthExceeded: Max line length exceeded.", 0, false},
+      {"silence in the middle of the body",
+       After().Send("HTTP/1.1 200 OK\r\nContent-Length: 10\r\n\r\nabcd").StaySilent(),
+       "EIdReadTimeout: Read Timeout", 4, false},
+      {"header value that does not parse",
+       After()
+           .Send("HTTP/1.1 200 OK\r\nContent-Range: bytes */1234\r\nContent-Length: 2\r\n\r\nok")
+           .StaySilent(),
+       "EConvertError: '*/1234' is not a valid integer value", 0, false},
+  };
+  for (const Hostile& row : rows) {
+    Script first = row.reply;
+    if (row.reused) {
+      // Another reply on the same connection; a client that wrongly opens a
+      // new one gets the next script's silence instead.
+      first.ReadUntil("\r\n\r\n").Send(Reply("200 OK", "next")).StaySilent();
+    }
+    Script later = After().Send(Reply("200 OK", "next"));
+    later.ReadUntil("\r\n\r\n").Send(Reply("200 OK", "next")).StaySilent();
+    ScriptedServer server({first, row.reused ? Script().StaySilent() : later});
+    TIdHTTP http(nullptr);
+    http.SetReadTimeout(500);
+    http.SetHandleRedirects(row.follow);
+    Outcome got = Fetch(http, row.method, Url(server, "/"));
+    EXPECT_EQ(got.what, row.outcome) << row.name;
+    EXPECT_LE(got.held, row.bound) << row.name;
+    EXPECT_EQ(Fetch(http, hmGet, Url(server, "/next")).what, "200 next") << row.name;
+    EXPECT_EQ(server.AcceptedCount(), row.reused ? 1 : 2) << row.name;
+  }
+}
+
+}  // namespace
+}  // namespace ah

@@ -229,13 +229,7 @@ std::filesystem::path PhotoPath(const std::filesystem::path& folder, std::string
 
 bool SavedFileIntact(const std::filesystem::path& folder, const ManifestPhoto& photo) {
   if (photo.status != PhotoStatus::psSaved || photo.file_name.empty()) return false;
-  const std::filesystem::path path = PhotoPath(folder, photo.file_name);
-  // The size is checked first: a truncated file costs no read.
-  std::error_code ec;
-  auto size = std::filesystem::file_size(path, ec);
-  if (ec || size != photo.bytes) return false;
-  auto digest = DigestFile(path);
-  return digest && digest->bytes == photo.bytes && digest->sha256 == photo.sha256;
+  return FileMatchesDigest(PhotoPath(folder, photo.file_name), photo.bytes, photo.sha256);
 }
 
 bool AlreadySaved(const std::filesystem::path& folder, const ManifestPhoto& recorded,

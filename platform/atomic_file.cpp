@@ -57,16 +57,19 @@ bool IsLeftoverName(std::string_view name) {
 
 }  // namespace
 
+std::filesystem::path TempPathBeside(const std::filesystem::path& target) {
+  static thread_local std::mt19937_64 random{std::random_device{}()};
+  char suffix[kRandomDigits + 1];
+  std::snprintf(suffix, sizeof suffix, "%016llx", static_cast<unsigned long long>(random()));
+  return target.parent_path() / ("." + target.filename().native() + "-" + suffix + ".tmp");
+}
+
 void ReplaceFileAtomically(const std::filesystem::path& target, std::string_view content) {
   const std::filesystem::path dir = target.has_parent_path() ? target.parent_path() : ".";
-  std::random_device seed;
-  std::mt19937_64 random(seed());
   std::filesystem::path temp;
   int fd = -1;
   for (int attempt = 0; attempt < 16 && fd < 0; ++attempt) {
-    char suffix[kRandomDigits + 1];
-    std::snprintf(suffix, sizeof suffix, "%016llx", static_cast<unsigned long long>(random()));
-    temp = dir / ("." + target.filename().native() + "-" + suffix + ".tmp");
+    temp = TempPathBeside(target);
     fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     if (fd < 0 && errno != EEXIST) Fail(target, errno);
   }

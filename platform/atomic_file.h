@@ -14,6 +14,10 @@ namespace ah {
 // EFCreateError is raised with the path and the system's reason.
 void ReplaceFileAtomically(const std::filesystem::path& target, std::string_view content);
 
+// A fresh name ".<name>-<16 random hex digits>.tmp" beside `target`, of
+// the form RemoveLeftoverTempFiles clears.
+std::filesystem::path TempPathBeside(const std::filesystem::path& target);
+
 // Removes from `folder` (not below it) the temporary files that an
 // interrupted write or download left there: ".<name>-<16 hex>.tmp" of
 // ReplaceFileAtomically and ".download-<16 hex>.part" of the URL download

@@ -70,4 +70,12 @@ std::optional<FileDigest> DigestFile(const std::filesystem::path& file) {
   return result;
 }
 
+bool FileMatchesDigest(const std::filesystem::path& file, std::uint64_t bytes,
+                       std::string_view sha256) {
+  std::error_code ec;
+  if (std::filesystem::file_size(file, ec) != bytes || ec) return false;
+  auto digest = DigestFile(file);
+  return digest && digest->bytes == bytes && digest->sha256 == sha256;
+}
+
 }  // namespace ah

@@ -19,4 +19,9 @@ struct FileDigest {
 };
 std::optional<FileDigest> DigestFile(const std::filesystem::path& file);
 
+// Whether a regular file has exactly this size and digest; the size is
+// looked at first, so a truncated or grown file costs no read.
+bool FileMatchesDigest(const std::filesystem::path& file, std::uint64_t bytes,
+                       std::string_view sha256);
+
 }  // namespace ah

@@ -1,0 +1,101 @@
+#include "app/previous_harvest.h"
+
+#include "platform/atomic_file.h"
+#include "platform/sha256.h"
+
+namespace ah {
+PreviousHarvest::PreviousHarvest(std::filesystem::path folder,
+                                 std::optional<AlbumManifest> previous)
+    : folder_(std::move(folder)) {
+  if (!previous) return;
+  for (auto& photo : previous->photos) {
+    if (photo.status != PhotoStatus::psSaved) {
+      pages_with_failures_.insert(photo.page_url);
+      continue;
+    }
+    std::filesystem::path at = PhotoPath(folder_, photo.file_name);
+    entries_.push_back({std::move(photo), std::move(at), false});
+  }
+}
+
+bool PreviousHarvest::IntactLocked(const Entry& entry) const {
+  return FileMatchesDigest(entry.at, entry.record.bytes, entry.record.sha256);
+}
+
+void PreviousHarvest::MakeRoomLocked(const std::filesystem::path& target) {
+  for (auto& entry : entries_) {
+    if (entry.taken || entry.at != target) continue;
+    if (!IntactLocked(entry)) return;
+    std::filesystem::path aside = TempPathBeside(target);
+    std::error_code ec;
+    std::filesystem::rename(target, aside, ec);
+    if (ec) return;
+    entry.at = aside;
+    moved_aside_.insert(aside);
+    return;
+  }
+}
+
+void PreviousHarvest::MakeRoom(std::string_view file_name) {
+  std::lock_guard lock(mutex_);
+  MakeRoomLocked(PhotoPath(folder_, file_name));
+}
+
+std::optional<ManifestPhoto> PreviousHarvest::Reuse(int number, std::string_view title,
+                                                    std::string_view page_url,
+                                                    std::string_view image_url,
+                                                    std::string_view file_name) {
+  std::lock_guard lock(mutex_);
+  const std::filesystem::path target = PhotoPath(folder_, file_name);
+  Entry* found = nullptr;
+  for (auto& entry : entries_) {
+    if (entry.taken || entry.record.image_url != image_url) continue;
+    // The copy already under the wanted name wins over one elsewhere.
+    if (!found || entry.at == target) found = &entry;
+    if (entry.at == target) break;
+  }
+  if (!found || !IntactLocked(*found)) return std::nullopt;
+  if (found->at != target) {
+    MakeRoomLocked(target);
+    std::error_code ec;
+    std::filesystem::rename(found->at, target, ec);
+    if (ec) return std::nullopt;
+    moved_aside_.erase(found->at);
+    found->at = target;
+  }
+  found->taken = true;
+  ManifestPhoto photo = found->record;
+  photo.number = number;
+  photo.title = title;
+  photo.page_url = page_url;
+  photo.file_name = file_name;
+  photo.error.clear();
+  return photo;
+}
+
+std::optional<std::vector<ManifestPhoto>> PreviousHarvest::SavedPage(std::string_view page_url) {
+  std::lock_guard lock(mutex_);
+  if (pages_with_failures_.count(std::string(page_url))) return std::nullopt;
+  std::vector<ManifestPhoto> photos;
+  for (const auto& entry : entries_) {
+    if (entry.record.page_url != page_url) continue;
+    if (entry.taken || !IntactLocked(entry)) return std::nullopt;
+    photos.push_back(entry.record);
+  }
+  if (photos.empty()) return std::nullopt;
+  return photos;
+}
+
+int PreviousHarvest::Finish() {
+  std::lock_guard lock(mutex_);
+  int removed = 0;
+  for (const auto& path : moved_aside_) {
+    std::error_code ec;
+    if (std::filesystem::remove(path, ec)) ++removed;
+  }
+  moved_aside_.clear();
+  for (auto& entry : entries_) entry.taken = true;
+  return removed;
+}
+
+}  // namespace ah

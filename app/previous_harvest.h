@@ -1,0 +1,69 @@
+#pragma once
+// What a run into a folder can take over from the run before it: every
+// image recorded in the previous manifest whose file is still intact, put
+// under the name this run gives it (its number changes when photos were
+// added or removed in front of it), instead of downloading it again.
+//
+// Before the run writes a file under a name, MakeRoom moves a previous
+// image that still sits under that name aside, so that a photo later in
+// the album can still take it over. Moved-aside files carry temp-file
+// names (RemoveLeftoverTempFiles clears them after an interruption);
+// Finish removes those that nobody took. All members may be called from
+// several jobs at once.
+
+#include <filesystem>
+#include <mutex>
+#include <optional>
+#include <set>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "app/album_manifest.h"
+
+namespace ah {
+
+class PreviousHarvest {
+ public:
+  // `previous` is the folder's manifest as the run found it (nothing when
+  // there was none, or when everything is to be downloaded again).
+  PreviousHarvest(std::filesystem::path folder, std::optional<AlbumManifest> previous);
+
+  // The record of this photo when the previous run saved its image address
+  // and the file still has the recorded size and SHA-256; the file is then
+  // under `file_name`, renamed when it was saved under another name. The
+  // record carries this run's number, title, page and file name. Nothing:
+  // download it (no record, a spoiled file, or the rename failed).
+  std::optional<ManifestPhoto> Reuse(int number, std::string_view title,
+                                     std::string_view page_url, std::string_view image_url,
+                                     std::string_view file_name);
+
+  // The previous records of a photo page when every image found on it was
+  // saved and is intact, in number order; then the page need not be
+  // fetched again. Nothing otherwise.
+  std::optional<std::vector<ManifestPhoto>> SavedPage(std::string_view page_url);
+
+  // Call before a new file is written under `file_name`.
+  void MakeRoom(std::string_view file_name);
+
+  // Removes the moved-aside files that no photo took over; returns how many.
+  int Finish();
+
+ private:
+  struct Entry {
+    ManifestPhoto record;
+    std::filesystem::path at;  // where its file is now
+    bool taken = false;
+  };
+
+  bool IntactLocked(const Entry& entry) const;
+  void MakeRoomLocked(const std::filesystem::path& target);
+
+  const std::filesystem::path folder_;
+  std::mutex mutex_;
+  std::vector<Entry> entries_;  // the previous run's saved photos
+  std::set<std::filesystem::path> moved_aside_;
+  std::set<std::string> pages_with_failures_;
+};
+
+}  // namespace ah

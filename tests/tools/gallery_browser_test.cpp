@@ -8,10 +8,13 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include <chrono>
+#include <csignal>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <thread>
 
 #include "app/album_manifest.h"
 #include "app/gallery_page.h"
@@ -90,6 +93,8 @@ std::string RunChromium(const fs::path& scratch, const std::vector<std::string>&
   args.insert(args.end(), extra.begin(), extra.end());
   pid_t child = fork();
   if (child == 0) {
+    // Its own process group, so that its helper processes can be ended with it.
+    setpgid(0, 0);
     setenv("HOME", scratch.c_str(), 1);
     setenv("XDG_CONFIG_HOME", (scratch / "config").c_str(), 1);
     setenv("XDG_CACHE_HOME", (scratch / "cache").c_str(), 1);
@@ -105,7 +110,17 @@ std::string RunChromium(const fs::path& scratch, const std::vector<std::string>&
     _exit(127);
   }
   int status = 0;
-  waitpid(child, &status, 0);
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+  while (waitpid(child, &status, WNOHANG) == 0) {
+    if (std::chrono::steady_clock::now() > deadline) {
+      kill(-child, SIGKILL);
+      waitpid(child, &status, 0);
+      ADD_FAILURE() << "chromium did not finish within 60 s";
+      break;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  kill(-child, SIGKILL);  // whatever of its group is still there
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "chromium status " << status;
   return Slurp(out);
 }

@@ -142,13 +142,6 @@ const ManifestPhoto* AlbumManifest::FindSavedByImageUrl(std::string_view image_u
   return nullptr;
 }
 
-std::vector<const ManifestPhoto*> AlbumManifest::PhotosOfPage(std::string_view page_url) const {
-  std::vector<const ManifestPhoto*> found;
-  for (const auto& p : photos)
-    if (p.page_url == page_url) found.push_back(&p);
-  return found;
-}
-
 int AlbumManifest::SavedCount() const {
   return int(std::count_if(photos.begin(), photos.end(),
                            [](const ManifestPhoto& p) { return p.status == PhotoStatus::psSaved; }));

@@ -56,8 +56,6 @@ struct AlbumManifest {
   const ManifestPhoto* FindByNumber(int number) const;
   // The first saved photo recorded with this image address.
   const ManifestPhoto* FindSavedByImageUrl(std::string_view image_url) const;
-  // The photos recorded for one photo page, in number order.
-  std::vector<const ManifestPhoto*> PhotosOfPage(std::string_view page_url) const;
   int SavedCount() const;
   int FailedCount() const;
 };

@@ -2,11 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <filesystem>
-#include <fstream>
-#include <sstream>
-
-#include "platform/atomic_file.h"
 
 namespace ah {
 namespace {
@@ -87,32 +82,6 @@ TEST(GalleryPage, ShowsSavedPhotosAsTilesAndFailedOnesWithTheirErrors) {
   for (std::string_view absent : {"<link", "@import", "url(", "src=\"http", "<iframe", "<object"})
     EXPECT_EQ(html.find(absent), std::string::npos) << absent;
   EXPECT_NE(html.find("name=\"viewport\""), std::string::npos);
-}
-
-TEST(GalleryPage, AnAlbumWithNothingSavedHasNoGrid) {
-  AlbumManifest m;
-  m.title = "empty";
-  const std::string html = GalleryHtml(m);
-  EXPECT_NE(html.find("Сохранено: 0 из 0, ошибок: 0"), std::string::npos);
-  EXPECT_EQ(html.find("class=\"grid\""), std::string::npos);
-  EXPECT_EQ(html.find("class=\"failed\""), std::string::npos);
-}
-
-TEST(GalleryPage, IsWrittenBesideTheManifestWithoutTempFiles) {
-  char pattern[] = "/tmp/ah-gallery-XXXXXX";
-  ASSERT_NE(mkdtemp(pattern), nullptr);
-  const std::filesystem::path dir = pattern;
-  AlbumManifest m;
-  m.title = "first";
-  WriteGallery(dir, m);
-  m.title = "second";
-  WriteGallery(dir, m);
-  std::ifstream in(dir / "index.html");
-  std::stringstream text;
-  text << in.rdbuf();
-  EXPECT_EQ(text.str(), GalleryHtml(m));
-  EXPECT_EQ(RemoveLeftoverTempFiles(dir), 0);
-  std::filesystem::remove_all(dir);
 }
 
 }  // namespace

@@ -119,12 +119,6 @@ TEST_F(PreviousHarvestTest, TakesOverIntactImagesUnderTheirNewNumbers) {
   }
 }
 
-TEST_F(PreviousHarvestTest, WithoutAManifestEverythingIsDownloaded) {
-  Harvested({{"a", "A"}});
-  PreviousHarvest previous(dir_, std::nullopt);
-  EXPECT_EQ(Rerun(previous, {{"a", "A"}}), 1);
-}
-
 TEST_F(PreviousHarvestTest, APageIsSkippedOnlyWhenAllItsImagesAreIntact) {
   AlbumManifest before = Harvested({{"a", "A"}, {"b", "B"}, {"c", "C"}});
   before.photos[1].page_url = before.photos[0].page_url;  // two images on one page

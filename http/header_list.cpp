@@ -74,7 +74,11 @@ std::unique_ptr<TStringList> TIdHeaderList::FoldHeaderLine(std::string_view text
   size_t start = 0;
   for (;;) {
     const size_t brk = folded.find("\r\n", start);
-    list->Add(TrimRight(std::string_view(folded).substr(start, brk - start)));
+    std::string piece = TrimRight(std::string_view(folded).substr(start, brk - start));
+    // A piece of nothing but blanks would be an empty line, which is no
+    // continuation line: it would stay behind when the header is removed
+    // and end the head early on the wire.
+    if (!piece.empty() || list->Count() == 0) list->Add(std::move(piece));
     if (brk == std::string::npos) break;
     start = brk + 2;
   }

@@ -71,6 +71,16 @@ TEST(HeaderList, FoldHeaderLineCutsAtLineBreaksAndTrimsPieces) {
   EXPECT_EQ(pieces->Lines(), (Lines{"Name:", " aaaa bbbb", " cccc"}));
 }
 
+TEST(HeaderList, BlankPiecesOfAFoldedValueLeaveNoEmptyLines) {
+  TIdHeaderList list;
+  list.SetFoldWidth(1);
+  list.SetText("A: 1");
+  list.SetHeaderValue("X", std::string("x \x01", 3));
+  EXPECT_EQ(list.Lines(), (Lines{"A: 1", "X:", " x"}));
+  list.SetHeaderValue("X", "");
+  EXPECT_EQ(list.Lines(), (Lines{"A: 1"}));
+}
+
 TEST(HeaderList, NameOfLineUpperCasesUnlessMatchCase) {
   TIdHeaderList list;
   list.Add("Content-Type: text/plain");

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <ctime>
+#include <optional>
 
 #include "framework/sysutils.h"
 #include "framework/text_tokens.h"
@@ -73,8 +74,11 @@ TDateTime ParseInternetDate(std::string& text) {
   }
 
   std::string year_field = TakeField(text, " ");
-  int year = StrToIntDef(year_field, 1900);
-  if (year == 1900) {
+  // Only a field that is no number is the time of the asctime shape; the
+  // year 1900 itself is a year like any other.
+  const std::optional<int32_t> year_number = TryStrToInt(year_field);
+  int year = year_number.value_or(1900);
+  if (!year_number) {
     // The field was the time (asctime puts the year last).
     year = StrToIntDef(text, 1900);
     text = year_field;
@@ -92,7 +96,9 @@ TDateTime ParseInternetDate(std::string& text) {
     const int seconds = StrToIntDef(TakeToken(time, " "), 0);
     TDateTime time_of_day;
     if (!TryEncodeTime(hours, minutes, seconds, 0, time_of_day)) return 0;
-    result += time_of_day;
+    // Before the epoch the day count is negative and the time of day is
+    // the magnitude of its fraction, so it is taken away there.
+    result = result < 0 ? result - time_of_day : result + time_of_day;
   }
   text = TrimLeft(text);
   return result;

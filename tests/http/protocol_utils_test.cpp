@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <vector>
 
 #include "framework/date_time.h"
 #include "tests/http/zone_guard.h"
@@ -40,6 +41,9 @@ TEST(InternetDate, ReadsTheShapesServersSend) {
       {"Wed, 09 Jun 2021 10:18:14 -0500", At(2021, 6, 9, 10, 18, 14), "-0500"},
       {"Nov-06-1994 08:49:37 GMT", At(1994, 11, 6, 8, 49, 37), "GMT"},
       {"Sun Nov  6 1994", At(1994, 11, 6), ""},
+      // A year of 1900 is a year, not the asctime time in the year's place.
+      {"Mon, 01 Jan 1900 12:30:00 GMT", At(1900, 1, 1, 12, 30), "GMT"},
+      {"Mon Jan  1 12:30:00 1900", At(1900, 1, 1, 12, 30), ""},
   };
   for (const auto& row : rows) {
     std::string text = row.text;
@@ -64,6 +68,19 @@ TEST(InternetDate, UnreadableDatesGiveZero) {
   for (const char* row : rows) {
     std::string text = row;
     EXPECT_EQ(ParseInternetDate(text), 0) << row;
+  }
+}
+
+TEST(InternetDate, DatesBeforeTheEpochKeepTheirDayAndTime) {
+  for (const char* input : {"Wed, 01 Jan 1800 06:30:15 GMT", "Wed Jan  1 06:30:15 1800"}) {
+    std::string text = input;
+    const TDateTime value = ParseInternetDate(text);
+    int year, month, day, hour, minute, second, msec;
+    DecodeDate(value, year, month, day);
+    DecodeTime(value, hour, minute, second, msec);
+    EXPECT_EQ((std::vector<int>{year, month, day, hour, minute, second}),
+              (std::vector<int>{1800, 1, 1, 6, 30, 15}))
+        << input;
   }
 }
 

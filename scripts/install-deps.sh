@@ -10,6 +10,7 @@ packages=(
   qt6-base-dev fonts-dejavu-extra
   microsocks nlohmann-json3-dev
   chromium  # the gallery page is checked in a real browser
+  clang libclang-rt-14-dev  # the fuzz targets (libFuzzer)
   "$@"
 )
 

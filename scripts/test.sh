@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Builds everything and runs the whole test suite, then again under ASan/UBSan.
-# Usage: scripts/test.sh [--no-sanitize]
+# Builds everything and runs the whole test suite, then again under ASan/UBSan,
+# then every fuzz target for a short while over its seeds and saved findings.
+# Usage: scripts/test.sh [--no-sanitize] [--no-fuzz]
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
@@ -13,8 +14,20 @@ run_suite() {
   (cd "$dir" && ctest --output-on-failure -j "$jobs" --timeout 300)
 }
 
+sanitize=1 fuzz=1
+for arg in "$@"; do
+  case $arg in
+    --no-sanitize) sanitize=0 ;;
+    --no-fuzz) fuzz=0 ;;
+    *) echo "usage: scripts/test.sh [--no-sanitize] [--no-fuzz]" >&2; exit 2 ;;
+  esac
+done
+
 run_suite build -DCMAKE_BUILD_TYPE=RelWithDebInfo
-if [ "${1:-}" != "--no-sanitize" ]; then
+if [ "$sanitize" = 1 ]; then
   ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
     run_suite build-asan -DCMAKE_BUILD_TYPE=Debug -DAH_SANITIZE=ON -DAH_BUILD_BENCH=OFF
+fi
+if [ "$fuzz" = 1 ]; then
+  scripts/fuzz.sh 10
 fi

@@ -1,0 +1,104 @@
+// Response heads and bodies as the client reads them off the wire: the
+// status line, the header lines, then the body by length, by chunks or
+// until the server closes, redirects and kept-alive connections included.
+//
+// Input: an options byte, a byte choosing how receives cut the stream,
+// then either the raw bytes the server sends (two GETs read them in turn:
+// any failure must be one of the client's exceptions, and no body holds
+// more than was sent) or a body that the target frames itself, which the
+// client must hand back byte for byte.
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "framework/exception.h"
+#include "http/http_client.h"
+#include "tests/transport/fuzz/scripted_peer.h"
+#include "tests/support/fuzz_check.h"
+
+namespace {
+
+enum Options : uint8_t {
+  kHttp10 = 1 << 0,
+  kRedirects = 1 << 1,
+  kFramed = 1 << 2,
+  // Framed mode: 0 length, 1 chunks, 2 until close, 3 chunks and close.
+  kFramingShift = 3,
+};
+
+std::string Hex(size_t n) {
+  static const char digits[] = "0123456789abcdef";
+  std::string text;
+  do {
+    text.insert(text.begin(), digits[n % 16]);
+    n /= 16;
+  } while (n);
+  return text;
+}
+
+// The body framed as a server would send it, the chunk sizes drawn from
+// the body's own bytes.
+std::string Framed(std::string_view body, int framing) {
+  std::string head = "HTTP/1.1 200 OK\r\nContent-Type: text/plain\r\n";
+  switch (framing) {
+    case 0:
+      return head + "Content-Length: " + std::to_string(body.size()) + "\r\n\r\n" +
+             std::string(body);
+    case 2:
+      return head + "Connection: close\r\n\r\n" + std::string(body);
+    default: {
+      std::string out = head + "Transfer-Encoding: chunked\r\n";
+      if (framing == 3) out += "Connection: close\r\n";
+      out += "\r\n";
+      for (size_t at = 0; at < body.size();) {
+        const size_t n = std::min<size_t>(body.size() - at, 1 + uint8_t(body[at]) % 200);
+        out += Hex(n) + (n % 3 == 0 ? ";ext=1" : "") + "\r\n";
+        out.append(body.substr(at, n));
+        out += "\r\n";
+        at += n;
+      }
+      return out + "0\r\n\r\n";
+    }
+  }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  using namespace ah;
+  ah::fuzz::InputParts input(data, size);
+  const uint8_t options = input.Byte();
+  const uint8_t cut_seed = input.Byte();
+  const std::string_view rest = input.Rest();
+  const bool framed = options & kFramed;
+  const std::string stream = framed ? Framed(rest, (options >> kFramingShift) & 3) : std::string(rest);
+
+  ah::fuzz::ScriptedPeer peer(stream, cut_seed);
+  TIdHTTP client(nullptr);
+  client.SetIOHandler(&peer);
+  client.SetProtocolVersion(options & kHttp10 ? pv1_0 : pv1_1);
+  client.SetHandleRedirects(options & kRedirects);
+
+  if (framed) {
+    std::string text;
+    client.GetText("http://fuzz.invalid/framed", text);
+    AH_FUZZ_CHECK(text == rest);
+    AH_FUZZ_CHECK(client.ResponseCode() == 200);
+  } else {
+    for (const char* address : {"http://fuzz.invalid/a/b?c=d", "/second"}) {
+      std::string text;
+      try {
+        client.GetText(address, text);
+      } catch (const Exception&) {
+        // Refused statuses, closed connections, lines too long, bad ports:
+        // the client's own failures.
+      }
+      AH_FUZZ_CHECK(text.size() <= stream.size());
+    }
+    AH_FUZZ_CHECK(peer.Sent().rfind("GET ", 0) == 0);
+    AH_FUZZ_CHECK(peer.Connects() <= 2 * (client.RedirectMaximum() + 2));
+  }
+  client.SetIOHandler(nullptr);
+  return 0;
+}

@@ -29,6 +29,10 @@ class EIdHTTPProtocolException : public EIdProtocolReplyError {
   std::string error_message_;
 };
 
+// A response that cannot be read soundly: a head past its bound, a length
+// or chunk size that does not fit in 64 bits. Its connection is closed.
+AH_EXCEPTION_CLASS(EIdHTTPMalformedResponse, EIdException)
+
 // An address whose protocol is neither http nor https and that gives no
 // port; raised with an empty message.
 AH_EXCEPTION_CLASS(EIdUnknownProtocol, EIdException)

@@ -5,12 +5,21 @@
 
 namespace ah {
 
+size_t TIdHeaderList::NameEnd(std::string_view line) const {
+  const std::string separator = TrimRight(value_separator_);
+  if (separator.empty()) return std::string_view::npos;
+  // Searching the line as it stands finds what the upper-cased line would
+  // give unless the separator itself has lower-case letters.
+  if (match_case_ || UpperCase(separator) == separator) return line.find(separator);
+  return UpperCase(line).find(separator);
+}
+
 std::string TIdHeaderList::NameOfLine(int index) const {
   if (index < 0 || index >= Count()) return {};
-  std::string line = (*this)[index];
-  if (!match_case_) line = UpperCase(line);
-  const size_t pos = TextPos(TrimRight(value_separator_), line);
-  return pos > 0 ? line.substr(0, pos - 1) : std::string();
+  const std::string& line = (*this)[index];
+  const size_t end = NameEnd(line);
+  if (end == std::string_view::npos) return {};
+  return match_case_ ? line.substr(0, end) : UpperCase(std::string_view(line).substr(0, end));
 }
 
 std::string TIdHeaderList::ValueOfLine(int index) const {
@@ -18,18 +27,32 @@ std::string TIdHeaderList::ValueOfLine(int index) const {
   const std::string& line = (*this)[index];
   // Skips the name and one separator character; the rest of the separator
   // goes with the final trim.
-  const size_t skip = NameOfLine(index).size() + 1;
+  const size_t end = NameEnd(line);
+  const size_t skip = (end == std::string_view::npos ? 0 : end) + 1;
   std::string value = skip < line.size() ? line.substr(skip) : std::string();
   if (unfold_on_read_) {
-    for (int i = index + 1; i < Count() && IsContinuationLine((*this)[i]); ++i)
-      value = Trim(value) + " " + Trim((*this)[i]);
+    // Joined in place: each continuation costs its own length only. Only the
+    // right end needs trimming on the way; the final trim does the left.
+    for (int i = index + 1; i < Count() && IsContinuationLine((*this)[i]); ++i) {
+      while (!value.empty() && static_cast<unsigned char>(value.back()) < 33) value.pop_back();
+      value += ' ';
+      value += Trim((*this)[i]);
+    }
   }
   return Trim(value);
 }
 
+bool TIdHeaderList::LineHasName(int index, std::string_view name) const {
+  const std::string& line = (*this)[index];
+  const size_t end = NameEnd(line);
+  return SameText(end == std::string_view::npos ? std::string_view()
+                                                 : std::string_view(line).substr(0, end),
+                  name);
+}
+
 int TIdHeaderList::IndexOfHeader(std::string_view name) const {
   for (int i = 0, n = Count(); i < n; ++i)
-    if (SameText(NameOfLine(i), name)) return i;
+    if (LineHasName(i, name)) return i;
   return -1;
 }
 
@@ -65,7 +88,7 @@ void TIdHeaderList::SetHeaderValue(std::string_view name, std::string_view value
 void TIdHeaderList::ExtractValues(std::string_view name, TStrings* destination) const {
   if (!destination) return;
   for (int i = 0, n = Count(); i < n; ++i)
-    if (SameText(NameOfLine(i), name)) destination->Add(ValueOfLine(i));
+    if (LineHasName(i, name)) destination->Add(ValueOfLine(i));
 }
 
 std::unique_ptr<TStringList> TIdHeaderList::FoldHeaderLine(std::string_view text) const {

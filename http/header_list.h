@@ -61,6 +61,10 @@ class TIdHeaderList : public TStringList {
 
  private:
   void DeleteContinuationLines(int index);
+  // The index in line where its name ends (the separator), npos without one.
+  size_t NameEnd(std::string_view line) const;
+  // Whether the name of line index equals name, ignoring case.
+  bool LineHasName(int index, std::string_view name) const;
 
   std::string value_separator_ = ": ";
   bool match_case_ = false;

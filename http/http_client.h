@@ -57,6 +57,8 @@ class TIdCustomHTTP : public TIdTCPClient {
   // The most of an error, redirect or challenge body that is read; a longer
   // one costs its connection instead of unbounded memory and time.
   static constexpr int64_t kSideBodyLimit = 64 * 1024;
+  // The most a response head may take, interim heads and line ends included.
+  static constexpr int64_t kMaxResponseHead = 4 * 1024 * 1024;
 
   AH_CLASS_NAME(TIdCustomHTTP)
   explicit TIdCustomHTTP(TComponent* owner);
@@ -159,7 +161,12 @@ class TIdCustomHTTP : public TIdTCPClient {
   void EnsureConnected(TIdHTTPResponse& response);
   void SendRequestHead(TIdHTTPProtocol& exchange, TIdURI* uri);
   void ReadResponseHead(TIdHTTPProtocol& exchange);
+  // Raises EIdHTTPMalformedResponse when the head goes past
+  // kMaxResponseHead.
   void ReadResponseHeaders(TIdHTTPProtocol& exchange);
+  void ReadResponseHeaders(TIdHTTPProtocol& exchange, int64_t& budget);
+  // A line of a response head, taken from what is left of its budget.
+  std::string ReceiveHeadLine(int64_t& budget);
   // Reads the body by its framing into the response's stream; nothing for
   // replies that carry none (204, 304, any reply to HEAD). With a limit of 0
   // or more, at most that many body bytes reach the stream. False when the

@@ -189,9 +189,10 @@ void TIdCustomHTTP::OpenTunnel(TIdHTTPRequest& request) {
   for (;;) {
     EnsureConnected(reply);
     SendRequestHead(tunnel, nullptr);
-    reply.SetStatusLine(ReceiveLine());
+    int64_t budget = kMaxResponseHead;
+    reply.SetStatusLine(ReceiveHeadLine(budget));
     if (!reply.StatusLine().empty()) {
-      ReadResponseHeaders(tunnel);
+      ReadResponseHeaders(tunnel, budget);
       StoreResponseCookies(connect, reply);
     } else {
       reply.SetStatusLine("HTTP/1.0 200 OK");
@@ -252,20 +253,27 @@ void TIdCustomHTTP::SendRequestHead(TIdHTTPProtocol& exchange, TIdURI* uri) {
 
 void TIdCustomHTTP::ReadResponseHead(TIdHTTPProtocol& exchange) {
   TIdHTTPResponse& response = exchange.Response();
+  // One budget for the interim heads too, so endless 100s end as well.
+  int64_t budget = kMaxResponseHead;
   do {
-    response.SetStatusLine(ReceiveLine());
-    ReadResponseHeaders(exchange);
+    response.SetStatusLine(ReceiveHeadLine(budget));
+    ReadResponseHeaders(exchange, budget);
     StoreResponseCookies(exchange.Request(), response);
   } while (response.StatusCode() == 100);
 }
 
 void TIdCustomHTTP::ReadResponseHeaders(TIdHTTPProtocol& exchange) {
+  int64_t budget = kMaxResponseHead - int64_t(exchange.Response().StatusLine().size()) - 2;
+  ReadResponseHeaders(exchange, budget);
+}
+
+void TIdCustomHTTP::ReadResponseHeaders(TIdHTTPProtocol& exchange, int64_t& budget) {
   TIdHTTPResponse& response = exchange.Response();
   TIdHeaderList& lines = response.HeaderLines();
   lines.Clear();
   try {
     for (;;) {
-      std::string line = ReceiveLine();
+      std::string line = ReceiveHeadLine(budget);
       if (line.empty()) break;
       lines.Add(line);
     }
@@ -273,6 +281,27 @@ void TIdCustomHTTP::ReadResponseHeaders(TIdHTTPProtocol& exchange) {
     CloseConnection();
   }
   response.ParseHeaderLines();
+}
+
+std::string TIdCustomHTTP::ReceiveHeadLine(int64_t& budget) {
+  auto too_large = [] {
+    throw EIdHTTPMalformedResponse("Response head larger than the limit of 4 MiB");
+  };
+  // The line limit stands, but never beyond what is left of the head's.
+  int32_t limit = MaxLineLength();
+  const bool by_budget = limit <= 0 || limit > budget;
+  if (by_budget) limit = int32_t(std::clamp<int64_t>(budget, 1, kMaxResponseHead));
+  std::string line;
+  try {
+    line = ReceiveLine("\n", UseReadTimeout, limit);
+  } catch (const EIdReadLnMaxLineLengthExceeded&) {
+    if (by_budget) too_large();
+    throw;
+  }
+  // Counted with a CR LF, whichever line end the server used.
+  budget -= int64_t(line.size()) + 2;
+  if (budget < 0) too_large();
+  return line;
 }
 
 bool TIdCustomHTTP::ReadResponseBody(TIdHTTPProtocol& exchange, int64_t limit) {

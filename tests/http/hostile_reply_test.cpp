@@ -60,6 +60,10 @@ Script After() { return Script().ReadUntil("\r\n\r\n"); }
 
 TEST(HostileReply, EndsBoundedHonestAndNeverLeavesBytesForTheNextReply) {
   const std::string big_chunk = "1000\r\n" + std::string(0x1000, 'c') + "\r\n";
+  std::string many_lines = "HTTP/1.1 200 OK\r\n";
+  for (int i = 0; i < 100000; ++i) many_lines += "X-L" + std::to_string(1000000 + i) + ": v\r\n";
+  std::string folded = "HTTP/1.1 200 OK\r\nServer: s\r\n";
+  for (int i = 0; i < 100000; ++i) folded += " continued-server-text\r\n";
   const Hostile rows[] = {
       {"404 with an endless body",
        After().Send("HTTP/1.1 404 Not Found\r\n\r\n").SendForever(Endless(16 * kKiB)),
@@ -99,6 +103,15 @@ TEST(HostileReply, EndsBoundedHonestAndNeverLeavesBytesForTheNextReply) {
        After().Send("HTTP/1.1 204 No Content\r\nContent-Length: 7\r\n\r\n"), "204 ", 0, true},
       {"304 without a length", After().Send("HTTP/1.1 304 Not Modified\r\nETag: \"v1\"\r\n\r\n"),
        "protocol error 304", 0, true},
+      {"head of 100,000 short lines", After().Send(many_lines + "Content-Length: 2\r\n\r\nok"),
+       "200 ok", 2, true},
+      {"head of a header folded into 100,000 lines",
+       After().Send(folded + "Content-Length: 2\r\n\r\nok"), "200 ok", 2, true},
+      {"endless head",
+       After().Send("HTTP/1.1 200 OK\r\n").SendForever("X-Pad: " + std::string(100, 'p') + "\r\n"),
+       "EIdHTTPMalformedResponse: Response head larger than the limit of 4 MiB", 0, false},
+      {"endless interim replies", After().SendForever("HTTP/1.1 100 Continue\r\n\r\n"),
+       "EIdHTTPMalformedResponse: Response head larger than the limit of 4 MiB", 0, false},
       {"over-long header line",
        After()
            .Send("HTTP/1.1 200 OK\r\nX-Long: " + std::string(20000, 'l') + "\r\n\r\n")

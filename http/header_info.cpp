@@ -80,7 +80,7 @@ void TIdEntityHeaderInfo::ParseHeaderLines() {
   content_encoding_ = h.HeaderValue("Content-Encoding");
   content_language_ = h.HeaderValue("Content-Language");
   content_type_ = h.HeaderValue("Content-Type");
-  content_length_ = StrToIntDef(Trim(h.HeaderValue("Content-Length")), -1);
+  content_length_ = StrToInt64Def(Trim(h.HeaderValue("Content-Length")), -1);
   length_known_ = content_length_ >= 0;
   date_ = InternetDateToLocal(h.HeaderValue("Date"));
   last_modified_ = InternetDateToLocal(h.HeaderValue("Last-Modified"));

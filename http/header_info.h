@@ -45,9 +45,10 @@ class TIdEntityHeaderInfo : public TPersistent {
   void SetContentEncoding(std::string v) { content_encoding_ = std::move(v); }
   const std::string& ContentLanguage() const { return content_language_; }
   void SetContentLanguage(std::string v) { content_language_ = std::move(v); }
-  int32_t ContentLength() const { return content_length_; }
+  // 64 bits: bodies of 2 GiB and more are announced and read by length.
+  int64_t ContentLength() const { return content_length_; }
   // Also sets LengthKnown to (value >= 0).
-  void SetContentLength(int32_t v) {
+  void SetContentLength(int64_t v) {
     content_length_ = v;
     length_known_ = v >= 0;
   }
@@ -82,7 +83,7 @@ class TIdEntityHeaderInfo : public TPersistent {
   std::string connection_;
   std::string content_encoding_;
   std::string content_language_;
-  int32_t content_length_ = -1;
+  int64_t content_length_ = -1;
   uint32_t content_range_end_ = 0;
   uint32_t content_range_start_ = 0;
   std::string content_type_;

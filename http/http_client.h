@@ -173,7 +173,11 @@ class TIdCustomHTTP : public TIdTCPClient {
   // body was not read to its end (past the limit, or a 1xx reply, after
   // which more follows): the connection then holds bytes of this reply.
   bool ReadResponseBody(TIdHTTPProtocol& exchange, int64_t limit = -1);
-  int ReadChunkSize();
+  // Chunks to the last one, then the trailer section to its empty line.
+  void ReadChunkedBody(TStream& body);
+  // Raises EIdHTTPMalformedResponse for a size line that is no hexadecimal
+  // number or does not fit in 64 bits.
+  int64_t ReadChunkSize();
   TIdHTTPNextStep EvaluateResponse(TIdHTTPProtocol& exchange);
   // The error body is read up to kSideBodyLimit; the connection is closed
   // when it went on past that.

@@ -2,6 +2,7 @@
 // route, the connection, the request head, the response head and the body.
 
 #include <algorithm>
+#include <cctype>
 #include <optional>
 #include <string_view>
 
@@ -32,6 +33,18 @@ const char* VersionText(TIdHTTPProtocolVersion version) {
 }
 
 bool SendsBody(TIdHTTPMethod method) { return method == hmPost || method == hmPut; }
+
+// Digits only (hexadecimal ones when hex), after an optional "+": a number
+// that fails to read only because it does not fit in 64 bits.
+bool IsTooLargeNumber(std::string_view text, bool hex) {
+  if (!text.empty() && text[0] == '+') text.remove_prefix(1);
+  if (text.empty()) return false;
+  for (char c : text) {
+    const unsigned char u = static_cast<unsigned char>(c);
+    if (!(hex ? std::isxdigit(u) : std::isdigit(u))) return false;
+  }
+  return !TryStrToInt64(hex ? "$" + std::string(text) : std::string(text));
+}
 
 // Passes the first limit bytes written through to the target; a write
 // beyond them raises Full, which ends the read that wrote it.
@@ -98,7 +111,7 @@ void TIdCustomHTTP::ResolveRequestTarget(TIdHTTPRequest& request) {
   }
   if (SendsBody(method)) {
     TStream* source = request.BodySource();
-    request.SetContentLength(source ? int32_t(source->Size()) : 0);
+    request.SetContentLength(source ? source->Size() : 0);
   } else {
     request.SetContentLength(-1);
   }
@@ -326,28 +339,51 @@ bool TIdCustomHTTP::ReadResponseBody(TIdHTTPProtocol& exchange, int64_t limit) {
     }
     if (response.HeaderLines().HeaderValue("Transfer-Encoding").find("chunked") !=
         std::string::npos) {
-      ReportStatus(hsStatusText, "Chunk Started");
-      for (int size = ReadChunkSize(); size > 0; size = ReadChunkSize()) {
-        ReceiveToStream(body, size, false);
-        ReceiveLine();
-      }
-      ReceiveLine();
+      ReadChunkedBody(body);
       return true;
     }
-    if (!response.LengthKnown()) ReceiveToStream(body, -1, true);
+    if (!response.LengthKnown()) {
+      // A length too large to hold is no reason to take whatever comes until
+      // the server closes as the body.
+      const std::string announced = Trim(response.HeaderLines().HeaderValue("Content-Length"));
+      if (IsTooLargeNumber(announced, false)) {
+        throw EIdHTTPMalformedResponse("Content-Length does not fit in 64 bits");
+      }
+      ReceiveToStream(body, -1, true);
+    }
   } catch (const LimitedStream::Full&) {
     return false;
   }
   return true;
 }
 
-int TIdCustomHTTP::ReadChunkSize() {
-  std::string line = ReceiveLine();
+void TIdCustomHTTP::ReadChunkedBody(TStream& body) {
+  ReportStatus(hsStatusText, "Chunk Started");
+  for (int64_t size = ReadChunkSize(); size > 0; size = ReadChunkSize()) {
+    ReceiveToStream(body, size, false);
+    if (!ReceiveLine().empty()) throw EIdHTTPMalformedResponse("Chunk longer than its size");
+  }
+  // The trailer section, to its empty line, so none of it is left behind for
+  // the next reply.
+  int64_t budget = kMaxResponseHead;
+  while (!ReceiveHeadLine(budget).empty()) {
+  }
+}
+
+int64_t TIdCustomHTTP::ReadChunkSize() {
+  std::string line = Trim(ReceiveLine());
   // A chunk extension may follow the size with or without a space before
   // its ";"; either way the size ends there.
-  size_t end = line.find_first_of(" ;");
+  size_t end = line.find_first_of(" \t;");
   if (end != std::string::npos) line.resize(end);
-  return StrToIntDef("$" + line, 0);
+  // Anything but a size leaves no way to find where the body ends.
+  std::optional<int64_t> size = TryStrToInt64("$" + line);
+  if (!size) {
+    throw EIdHTTPMalformedResponse(IsTooLargeNumber(line, true)
+                                       ? "Chunk size does not fit in 64 bits"
+                                       : "Chunk size is not a number");
+  }
+  return *size;
 }
 
 void TIdCustomHTTP::AdoptExchange(TIdHTTPProtocol& exchange) {

@@ -194,10 +194,13 @@ TEST(RequestHeaderInfo, ParsesReceivedRequestHeadersAndRange) {
 TEST(EntityHeaderInfo, ReadsContentLengthLeniently) {
   struct Case {
     std::string lines;
-    int32_t length;
+    int64_t length;
     bool known;
   } cases[] = {
       {"Content-Length:  12  \r\n", 12, true},
+      {"Content-Length: 3221225472\r\n", 3221225472, true},
+      {"Content-Length: 9223372036854775807\r\n", 9223372036854775807, true},
+      {"Content-Length: 9223372036854775808\r\n", -1, false},
       {"Content-Length: 0\r\n", 0, true},
       {"Content-Length: abc\r\n", -1, false},
       {"Content-Length:\r\n", -1, false},

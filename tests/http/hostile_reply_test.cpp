@@ -55,6 +55,8 @@ struct Hostile {
 
 std::string Endless(size_t block) { return std::string(block, 'x'); }
 
+const std::string kChunked = "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n";
+
 // A script that starts once the request head is in.
 Script After() { return Script().ReadUntil("\r\n\r\n"); }
 
@@ -112,6 +114,26 @@ TEST(HostileReply, EndsBoundedHonestAndNeverLeavesBytesForTheNextReply) {
        "EIdHTTPMalformedResponse: Response head larger than the limit of 4 MiB", 0, false},
       {"endless interim replies", After().SendForever("HTTP/1.1 100 Continue\r\n\r\n"),
        "EIdHTTPMalformedResponse: Response head larger than the limit of 4 MiB", 0, false},
+      {"404 whose chunk is 2 GiB",
+       After()
+           .Send("HTTP/1.1 404 Not Found\r\nTransfer-Encoding: chunked\r\n\r\n80000000\r\n")
+           .SendForever(Endless(16 * kKiB)),
+       "protocol error 404", 64 * kKiB, false},
+      {"length past 64 bits",
+       After()
+           .Send("HTTP/1.1 200 OK\r\nContent-Length: 99999999999999999999\r\n\r\nabc")
+           .StaySilent(),
+       "EIdHTTPMalformedResponse: Content-Length does not fit in 64 bits", 0, false},
+      {"chunk size past 64 bits", After().Send(kChunked + "10000000000000000\r\nabc").StaySilent(),
+       "EIdHTTPMalformedResponse: Chunk size does not fit in 64 bits", 0, false},
+      {"chunk size that is no number",
+       After().Send(kChunked + "zz\r\nabc\r\n0\r\n\r\n").StaySilent(),
+       "EIdHTTPMalformedResponse: Chunk size is not a number", 0, false},
+      {"chunk longer than its size",
+       After().Send(kChunked + "3\r\nabcdef\r\n0\r\n\r\n").StaySilent(),
+       "EIdHTTPMalformedResponse: Chunk longer than its size", 3, false},
+      {"trailer lines are read to their end",
+       After().Send(kChunked + "2\r\nok\r\n0\r\nX-T1: a\r\nX-T2: b\r\n\r\n"), "200 ok", 2, true},
       {"over-long header line",
        After()
            .Send("HTTP/1.1 200 OK\r\nX-Long: " + std::string(20000, 'l') + "\r\n\r\n")

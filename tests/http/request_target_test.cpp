@@ -84,6 +84,16 @@ TEST(RequestTarget, ContentLengthFollowsTheMethod) {
   http.Resolve("http://h/", hmGet, &body);
   EXPECT_EQ(http.Request().ContentLength(), -1);
   EXPECT_FALSE(http.Request().LengthKnown());
+
+  // A body of 3 GiB announces its true size.
+  class Huge : public TStringStream {
+   public:
+    int64_t Size() override { return int64_t(3) << 30; }
+  } huge;
+  http.Resolve("http://h/", hmPost, &huge);
+  EXPECT_EQ(http.Request().ContentLength(), int64_t(3) << 30);
+  http.Request().ComposeHeaderLines();
+  EXPECT_EQ(http.Request().HeaderLines().HeaderValue("Content-Length"), "3221225472");
 }
 
 }  // namespace

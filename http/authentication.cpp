@@ -59,7 +59,31 @@ const TIdAuthenticationClass* FindAuthScheme(std::string_view name) {
   return found ? found->auth_class : nullptr;
 }
 
-TIdAuthentication::TIdAuthentication() : credential_lines_(std::make_unique<TIdHeaderList>()) {}
+namespace {
+
+// A credential exactly as stored: what follows the name and the separator,
+// not trimmed and not joined with any line below.
+std::string StoredCredential(const TIdHeaderList& lines, std::string_view name) {
+  const int index = lines.IndexOfHeader(name);
+  if (index < 0) return {};
+  const std::string& line = lines[index];
+  const std::string& separator = lines.ValueSeparator();
+  size_t start = line.find(separator.empty() ? ':' : separator[0]);
+  if (start == std::string::npos) return {};
+  if (line.compare(start, separator.size(), separator) == 0) {
+    start += separator.size();
+  } else {
+    start += 1;
+  }
+  return line.substr(start);
+}
+
+}  // namespace
+
+TIdAuthentication::TIdAuthentication() : credential_lines_(std::make_unique<TIdHeaderList>()) {
+  // A long password is one line, not a header folded at blanks.
+  credential_lines_->SetFoldOnWrite(false);
+}
 
 TIdAuthentication::~TIdAuthentication() = default;
 
@@ -72,11 +96,11 @@ void TIdAuthentication::StorePassword(std::string_view text) {
 }
 
 std::string TIdAuthentication::CurrentUserName() const {
-  return credential_lines_->HeaderValue("username");
+  return StoredCredential(*credential_lines_, "username");
 }
 
 std::string TIdAuthentication::CurrentPassword() const {
-  return credential_lines_->HeaderValue("password");
+  return StoredCredential(*credential_lines_, "password");
 }
 
 void TIdAuthentication::SetChallenges(const TStrings& list) {

@@ -140,6 +140,8 @@ class TIdRequestHeaderInfo : public TIdEntityHeaderInfo {
   void SetAuthHandler(std::unique_ptr<TIdAuthentication> handler) {
     auth_handler_ = std::move(handler);
   }
+  // Hands the handler over; the record has none afterwards.
+  std::unique_ptr<TIdAuthentication> ReleaseAuthHandler() { return std::move(auth_handler_); }
 
  protected:
   void AssignTo(TPersistent& dest) const override;

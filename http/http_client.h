@@ -19,6 +19,7 @@
 #include "framework/strings.h"
 #include "http/authentication.h"
 #include "http/cookie_jar.h"
+#include "http/credential_scope.h"
 #include "http/exceptions.h"
 #include "http/header_info.h"
 #include "http/http_records.h"
@@ -196,12 +197,18 @@ class TIdCustomHTTP : public TIdTCPClient {
   // of no interest to anyone, but closes the connection, as does a body that
   // goes on past kSideBodyLimit.
   void DiscardBriefly(TIdHTTPProtocol& exchange);
+  // The request goes to the HTTP proxy itself: a CONNECT, or a request on
+  // the plain proxy route. Inside a tunnel the origin server reads it.
+  static bool SentToProxy(const TIdHTTPRequest& request) {
+    return request.RequestMethod() == hmConnect || request.Route() == hrProxy;
+  }
   static bool RunAuthSteps(TIdAuthentication& handler, std::string& user, std::string& password,
                            int max_asks, const std::function<bool()>& ask);
 
   std::unique_ptr<TIdURI> target_uri_;
   std::unique_ptr<TIdHTTPProtocol> exchange_;
   std::unique_ptr<TIdProxyConnectionInfo> proxy_params_;
+  TIdCredentialScope credential_scope_;
   TIdCookieManager* cookie_manager_ = nullptr;
   bool owns_cookie_manager_ = false;
 

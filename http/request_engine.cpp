@@ -46,13 +46,17 @@ void TIdCustomHTTP::PerformRequest(TIdHTTPMethod method, const std::string& url,
   TIdHTTPRequest& request = exchange_->Request();
   TIdHTTPResponse& response = exchange_->Response();
   int64_t start = response_stream ? response_stream->Position() : 0;
+  // The attempt counters run for the whole operation: a wrong password
+  // behind a redirect must not start afresh with every redirect.
   auth_attempts_ = 0;
   proxy_auth_attempts_ = 0;
   request.SetRequestURL(url);
   request.SetRequestMethod(method);
   request.SetBodySource(source);
   response.SetBodyStream(response_stream);
+  credential_scope_.Begin();
   auto finish = [&] {
+    credential_scope_.End(request);
     // An exchange that failed half-way leaves bytes on the connection that
     // the next request would read as its reply.
     bool unfinished = exchange_unfinished_;
@@ -63,10 +67,11 @@ void TIdCustomHTTP::PerformRequest(TIdHTTPMethod method, const std::string& url,
   try {
     for (bool done = false; !done;) {
       ++redirect_count_;
+      credential_scope_.BeforeResolve(request);
       ResolveRequestTarget(request);
+      credential_scope_.Enter(request, *target_uri_);
       OpenAndSendRequest(request, response);
       ReadResponseHead(*exchange_);
-      int code = response.StatusCode();
       TIdHTTPNextStep step = EvaluateResponse(*exchange_);
       // The response has been read to its end, or its connection closed.
       exchange_unfinished_ = false;
@@ -76,10 +81,6 @@ void TIdCustomHTTP::PerformRequest(TIdHTTPMethod method, const std::string& url,
             response_stream->SetPosition(start);
             response_stream->SetSize(start);
           }
-          // An answered challenge on a closed connection comes back here
-          // too; keeping its count lets AuthRetries end that repetition.
-          if (code != 401) auth_attempts_ = 0;
-          if (code != 407) proxy_auth_attempts_ = 0;
           break;
         case nsDone:
           done = true;
@@ -88,7 +89,9 @@ void TIdCustomHTTP::PerformRequest(TIdHTTPMethod method, const std::string& url,
           throw EIdException("Undefined situation");
         case nsRetryAuth:
           --redirect_count_;
-          request.SetRequestURL(url);
+          // To the address that sent the challenge, which after a redirect
+          // is not the caller's.
+          request.SetRequestURL(target_uri_->ComposeURI(0));
           break;
       }
     }
@@ -136,7 +139,10 @@ TIdHTTPNextStep TIdCustomHTTP::EvaluateResponse(TIdHTTPProtocol& exchange) {
       }
       in_process = (http_options_ & hoInProcessAuth) != 0;
     } else if (code == 407) {
-      if (proxy_auth_attempts_ >= auth_retries_ || !AnswerProxyChallenge(request, response)) {
+      // Only a proxy may ask for the proxy's credentials; a 407 from the
+      // origin server is an error like any other.
+      if (!SentToProxy(request) || proxy_auth_attempts_ >= auth_retries_ ||
+          !AnswerProxyChallenge(request, response)) {
         if (proxy_params_->AuthHandler()) proxy_params_->AuthHandler()->ResetSteps();
         RaiseProtocolError(exchange);
       }

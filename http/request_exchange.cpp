@@ -243,7 +243,8 @@ void TIdCustomHTTP::EnsureConnected(TIdHTTPResponse& response) {
 void TIdCustomHTTP::SendRequestHead(TIdHTTPProtocol& exchange, TIdURI* uri) {
   TIdHTTPRequest& request = exchange.Request();
   request.ComposeHeaderLines();
-  proxy_params_->AddProxyAuthorization(request.HeaderLines());
+  // The proxy's credentials are for the proxy alone.
+  if (SentToProxy(request)) proxy_params_->AddProxyAuthorization(request.HeaderLines());
   if (uri) AddRequestCookies(*uri, request);
   exchange_unfinished_ = true;
   BeginSendBuffering(-1);

@@ -77,13 +77,30 @@ TEST(BasicAuthentication, AuthorizationTextEncodesUserColonPassword) {
       {"Aladdin", "open sesame", "Basic QWxhZGRpbjpvcGVuIHNlc2FtZQ=="},
       {"user", "", "Basic dXNlcjo="},
       {"", "", "Basic Og=="},
+      // Byte for byte: blanks, separators and long values stay as given.
+      {" u ", "  pass  ", "Basic IHUgOiAgcGFzcyAg"},
+      {"a:b", "x: y", "Basic YTpiOng6IHk="},
+      {"u", "\t", "Basic dToJ"},
+      {"u", std::string(60, 'w') + " , " + std::string(60, 'w'),
+       "Basic " + TIdEncoderMIME::EncodeTextOnce("u:" + std::string(60, 'w') + " , " +
+                                                 std::string(60, 'w'))},
   };
   for (const auto& c : cases) {
     TIdBasicAuthentication auth;
     auth.StoreUserName(c.user);
     auth.StorePassword(c.password);
+    EXPECT_EQ(auth.CurrentUserName(), c.user);
+    EXPECT_EQ(auth.CurrentPassword(), c.password);
     EXPECT_EQ(auth.AuthorizationText(), c.expected) << c.user << ":" << c.password;
   }
+  // A challenge parameter that starts with a blank does not join the
+  // password line above it.
+  TIdBasicAuthentication auth;
+  auth.StoreUserName("u");
+  auth.StorePassword("pw ");
+  auth.SetChallenges(TStringList({"Basic realm=\"r\",  x"}));
+  auth.DecideNext();
+  EXPECT_EQ(auth.CurrentPassword(), "pw ");
 }
 
 TEST(BasicAuthentication, DecideNextAsksForCredentialsUntilAUserNameIsKnown) {

@@ -95,6 +95,9 @@ class HttpsClient : public ::testing::Test {
         return true;
       });
     });
+    s.Get("/proxy-auth", [](const httplib::Request& req, httplib::Response& res) {
+      res.set_content("[" + req.get_header_value("Proxy-Authorization") + "]", "text/plain");
+    });
     s.Get("/cookies", [](const httplib::Request&, httplib::Response& res) {
       res.set_header("Set-Cookie", "secret=s1; path=/; secure");
       res.set_content("set", "text/plain");
@@ -316,6 +319,22 @@ TEST_F(HttpsClient, TunnelsThroughAProxyAndChecksTheOrigin) {
             0u)
       << proxy.LastRequest();
   EXPECT_EQ(tls_.ServerName(), "localhost");
+  http_.CloseConnection();
+}
+
+TEST_F(HttpsClient, ProxyCredentialsGoInTheConnectOnly) {
+  ConnectProxy proxy;
+  http_.ProxyParams().SetProxyServer("127.0.0.1");
+  http_.ProxyParams().SetProxyPort(proxy.port());
+  http_.ProxyParams().SetProxyUsername("pu");
+  http_.ProxyParams().SetProxyPassword("pp");
+  http_.ProxyParams().SetBasicAuthentication(true);
+  std::string text;
+  http_.GetText(Https("/proxy-auth"), text);
+  EXPECT_EQ(text, "[]");
+  EXPECT_NE(proxy.LastRequest().find("Proxy-Authorization: Basic cHU6cHA=\r\n"),
+            std::string::npos)
+      << proxy.LastRequest();
   http_.CloseConnection();
 }
 

@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -101,7 +102,11 @@ class HttpGetServer : public HttpGet {
     s.Post("/echo", [](const httplib::Request& req, httplib::Response& res) {
       res.set_content(req.get_header_value("Content-Type") + " " + req.body, "text/plain");
     });
-    s.Get("/basic", [](const httplib::Request& req, httplib::Response& res) {
+    s.Get("/basic", [this](const httplib::Request& req, httplib::Response& res) {
+      if (req.get_header_value("Host").rfind("localhost:", 0) == 0 &&
+          req.has_header("Authorization")) {
+        authorized_elsewhere_ = true;
+      }
       if (req.get_header_value("Authorization") == "Basic dXNlcjpwdw==") {
         res.set_content("let in", "text/plain");
       } else {
@@ -109,12 +114,17 @@ class HttpGetServer : public HttpGet {
         res.set_header("WWW-Authenticate", "Basic realm=\"test\"");
       }
     });
+    // The same server under another host name.
+    s.Get("/elsewhere", [this](const httplib::Request&, httplib::Response& res) {
+      res.set_redirect("http://localhost:" + std::to_string(server_.port()) + "/basic");
+    });
     s.Get("/large", [](const httplib::Request&, httplib::Response& res) {
       res.set_content(std::string(1 << 20, 'L'), "application/octet-stream");
     });
     server_.Start();
   }
   test::LocalHttpServer server_;
+  std::atomic<bool> authorized_elsewhere_{false};
 };
 
 TEST_F(HttpGetServer, GetsEveryUrlThroughOneClientAndAppendsToTheFile) {
@@ -172,6 +182,16 @@ TEST_F(HttpGetServer, UserAnswersABasicChallenge) {
   r = Run({server_.Url("/basic")});
   EXPECT_EQ(r.exit_code, 1);
   EXPECT_EQ(r.err, "http-get: " + server_.Url("/basic") + ": HTTP/1.1 401 Unauthorized\n");
+}
+
+TEST_F(HttpGetServer, UserGoesOnlyToTheServerNamedOnTheCommandLine) {
+  RunResult r = Run({"--user", "user:pw", server_.Url("/elsewhere")});
+  EXPECT_EQ(r.exit_code, 1);
+  EXPECT_EQ(r.err, "http-get: " + server_.Url("/elsewhere") + ": HTTP/1.1 401 Unauthorized\n");
+  EXPECT_FALSE(authorized_elsewhere_);
+  r = Run({"--user", "user:pw", "http://localhost:" + std::to_string(server_.port()) + "/basic"});
+  EXPECT_EQ(r.exit_code, 0) << r.err;
+  EXPECT_EQ(r.out, "let in");
 }
 
 TEST_F(HttpGetServer, FetchesThroughMicrosocks) {

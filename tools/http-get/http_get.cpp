@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "framework/strings.h"
+#include "framework/sysutils.h"
 #include "http/http_client.h"
 #include "transport/ssl_io_handler_socket.h"
 #include "tools/http-get/output_stream.h"
@@ -26,6 +27,16 @@ std::string OneLine(std::string text) {
     out += c;
   }
   return out;
+}
+
+// Host (letter case ignored) and port, the port of an address without one
+// being its scheme's.
+bool SameAddress(const TIdURI& target, const TIdURI& given) {
+  auto port = [](const TIdURI& uri) {
+    if (!uri.Port().empty()) return StrToIntDef(uri.Port(), -1);
+    return SameText(uri.Protocol(), "https") ? 443 : 80;
+  };
+  return SameText(target.Host(), given.Host()) && port(target) == port(given);
 }
 
 }  // namespace
@@ -72,7 +83,10 @@ int RunHttpGet(const HttpGetOptions& options, std::ostream& err) {
     }
     if (options.user_name) {
       http.SetHTTPOptions(http.HTTPOptions() | hoInProcessAuth);
-      http.SetOnAuthorization([&](TIdCustomHTTP*, TIdAuthentication* auth, bool& handled) {
+      http.SetOnAuthorization([&](TIdCustomHTTP* sender, TIdAuthentication* auth, bool& handled) {
+        // The password is for the server the user named, not for one a
+        // redirect leads to.
+        if (!SameAddress(sender->TargetURI(), TIdURI(current_url))) return;
         auth->StoreUserName(*options.user_name);
         auth->StorePassword(options.password);
         handled = true;

@@ -1,6 +1,7 @@
 #include "http/cookie.h"
 
 #include <cmath>
+#include <limits>
 
 #include "framework/date_time.h"
 #include "framework/strings.h"
@@ -9,6 +10,7 @@
 #include "http/cookie_jar.h"
 #include "http/exceptions.h"
 #include "http/protocol_utils.h"
+#include "http/public_suffix.h"
 
 namespace ah {
 
@@ -97,7 +99,9 @@ void TIdNetscapeCookie::LoadAttributes(const TIdCookieAttributes& attributes) {
 void TIdNetscapeCookie::SetExpiresText(std::string_view text) { expires_ = std::string(text); }
 
 std::string TIdNetscapeCookie::CookieAttributeText() const {
-  std::string text = AppendCookieAttribute(cookie_name_, value_, {});
+  // The pair comes first even with an empty value: read back without it,
+  // the next attribute ("path=/") would become the cookie.
+  std::string text = cookie_name_ + "=" + value_;
   text = AppendCookieAttribute("path", path_, std::move(text));
   if (internal_version_ == 0) text = AppendCookieAttribute("expires", expires_, std::move(text));
   text = AppendCookieAttribute("domain", domain_, std::move(text));
@@ -107,17 +111,26 @@ std::string TIdNetscapeCookie::CookieAttributeText() const {
 
 bool TIdNetscapeCookie::IsValidForHost(std::string_view host) const {
   if (IsIPAddress(host)) return domain_ == host;
+  bool valid;
   if (IsHostNameText(host)) {
-    if (IsHostNameText(domain_)) return domain_ == host;
-    return domain_ == HostDomainPart(host);
+    valid = IsHostNameText(domain_) ? domain_ == host : domain_ == HostDomainPart(host);
+  } else {
+    valid = SameText(domain_, HostDomainPart(host));
   }
-  return SameText(domain_, HostDomainPart(host));
+  // A domain that unrelated sites share ("com", "co.uk", "github.io")
+  // would carry the cookie to all of them; only such a host itself may set
+  // one for its own name.
+  return valid && (!IsPublicSuffix(domain_) || SameText(domain_, host));
 }
 
 void TIdNetscapeCookie::CopyFrom(const TIdNetscapeCookie& source) {
   const auto* rfc = dynamic_cast<const TIdCookieRFC2109*>(&source);
   if (!rfc) return;
   ParseCookieText(rfc->ServerCookie());
+  // An RFC 2109 server text leaves its expiry date out; read back without
+  // it, the record would outlive the date it was given.
+  SetExpiresText(rfc->Expires());
+  if (auto* self = dynamic_cast<TIdCookieRFC2109*>(this)) self->SetMaxAge(rfc->MaxAge());
   internal_version_ = rfc->InternalVersion();
 }
 
@@ -141,10 +154,18 @@ void TIdCookieRFC2109::SetExpiresText(std::string_view text) {
 
 void TIdCookieRFC2109::LoadAttributes(const TIdCookieAttributes& attributes) {
   TIdNetscapeCookie::LoadAttributes(attributes);
-  max_age_ = StrToInt64Def(attributes.Value("MAX-AGE"), -1);
+  constexpr int64_t kUnreadable = std::numeric_limits<int64_t>::min();
+  const int64_t max_age = StrToInt64Def(attributes.Value("MAX-AGE"), kUnreadable);
+  max_age_ = max_age == kUnreadable ? -1 : max_age;
   version_ = attributes.Value("VERSION");
   comment_ = attributes.Value("COMMENT");
-  if (expires_.empty()) {
+  if (max_age != kUnreadable && max_age <= 0) {
+    // Zero or less ends the cookie at once, whatever else it says; a
+    // negative count must not read as "none" (-1).
+    if (expires_.empty()) internal_version_ = 0;
+    SetExpiresText(FormatInternetDate(Now() - 1.0 / SecsPerDay, false));
+    max_age_ = 0;
+  } else if (expires_.empty()) {
     internal_version_ = 0;
     if (max_age_ >= 0) {
       // Past the calendar's last day the date could not be read back, and

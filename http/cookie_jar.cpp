@@ -5,6 +5,20 @@
 #include "http/protocol_utils.h"
 
 namespace ah {
+namespace {
+
+// Whether the expiry date has passed; one that cannot be judged (no local
+// zone) has not.
+bool IsExpired(const TIdNetscapeCookie& cookie) {
+  if (cookie.Expires().empty()) return false;
+  try {
+    return Now() > InternetDateToLocal(cookie.Expires());
+  } catch (const Exception&) {
+    return false;
+  }
+}
+
+}  // namespace
 
 // --- TIdCookieList --------------------------------------------------------
 
@@ -61,6 +75,12 @@ TIdNetscapeCookie* TIdCookies::IndexCookie(TIdNetscapeCookie* cookie) {
   if (domain < 0) domain = index.Add(cookie->Domain(), new TIdCookieList());
   TIdCookieList& names = *index.ListAt(domain);
   const int filed = names.IndexOfKey(cookie->CookieName());
+  if (IsExpired(*cookie)) {
+    // How a server deletes a cookie: the namesake goes, nothing is filed.
+    if (filed >= 0) delete names.CookieAt(filed);
+    delete cookie;
+    return nullptr;
+  }
   if (filed < 0) {
     names.Add(cookie->CookieName(), cookie);
     return cookie;
@@ -203,6 +223,8 @@ std::string DefaultCookiePath(std::string_view request_path) {
 
 bool CookieDomainMatches(std::string_view domain, std::string_view host) {
   if (SameText(domain, host)) return true;
+  // An address has no parent domain: 10.0.0.1 is not inside ".0.0.1".
+  if (IsIPAddress(host)) return false;
   if (domain.size() < 2 || domain[0] != '.' || host.size() <= domain.size()) return false;
   return SameText(host.substr(host.size() - domain.size()), domain);
 }

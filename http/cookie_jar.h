@@ -65,7 +65,8 @@ class TIdCookies : public TCollection {
   // Files a parsed record under its Domain and CookieName, or, when a
   // record of that domain and name (ignoring case) is filed already, lets
   // that one take over the new one and frees the new one. Returns the
-  // filed record. Takes the write lock.
+  // filed record. A record that has expired already is not filed: it and
+  // its namesake are freed, and the result is null. Takes the write lock.
   TIdNetscapeCookie* IndexCookie(TIdNetscapeCookie* cookie);
 
   // The domain index: keys are domains, objects the per-domain lists

@@ -6,7 +6,7 @@ set -euo pipefail
 packages=(
   g++ cmake ninja-build pkg-config
   libgtest-dev libgmock-dev libbenchmark-dev
-  libcurl4-openssl-dev libcpp-httplib-dev libjpeg-dev libssl-dev
+  libcurl4-openssl-dev libcpp-httplib-dev libjpeg-dev libssl-dev libpsl-dev publicsuffix
   qt6-base-dev fonts-dejavu-extra
   microsocks nlohmann-json3-dev
   chromium  # the gallery page is checked in a real browser

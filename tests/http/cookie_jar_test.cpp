@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <thread>
 
 #include "framework/date_time.h"
@@ -135,6 +136,52 @@ TEST(CookieJar, LaterCookieOfTheSameNameAndDomainReplacesTheEarlier) {
   EXPECT_EQ(Header(jar, "http://h.lan/x/"), "sid=new; OTHER=1");
 }
 
+TEST(CookieJar, ReplacementKeepsTheNameAndTakesTheExpiry) {
+  const std::string future = FormatInternetDate(Now() + 1, false);
+  TIdCookieManager jar(nullptr);
+  jar.TakeSetCookie("SID=1; path=/", "h.lan");
+  jar.TakeSetCookie("SID=; path=/", "h.lan");
+  EXPECT_EQ(IndexText(jar), "h.lan: SID=");
+  EXPECT_EQ(jar.CookieCollection().Cookies(0)->CookieName(), "SID");
+  EXPECT_EQ(Header(jar, "http://h.lan/"), "");
+  // An RFC 2109 expiry date, which its server text leaves out.
+  jar.TakeSetCookie("SID=2; path=/; expires=" + future, "h.lan");
+  EXPECT_EQ(jar.CookieCollection().Cookies(0)->Expires(), future);
+  EXPECT_EQ(Header(jar, "http://h.lan/"), "SID=2");
+}
+
+TEST(CookieJar, AddressHostsTakeHostOnlyCookiesMatchedExactly) {
+  TIdCookieManager jar(nullptr);
+  jar.TakeSetCookie("IP=1; path=/", "10.0.0.1");
+  jar.TakeSetCookie("DOTTED=1; path=/; domain=.0.0.1", "10.0.0.1");
+  // A host name that ends like an address.
+  jar.TakeSetCookie("NAME=1; path=/; domain=.0.0.1", "x.0.0.1");
+  EXPECT_EQ(IndexText(jar), "10.0.0.1: IP=1; .0.0.1: NAME=1");
+  const struct {
+    const char* address;
+    const char* header;
+  } rows[] = {
+      {"http://10.0.0.1/", "IP=1"},
+      {"http://110.0.0.1/", ""},
+      {"http://10.0.0.10/", ""},
+      {"http://y.0.0.1/", "NAME=1"},
+  };
+  for (const auto& row : rows) EXPECT_EQ(Header(jar, row.address), row.header) << row.address;
+}
+
+TEST(CookieJar, PublicSuffixDomainsAreRefused) {
+  TIdCookieManager jar(nullptr);
+  jar.TakeSetCookie("ALL=1; path=/; domain=.com", "shop.com");
+  jar.TakeSetCookie("UK=1; path=/; domain=.co.uk", "bbc.co.uk");
+  jar.TakeSetCookie("PAGES=1; path=/; domain=.github.io", "me.github.io");
+  jar.TakeSetCookie("OWN=1; path=/; domain=github.io", "github.io");
+  jar.TakeSetCookie("SITE=1; path=/; domain=.bbc.co.uk", "www.bbc.co.uk");
+  EXPECT_EQ(IndexText(jar), "github.io: OWN=1; .bbc.co.uk: SITE=1");
+  EXPECT_EQ(Header(jar, "http://other.com/"), "");
+  EXPECT_EQ(Header(jar, "http://you.github.io/"), "");
+  EXPECT_EQ(Header(jar, "http://news.bbc.co.uk/"), "SITE=1");
+}
+
 TEST(CookieJar, ReplacedRecordKeepsItsClassAndTakesTheDialect) {
   TIdCookieManager jar(nullptr);
   jar.TakeSetCookie2("A=1; path=/; Port=\"8080\"", "h.lan");
@@ -188,16 +235,39 @@ TEST(CookieJar, RefusedCookiesLeaveTheJarUnchanged) {
   EXPECT_EQ(Header(jar, "http://h.lan/"), "OK=1; SID=kept");
 }
 
-TEST(CookieJar, ExpiredCookiesArePurged) {
-  TIdCookieManager jar(nullptr);
+TEST(CookieJar, CookiesThatHaveExpiredAlreadyDeleteTheirNamesakes) {
   const std::string past = FormatInternetDate(Now() - 1.0 / 24, false);
   const std::string future = FormatInternetDate(Now() + 1, false);
+  const char* const deleting[] = {
+      "; expires=", "; expires=whenever", "; max-age=0", "; max-age=-1", "; max-age=-5",
+      "; max-age=0; expires=", "; max-age=-1; expires=",
+  };
+  for (const char* tail : deleting) {
+    std::string attributes = tail;
+    if (attributes.back() == '=')
+      attributes += attributes.find("max-age") != std::string::npos ? future : past;
+    SCOPED_TRACE(attributes);
+    TIdCookieManager jar(nullptr);
+    jar.TakeSetCookie("SID=1; path=/", "h.lan");
+    jar.TakeSetCookie("OTHER=1; path=/", "h.lan");
+    jar.TakeSetCookie("SID=gone; path=/" + attributes, "h.lan");
+    jar.TakeSetCookie("NEW=gone; path=/" + attributes, "h.lan");
+    EXPECT_EQ(jar.CookieCollection().Count(), 1);
+    EXPECT_EQ(IndexText(jar), "h.lan: OTHER=1");
+    EXPECT_EQ(Header(jar, "http://h.lan/"), "OTHER=1");
+  }
+}
+
+TEST(CookieJar, ExpiredCookiesArePurged) {
+  TIdCookieManager jar(nullptr);
+  const std::string future = FormatInternetDate(Now() + 1, false);
   jar.TakeSetCookie("LIVE=1; path=/; expires=" + future, "h.lan");
-  jar.TakeSetCookie("PAST=1; path=/; expires=" + past, "h.lan");
-  jar.TakeSetCookie("BAD=1; path=/; expires=whenever", "h.lan");
-  jar.TakeSetCookie("GONE=1; path=/; max-age=0", "g.lan");
+  jar.TakeSetCookie("SOON=1; path=/; max-age=1", "h.lan");
+  jar.TakeSetCookie("SOON=1; path=/; max-age=1", "g.lan");
   jar.TakeSetCookie("SESSION=1; path=/", "h.lan");
-  EXPECT_EQ(jar.CookieCollection().Count(), 5);
+  EXPECT_EQ(jar.CookieCollection().Count(), 4);
+  // Whole seconds: one second on, the date has passed.
+  std::this_thread::sleep_for(std::chrono::milliseconds(1100));
   EXPECT_EQ(Header(jar, "http://h.lan/"), "SESSION=1; LIVE=1");
   EXPECT_EQ(jar.CookieCollection().Count(), 2);
   // Emptied domain lists stay in the index.

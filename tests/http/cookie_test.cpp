@@ -208,6 +208,14 @@ TEST(CookieHost, DomainRuleDecidesAcceptance) {
       {".ZONE.lan", ".a.zone.lan", false},
       {".ZONE.lan", ".zone.lan", true},
       {"", "", true},
+      // Public suffixes only from a host of that very name.
+      {".com", "a.com", false},
+      {".co.uk", "bbc.co.uk", false},
+      {".bbc.co.uk", "www.bbc.co.uk", true},
+      {".github.io", "x.github.io", false},
+      {"github.io", "github.io", true},
+      {".lan", "zone.lan", false},
+      {"localhost", "localhost", true},
   };
   for (const auto& row : rows) {
     TIdNetscapeCookie cookie(nullptr);

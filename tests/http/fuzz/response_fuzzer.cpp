@@ -3,14 +3,16 @@
 // until the server closes, redirects and kept-alive connections included.
 //
 // Input: an options byte, a byte choosing how receives cut the stream,
-// then either the raw bytes the server sends (two GETs read them in turn:
-// any failure must be one of the client's exceptions, and no body holds
-// more than was sent) or a body that the target frames itself, which the
-// client must hand back byte for byte.
+// then either the raw bytes the server sends, one part per reply turn
+// (two GETs read them: any failure must be one of the client's
+// exceptions, and no body holds more than was sent), or a body that the
+// target frames itself, which the client must hand back byte for byte
+// (twice over one kept-alive connection where the framing allows it).
 
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "framework/exception.h"
 #include "http/http_client.h"
@@ -72,19 +74,36 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const uint8_t cut_seed = input.Byte();
   const std::string_view rest = input.Rest();
   const bool framed = options & kFramed;
-  const std::string stream = framed ? Framed(rest, (options >> kFramingShift) & 3) : std::string(rest);
+  const int framing = (options >> kFramingShift) & 3;
+  // A length or chunks on HTTP/1.1 keep the connection: the same reply
+  // comes twice on it, and the first read must stop where its frame ends.
+  const bool kept_alive = framed && framing < 2 && !(options & kHttp10);
+  const std::string reply = framed ? Framed(rest, framing) : std::string();
+  std::vector<std::string_view> turns;
+  if (framed) {
+    turns.assign(kept_alive ? 2 : 1, reply);
+  } else {
+    ah::fuzz::InputParts parts(reinterpret_cast<const uint8_t*>(rest.data()), rest.size());
+    while (!parts.Empty()) turns.push_back(parts.Next());
+  }
+  size_t total = 0;
+  for (std::string_view turn : turns) total += turn.size();
 
-  ah::fuzz::ScriptedPeer peer(stream, cut_seed);
+  ah::fuzz::ScriptedPeer peer(turns, cut_seed);
   TIdHTTP client(nullptr);
   client.SetIOHandler(&peer);
   client.SetProtocolVersion(options & kHttp10 ? pv1_0 : pv1_1);
   client.SetHandleRedirects(options & kRedirects);
 
   if (framed) {
-    std::string text;
-    client.GetText("http://fuzz.invalid/framed", text);
-    AH_FUZZ_CHECK(text == rest);
-    AH_FUZZ_CHECK(client.ResponseCode() == 200);
+    for (int i = 0; i < (kept_alive ? 2 : 1); ++i) {
+      std::string text;
+      client.GetText("http://fuzz.invalid/framed", text);
+      AH_FUZZ_CHECK(text == rest);
+      AH_FUZZ_CHECK(client.ResponseCode() == 200);
+    }
+    AH_FUZZ_CHECK(peer.Connects() == 1);
+    AH_FUZZ_CHECK(peer.Position() == total);
   } else {
     for (const char* address : {"http://fuzz.invalid/a/b?c=d", "/second"}) {
       std::string text;
@@ -94,7 +113,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         // Refused statuses, closed connections, lines too long, bad ports:
         // the client's own failures.
       }
-      AH_FUZZ_CHECK(text.size() <= stream.size());
+      AH_FUZZ_CHECK(text.size() <= total);
     }
     AH_FUZZ_CHECK(peer.Sent().rfind("GET ", 0) == 0);
     AH_FUZZ_CHECK(peer.Connects() <= 2 * (client.RedirectMaximum() + 2));

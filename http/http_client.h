@@ -176,6 +176,9 @@ class TIdCustomHTTP : public TIdTCPClient {
   bool ReadResponseBody(TIdHTTPProtocol& exchange, int64_t limit = -1);
   // Chunks to the last one, then the trailer section to its empty line.
   void ReadChunkedBody(TStream& body);
+  // count bytes of a body; when the server closes first, the bytes that
+  // arrived go to body before EIdConnClosedGracefully passes on.
+  void ReceiveBodyPart(TStream& body, int64_t count);
   // Raises EIdHTTPMalformedResponse for a size line that is no hexadecimal
   // number or does not fit in 64 bits.
   int64_t ReadChunkSize();

@@ -331,11 +331,7 @@ bool TIdCustomHTTP::ReadResponseBody(TIdHTTPProtocol& exchange, int64_t limit) {
   TStream& body = limited ? static_cast<TStream&>(*limited) : *target;
   try {
     if (response.ContentLength() > 0) {
-      try {
-        ReceiveToStream(body, response.ContentLength(), false);
-      } catch (EIdConnClosedGracefully&) {
-        // A short body is kept as far as it came.
-      }
+      ReceiveBodyPart(body, response.ContentLength());
       return true;
     }
     if (response.HeaderLines().HeaderValue("Transfer-Encoding").find("chunked") !=
@@ -351,6 +347,12 @@ bool TIdCustomHTTP::ReadResponseBody(TIdHTTPProtocol& exchange, int64_t limit) {
         throw EIdHTTPMalformedResponse("Content-Length does not fit in 64 bits");
       }
       ReceiveToStream(body, -1, true);
+      // Over TLS only close_notify tells the end of the body from a cut.
+      auto* tls = dynamic_cast<TIdSSLIOHandlerSocket*>(IOHandler());
+      if (tls && tls->ClosedWithoutNotify()) {
+        throw EIdSSLProtocolReplyError(
+            0, "TLS failure: the server closed without close_notify; the body may be cut short");
+      }
     }
   } catch (const LimitedStream::Full&) {
     return false;
@@ -361,18 +363,37 @@ bool TIdCustomHTTP::ReadResponseBody(TIdHTTPProtocol& exchange, int64_t limit) {
 void TIdCustomHTTP::ReadChunkedBody(TStream& body) {
   ReportStatus(hsStatusText, "Chunk Started");
   for (int64_t size = ReadChunkSize(); size > 0; size = ReadChunkSize()) {
-    ReceiveToStream(body, size, false);
+    ReceiveBodyPart(body, size);
     if (!ReceiveLine().empty()) throw EIdHTTPMalformedResponse("Chunk longer than its size");
   }
   // The trailer section, to its empty line, so none of it is left behind for
-  // the next reply.
+  // the next reply. The body is whole already: a close here cuts nothing.
   int64_t budget = kMaxResponseHead;
-  while (!ReceiveHeadLine(budget).empty()) {
+  try {
+    while (!ReceiveHeadLine(budget).empty()) {
+    }
+  } catch (const EIdConnClosedGracefully&) {
+  }
+}
+
+void TIdCustomHTTP::ReceiveBodyPart(TStream& body, int64_t count) {
+  try {
+    ReceiveToStream(body, count, false);
+  } catch (const EIdConnClosedGracefully&) {
+    // Whatever arrived is the caller's; the close still says it is not all.
+    TIdManagedBuffer& rest = InputBuffer();
+    if (rest.Size() > 0) {
+      body.WriteBuffer(rest.Memory(), rest.Size());
+      rest.Empty();
+    }
+    throw;
   }
 }
 
 int64_t TIdCustomHTTP::ReadChunkSize() {
   std::string line = Trim(ReceiveLine());
+  // The server closed in the middle of the line.
+  if (LineTimedOut()) throw EIdConnClosedGracefully("Connection Closed Gracefully.");
   // A chunk extension may follow the size with or without a space before
   // its ";"; either way the size ends there.
   size_t end = line.find_first_of(" \t;");

@@ -226,6 +226,7 @@ void TIdSSLIOHandlerSocket::ConnectToServer(const std::string& host, int port, i
                                             int port_high, int port_low, int bound_port,
                                             const std::string& bound_ip) {
   DropSession(false);
+  closed_without_notify_ = false;
   TIdIOHandlerSocket::ConnectToServer(host, port, timeout, port_high, port_low, bound_port,
                                       bound_ip);
   server_name_ = host;
@@ -401,12 +402,17 @@ int TIdSSLIOHandlerSocket::ReceiveRaw(void* buffer, int length) {
   int rc = SSL_read(t.ssl, buffer, length);
   if (rc > 0) return rc;
   switch (SSL_get_error(t.ssl, rc)) {
-    case SSL_ERROR_ZERO_RETURN: return 0;
+    case SSL_ERROR_ZERO_RETURN:
+      // A close_notify ends the stream before the socket's end is read; an
+      // end of the socket that OpenSSL was told to take as one did not.
+      closed_without_notify_ = t.io.eof;
+      return 0;
     case SSL_ERROR_SYSCALL:
       if (t.io.failed) {
         t.fatal = true;
         return -1;  // the stack holds the code
       }
+      closed_without_notify_ = true;
       return 0;
     default: {
       std::string reason = OpenSSLReason();

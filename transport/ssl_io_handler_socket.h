@@ -54,6 +54,10 @@ class TIdSSLIOHandlerSocket : public TIdIOHandlerSocket {
   std::string SessionDescription() const;
   // Whether the running session resumed an earlier one (no full handshake).
   bool SessionReused() const;
+  // Whether the last session ended with the peer closing its socket without
+  // a close_notify; such an end reads as a close like any other, but what
+  // was read until it may have been cut short. Cleared by the next connect.
+  bool ClosedWithoutNotify() const { return closed_without_notify_; }
 
   // The name the next handshake sends (SNI) and checks the certificate
   // against. Every connect sets it to the host connected to; after a CONNECT
@@ -89,6 +93,7 @@ class TIdSSLIOHandlerSocket : public TIdIOHandlerSocket {
   std::string ca_file_;
   std::string verify_host_name_;
   bool insecure_ = false;
+  bool closed_without_notify_ = false;
   // Owned: the OpenSSL context (settings, trust, the resumable session) and
   // the running session.
   std::unique_ptr<TIdTLSSession> tls_;

@@ -24,22 +24,28 @@ using test::Url;
 constexpr size_t kKiB = 1024;
 
 struct Outcome {
-  std::string what;  // "200 body", "protocol error 404" or "Class: message"
-  size_t held = 0;   // body bytes kept: the caller's stream or the error body
+  // "200 body", "protocol error 404", or "Class: message [body so far]"
+  std::string what;
+  size_t held = 0;  // body bytes kept: the caller's stream or the error body
 };
+
+std::string Shown(const std::string& body) {
+  return body.size() <= 32 ? body : std::to_string(body.size()) + " bytes";
+}
 
 Outcome Fetch(TIdHTTP& http, TIdHTTPMethod method, const std::string& url) {
   TStringStream body;
   try {
     http.PerformRequest(method, url, nullptr, &body);
-    const std::string& text = body.DataString();
-    return {std::to_string(http.ResponseCode()) + " " +
-                (text.size() <= 32 ? text : std::to_string(text.size()) + " bytes"),
-            text.size()};
+    return {std::to_string(http.ResponseCode()) + " " + Shown(body.DataString()),
+            body.DataString().size()};
   } catch (const EIdHTTPProtocolException& e) {
     return {"protocol error " + std::to_string(e.ReplyCode()), e.ErrorMessage().size()};
   } catch (const Exception& e) {
-    return {std::string(e.ClassName()) + ": " + e.Message(), size_t(body.Size())};
+    const std::string& text = body.DataString();
+    return {std::string(e.ClassName()) + ": " + e.Message() +
+                (text.empty() ? "" : " [" + Shown(text) + "]"),
+            text.size()};
   }
 }
 
@@ -131,9 +137,21 @@ TEST(HostileReply, EndsBoundedHonestAndNeverLeavesBytesForTheNextReply) {
        "EIdHTTPMalformedResponse: Chunk size is not a number", 0, false},
       {"chunk longer than its size",
        After().Send(kChunked + "3\r\nabcdef\r\n0\r\n\r\n").StaySilent(),
-       "EIdHTTPMalformedResponse: Chunk longer than its size", 3, false},
+       "EIdHTTPMalformedResponse: Chunk longer than its size [abc]", 3, false},
       {"trailer lines are read to their end",
        After().Send(kChunked + "2\r\nok\r\n0\r\nX-T1: a\r\nX-T2: b\r\n\r\n"), "200 ok", 2, true},
+      {"body by length cut short by a close",
+       After().Send("HTTP/1.1 200 OK\r\nContent-Length: 10\r\n\r\nabcd").Close(),
+       "EIdConnClosedGracefully: Connection Closed Gracefully. [abcd]", 4, false},
+      {"long body by length cut short by a close",
+       After().Send("HTTP/1.1 200 OK\r\nContent-Length: 100000\r\n\r\n").SendPattern(50000).Close(),
+       "EIdConnClosedGracefully: Connection Closed Gracefully. [50000 bytes]", 50000, false},
+      {"chunk cut short by a close", After().Send(kChunked + "5\r\nab").Close(),
+       "EIdConnClosedGracefully: Connection Closed Gracefully. [ab]", 2, false},
+      {"chunk size line cut short by a close", After().Send(kChunked + "2\r\nok\r\n1").Close(),
+       "EIdConnClosedGracefully: Connection Closed Gracefully. [ok]", 2, false},
+      {"close right after the last chunk", After().Send(kChunked + "2\r\nok\r\n0\r\n").Close(),
+       "200 ok", 2, false},
       {"over-long header line",
        After()
            .Send("HTTP/1.1 200 OK\r\nX-Long: " + std::string(20000, 'l') + "\r\n\r\n")
@@ -141,7 +159,7 @@ TEST(HostileReply, EndsBoundedHonestAndNeverLeavesBytesForTheNextReply) {
        "EIdReadLnMaxLineLengthExceeded: Max line length exceeded.", 0, false},
       {"silence in the middle of the body",
        After().Send("HTTP/1.1 200 OK\r\nContent-Length: 10\r\n\r\nabcd").StaySilent(),
-       "EIdReadTimeout: Read Timeout", 4, false},
+       "EIdReadTimeout: Read Timeout [abcd]", 4, false},
       {"header value that does not parse",
        After()
            .Send("HTTP/1.1 200 OK\r\nContent-Range: bytes */1234\r\nContent-Length: 2\r\n\r\nok")

@@ -338,5 +338,53 @@ TEST_F(HttpsClient, ProxyCredentialsGoInTheConnectOnly) {
   http_.CloseConnection();
 }
 
+// A TLS peer that just closes its socket may have cut the stream: only a
+// body whose end the framing shows, or a close_notify, makes it whole.
+TEST(HttpsBodyEnd, ABodyReadUntilCloseNeedsCloseNotify) {
+  const CertificateFiles cert = Pki().Issue("close-site", {"localhost"});
+  struct Row {
+    std::string name;
+    std::string reply;
+    bool notify;
+    std::string outcome;
+  } rows[] = {
+      {"until close, with close_notify", "HTTP/1.1 200 OK\r\n\r\nall of it", true,
+       "200 all of it"},
+      {"until close, without", "HTTP/1.1 200 OK\r\n\r\nall of it", false,
+       "EIdSSLProtocolReplyError: TLS failure: the server closed without close_notify; the body "
+       "may be cut short [all of it]"},
+      {"by length, whole, without", "HTTP/1.1 200 OK\r\nContent-Length: 5\r\n\r\nhello", false,
+       "200 hello"},
+      {"by length, short, without", "HTTP/1.1 200 OK\r\nContent-Length: 9\r\n\r\nhello", false,
+       "EIdConnClosedGracefully: Connection Closed Gracefully. [hello]"},
+      {"chunked, whole, without",
+       "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n5\r\nhello\r\n0\r\n\r\n", false,
+       "200 hello"},
+  };
+  for (const Row& row : rows) {
+    test::TlsScript script = test::TlsScript().ReadUntil("\r\n\r\n").Send(row.reply);
+    if (row.notify) {
+      script.Close();
+    } else {
+      script.CloseWithoutNotify();
+    }
+    test::TlsServer server(cert, {script});
+    TIdSSLIOHandlerSocket tls(nullptr);
+    tls.SetCAFile(Pki().CAFile());
+    TIdHTTP http(nullptr);
+    http.SetIOHandler(&tls);
+    TStringStream body;
+    std::string outcome;
+    try {
+      http.GetToStream("https://localhost:" + std::to_string(server.Port()) + "/", &body);
+      outcome = std::to_string(http.ResponseCode()) + " " + body.DataString();
+    } catch (const Exception& e) {
+      outcome = std::string(e.ClassName()) + ": " + e.Message() + " [" + body.DataString() + "]";
+    }
+    EXPECT_EQ(outcome, row.outcome) << row.name;
+    http.SetIOHandler(nullptr);
+  }
+}
+
 }  // namespace
 }  // namespace ah

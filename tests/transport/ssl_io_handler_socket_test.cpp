@@ -260,6 +260,8 @@ TEST(SSLIOHandlerSocket, PeerClosingWithOrWithoutCloseNotifyReadsAsClosed) {
     EXPECT_EQ(handler->ReceiveRaw(&c, 1), 0);
     handler->CloseHandler();
     EXPECT_FALSE(handler->IsOpen());
+    // Only the truncating peer's end is marked, and the mark outlives the close.
+    EXPECT_EQ(handler->ClosedWithoutNotify(), !notify);
   }
 }
 

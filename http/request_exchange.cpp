@@ -87,7 +87,13 @@ void TIdCustomHTTP::ResolveRequestTarget(TIdHTTPRequest& request) {
   target.SetDocument(u.Document());
   target.SetParams(u.Params());
   if (!u.Host().empty()) target.SetHost(u.Host());
-  target.SetProtocol(u.Protocol().empty() ? std::string("http") : u.Protocol());
+  // A reference without a scheme (a relative redirect) stays on the scheme
+  // it was resolved against: falling back to http would send what belongs to
+  // an https site, form and cookies included, in clear text.
+  if (!u.Protocol().empty())
+    target.SetProtocol(u.Protocol());
+  else if (target.Protocol().empty())
+    target.SetProtocol("http");
   if (!u.Port().empty()) {
     target.SetPort(u.Port());
   } else {

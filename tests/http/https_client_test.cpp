@@ -105,6 +105,15 @@ class HttpsClient : public ::testing::Test {
     s.Get("/show", [](const httplib::Request& req, httplib::Response& res) {
       res.set_content(req.get_header_value("Cookie"), "text/plain");
     });
+    // Relative redirects, as sites send them after a sign-in.
+    s.Get("/hop", [](const httplib::Request&, httplib::Response& res) { res.set_redirect("/hello"); });
+    s.Post("/sign-in", [](const httplib::Request&, httplib::Response& res) {
+      res.set_header("Set-Cookie", "session=t1; path=/");
+      res.set_redirect("/landing");
+    });
+    s.Post("/landing", [](const httplib::Request& req, httplib::Response& res) {
+      res.set_content("landed with " + req.get_header_value("Cookie"), "text/plain");
+    });
     s.Get("/back", [this](const httplib::Request&, httplib::Response& res) {
       res.set_redirect("http://127.0.0.1:" + std::to_string(plain_.port()) + "/end");
     });
@@ -183,6 +192,20 @@ TEST_F(HttpsClient, FollowsRedirectsFromPlainToTlsAndBack) {
   EXPECT_EQ(tls_server_.Connections(), 1);
   EXPECT_EQ(plain_.Connections(), 2);
   EXPECT_FALSE(tls_.TLSActive());
+}
+
+TEST_F(HttpsClient, ARelativeRedirectStaysOnTls) {
+  std::string text;
+  http_.GetText(Https("/hop"), text);
+  EXPECT_EQ(text, "hello over tls");
+  EXPECT_EQ(http_.Request().Route(), hrDirectTLS);
+  // A post goes out as HTTP/1.0 and its connection closes: the redirect
+  // opens a new one, which must be TLS too.
+  TStringList lines;
+  lines.Add("password=secret");
+  http_.PostFormText(Https("/sign-in"), &lines, text);
+  EXPECT_EQ(text, "landed with session=t1");
+  EXPECT_EQ(http_.Request().Route(), hrDirectTLS);
 }
 
 TEST_F(HttpsClient, SecureCookiesTravelOnlyOverTls) {

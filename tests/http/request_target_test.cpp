@@ -37,7 +37,8 @@ TEST(RequestTarget, SequencesResolveAgainstThePreviousAddress) {
        {"x", "/a/x", "h:8080", "http"},
        {"../b/y?q=1", "/b/y?q=1", "h:8080", "http"},
        {"http://other/z", "/z", "other:8080", "http"}},
-      {{"https://h/p", "/p", "h:443", "https"}, {"q", "/q", "h", "http"}},
+      // A relative address keeps the scheme: never https to clear text.
+      {{"https://h/p", "/p", "h:443", "https"}, {"q", "/q", "h:443", "https"}},
       {{"http://h/dir/page.html", "/dir/page.html", "h", "http"},
        {"/root.html", "/root.html", "h", "http"},
        {"HTTPS://h:8443/s", "/s", "h:8443", "HTTPS"}},

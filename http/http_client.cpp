@@ -143,4 +143,21 @@ bool TIdCustomHTTP::AskRedirect(std::string& url, TIdHTTPMethod& method, int red
   return handled;
 }
 
+IHTTPClient::ReplyFacts TIdHTTP::LastReplyFacts() {
+  ReplyFacts facts;
+  facts.redirected = LastRequestRedirected();
+  facts.set_cookie = LastRequestSetCookie();
+  facts.retry_after = Response().HeaderLines().HeaderValue("Retry-After");
+  return facts;
+}
+
+void TIdHTTP::SetProxy(const std::string& host, int port) {
+  TIdProxyConnectionInfo& proxy = ProxyParams();
+  if (proxy.ProxyServer() == host && proxy.ProxyPort() == port) return;
+  // The open connection goes to the old route.
+  if (IsConnected()) CloseConnection();
+  proxy.SetProxyServer(host);
+  proxy.SetProxyPort(host.empty() ? 0 : port);
+}
+
 }  // namespace ah

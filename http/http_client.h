@@ -100,6 +100,9 @@ class TIdCustomHTTP : public TIdTCPClient {
   void SetHandleRedirects(bool value) { handle_redirects_ = value; }
   TIdHTTPProtocolVersion ProtocolVersion() const { return protocol_version_; }
   void SetProtocolVersion(TIdHTTPProtocolVersion value) { protocol_version_ = value; }
+  // Milliseconds a connect may take; 0: as long as ReadTimeout allows.
+  int32_t ConnectTimeout() const { return connect_timeout_; }
+  void SetConnectTimeout(int32_t value) { connect_timeout_ = value; }
   int RedirectMaximum() const { return redirect_maximum_; }
   void SetRedirectMaximum(int value) { redirect_maximum_ = value; }
   TIdProxyConnectionInfo& ProxyParams() { return *proxy_params_; }
@@ -147,6 +150,10 @@ class TIdCustomHTTP : public TIdTCPClient {
   int RedirectCount() const { return redirect_count_; }
   int AuthAttempts() const { return auth_attempts_; }
   int ProxyAuthAttempts() const { return proxy_auth_attempts_; }
+  // Whether the last request followed a redirect, and whether any of its
+  // replies carried a cookie.
+  bool LastRequestRedirected() const { return last_redirected_; }
+  bool LastRequestSetCookie() const { return last_set_cookie_; }
 
 
  protected:
@@ -226,6 +233,7 @@ class TIdCustomHTTP : public TIdTCPClient {
   bool handle_redirects_ = false;
   TIdHTTPProtocolVersion protocol_version_ = pv1_1;
   int redirect_maximum_ = 15;
+  int32_t connect_timeout_ = 0;
   TIdHTTPOptions http_options_ = hoForceEncodeParams;
 
   // Set from the moment a request head goes out until its response has
@@ -234,6 +242,8 @@ class TIdCustomHTTP : public TIdTCPClient {
   int redirect_count_ = 0;
   int auth_attempts_ = 0;
   int proxy_auth_attempts_ = 0;
+  bool last_redirected_ = false;
+  bool last_set_cookie_ = false;
 };
 
 // The published component; also the client the harvest run is written
@@ -253,6 +263,15 @@ class TIdHTTP : public TIdCustomHTTP, public IHTTPClient {
   bool HandleRedirects() const override { return TIdCustomHTTP::HandleRedirects(); }
   void SetHandleRedirects(bool value) override { TIdCustomHTTP::SetHandleRedirects(value); }
   void SetRequestUserAgent(const std::string& value) override { Request().SetUserAgent(value); }
+  ReplyFacts LastReplyFacts() override;
+  void SetTimeouts(int connect_ms, int read_ms) override {
+    SetConnectTimeout(connect_ms);
+    SetReadTimeout(read_ms);
+  }
+  void SetProxy(const std::string& host, int port) override;
+  void DropConnection() override {
+    if (IsConnected()) CloseConnection();
+  }
 };
 
 }  // namespace ah

@@ -30,6 +30,28 @@ class IHTTPClient {
   virtual void SetHandleRedirects(bool value) = 0;
   // The user agent of the client's request record.
   virtual void SetRequestUserAgent(const std::string& value) = 0;
+
+  // Beyond the text result: what the replies of the last operation showed.
+  // Stand-ins without a wire may leave these alone.
+  struct ReplyFacts {
+    bool redirected = false;  // a redirect was followed
+    bool set_cookie = false;  // a reply on the way set a cookie
+    std::string retry_after;  // the last reply's Retry-After, as sent
+  };
+  virtual ReplyFacts LastReplyFacts() { return {}; }
+  // Milliseconds a connect may take and a wait for the peer's next bytes
+  // may last; 0 sets no limit.
+  virtual void SetTimeouts(int connect_ms, int read_ms) {
+    (void)connect_ms;
+    (void)read_ms;
+  }
+  // The HTTP proxy for later requests; an empty host means none.
+  virtual void SetProxy(const std::string& host, int port) {
+    (void)host;
+    (void)port;
+  }
+  // Closes the open connection, so the next request starts on a new one.
+  virtual void DropConnection() {}
 };
 
 }  // namespace ah

@@ -50,6 +50,8 @@ void TIdCustomHTTP::PerformRequest(TIdHTTPMethod method, const std::string& url,
   // behind a redirect must not start afresh with every redirect.
   auth_attempts_ = 0;
   proxy_auth_attempts_ = 0;
+  last_redirected_ = false;
+  last_set_cookie_ = false;
   request.SetRequestURL(url);
   request.SetRequestMethod(method);
   request.SetBodySource(source);
@@ -119,6 +121,7 @@ TIdHTTPNextStep TIdCustomHTTP::EvaluateResponse(TIdHTTPProtocol& exchange) {
       if (!AskRedirect(location, method, redirect_count_)) RaiseProtocolError(exchange);
       request.SetRequestURL(location);
       request.SetRequestMethod(method);
+      last_redirected_ = true;
       result = nsRepeat;
     } else {
       if (!AskRedirect(location, method, redirect_count_)) RaiseProtocolError(exchange);
@@ -203,6 +206,9 @@ void TIdCustomHTTP::DiscardBriefly(TIdHTTPProtocol& exchange) {
 
 void TIdCustomHTTP::StoreResponseCookies(TIdHTTPRequest& request, TIdHTTPResponse& response) {
   (void)request;
+  const TIdHeaderList& headers = response.HeaderLines();
+  if (headers.IndexOfHeader("Set-cookie") >= 0 || headers.IndexOfHeader("Set-cookie2") >= 0)
+    last_set_cookie_ = true;
   if (!cookie_manager_ && allow_cookies_) {
     cookie_manager_ = new TIdCookieManager(this);
     owns_cookie_manager_ = true;

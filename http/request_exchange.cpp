@@ -243,7 +243,7 @@ void TIdCustomHTTP::OpenTunnel(TIdHTTPRequest& request) {
 void TIdCustomHTTP::EnsureConnected(TIdHTTPResponse& response) {
   if (!response.ConnectionReusable()) CloseConnection();
   PollPeerClose(false);
-  if (!IsConnected()) OpenConnection(ReadTimeout());
+  if (!IsConnected()) OpenConnection(connect_timeout_ != 0 ? connect_timeout_ : ReadTimeout());
 }
 
 void TIdCustomHTTP::SendRequestHead(TIdHTTPProtocol& exchange, TIdURI* uri) {

@@ -79,6 +79,10 @@ class HttpClientServer : public ::testing::Test {
         res.set_content("denied", "text/plain");
       }
     });
+    s.Get("/busy", [](const httplib::Request&, httplib::Response& res) {
+      res.status = 503;
+      res.set_header("Retry-After", "7");
+    });
     s.Get("/big", [](const httplib::Request&, httplib::Response& res) {
       res.set_content(std::string(300000, 'x'), "application/octet-stream");
     });
@@ -233,6 +237,55 @@ TEST_F(HttpClientServer, CookiesSetAlongARedirectChainAreSentLater) {
   TIdHTTP fresh(nullptr);
   fresh.GetText(Url("/private"), text);
   EXPECT_EQ(text, "cookies: ");
+}
+
+TEST_F(HttpClientServer, TheLastRepliesTellWhetherTheyRedirectedSetACookieOrAskedToWait) {
+  TIdHTTP http(nullptr);
+  http.SetHandleRedirects(true);
+  IHTTPClient& client = http;
+  struct Case {
+    std::string path;
+    bool redirected, set_cookie;
+    std::string retry_after;
+  } cases[] = {
+      {"/login", true, true, ""},
+      {"/hello", false, false, ""},
+      {"/redirect", true, false, ""},
+      {"/busy", false, false, "7"},
+      {"/private", false, false, ""},
+  };
+  for (const auto& c : cases) {
+    std::string text;
+    try {
+      client.GetText(Url(c.path), text);
+    } catch (const EIdHTTPProtocolException&) {
+    }
+    IHTTPClient::ReplyFacts facts = client.LastReplyFacts();
+    EXPECT_EQ(facts.redirected, c.redirected) << c.path;
+    EXPECT_EQ(facts.set_cookie, c.set_cookie) << c.path;
+    EXPECT_EQ(facts.retry_after, c.retry_after) << c.path;
+  }
+}
+
+TEST_F(HttpClientServer, DroppingTheConnectionMakesTheNextRequestOpenANewOne) {
+  TIdHTTP http(nullptr);
+  IHTTPClient& client = http;
+  client.SetTimeouts(2000, 2000);
+  EXPECT_EQ(http.ConnectTimeout(), 2000);
+  EXPECT_EQ(http.ReadTimeout(), 2000);
+  std::string text;
+  client.GetText(Url("/hello"), text);
+  client.GetText(Url("/hello"), text);
+  EXPECT_EQ(server_.Connections(), 1);
+  client.DropConnection();
+  client.GetText(Url("/hello"), text);
+  EXPECT_EQ(text, "hello world");
+  EXPECT_EQ(server_.Connections(), 2);
+  client.SetProxy("proxy.example", 3128);
+  EXPECT_EQ(http.ProxyParams().ProxyServer(), "proxy.example");
+  EXPECT_EQ(http.ProxyParams().ProxyPort(), 3128);
+  client.SetProxy("", 0);
+  EXPECT_EQ(http.ProxyParams().ProxyServer(), "");
 }
 
 TEST_F(HttpClientServer, BasicChallengeAnsweredInProcess) {

@@ -1,13 +1,17 @@
 #include "app/harvest_run.h"
 
-#include "app/download_to_file.h"
+#include <set>
+
+#include "app/harvest_transfers.h"
 #include "app/scratch_lines.h"
+#include "app/stop_flag.h"
 #include "app/text_helpers.h"
 #include "framework/strings.h"
 #include "framework/sysutils.h"
 #include "http/http_client_interface.h"
 #include "platform/code_page.h"
 #include "platform/files.h"
+#include "platform/url_download.h"
 
 namespace ah {
 namespace {
@@ -29,15 +33,30 @@ bool Contains(std::string_view text, std::string_view needle) {
   return !needle.empty() && text.find(needle) != std::string_view::npos;
 }
 
+// What of a failed fetch can be trusted: the text up to its last quote or
+// line break, so that no line cut off in the middle (a link missing its
+// end) is taken for a whole one.
+std::string_view CompleteLines(std::string_view text) {
+  size_t last = text.find_last_of("\"\r\n");
+  return last == std::string_view::npos ? std::string_view() : text.substr(0, last + 1);
+}
+
+bool Cancelled(const std::optional<TransferFailure>& failure) {
+  return failure && failure->error == TransferError::kCancelled;
+}
+
 class Run {
  public:
   Run(const HarvestSurroundings& around, const HarvestSettings& settings)
       : around_(around),
+        settings_(settings),
         profile_(settings.profile),
         output_dir_(settings.output_dir.empty() ? ExecutableDir() : settings.output_dir) {}
 
-  void Execute() {
+  HarvestReport Execute() {
     around_.log.AddLogLine(std::string(kLogSignIn));
+    report_.sign_in_confirmed = true;
+    PrepareClient();
     SignIn();
 
     std::string album_text;
@@ -45,7 +64,7 @@ class Run {
     int sign_in_counter = 0;
     int page = 1;
     bool more_pages = true;
-    while (more_pages) {
+    while (more_pages && !Stopping()) {
       if (++sign_in_counter > kPagesPerSignIn) {
         RenewClient();
         SignIn();
@@ -53,43 +72,102 @@ class Run {
       }
       if (around_.log.LogLineCount() > kLogLineLimit) around_.log.ClearLog();
       around_.pump.ProcessMessages();
+      if (Stopping()) break;
       around_.log.AddLogLine(std::string(kLogPage) + IntToStr(page));
-      Fetch(around_.fields.Edit4Text() + std::string(kPageQuery) + IntToStr(page));
+      const std::string address = around_.fields.Edit4Text() + std::string(kPageQuery) + IntToStr(page);
+      TextTransfer fetched = Get(address);
+      if (Cancelled(fetched.failure)) break;
+      PageOutcome& outcome = report_.pages.emplace_back();
+      outcome.number = page;
+      outcome.address = address;
+      outcome.read = !fetched.failure;
+      outcome.attempts = fetched.attempts;
+      if (fetched.failure) {
+        outcome.error = OneLine(fetched.failure->message);
+        around_.log.AddLogLine(PageFailureLogLine(outcome));
+      }
       // The lines point into album_text, which stays put while photo pages
-      // overwrite page_text_.
-      album_text = ReplaceAll(page_text_, "\"", "\r\n");
-      page_text_ = album_text;
+      // are fetched.
+      album_text = ReplaceAll(fetched.failure ? CompleteLines(fetched.text) : fetched.text, "\"", "\r\n");
       lines = SplitPageText(album_text);
 
       more_pages = false;
       const std::string next_page = std::string(kPageQuery) + IntToStr(page + 1);
       for (std::string_view line : lines) {
+        if (Stopping()) break;
         if (Contains(line, next_page)) more_pages = true;
         if (Contains(line, kTitleMarker)) TakeTitle(line);
         if (Contains(line, kPhotoLinkMarker) && !Contains(line, kPhotoLinkExclusion)) HarvestPhotoPage(line);
       }
+      // What follows a page that could not be read is unknown.
+      if (fetched.failure) more_pages = false;
       ++page;
     }
-    around_.log.AddLogLine(std::string(kLogDone));
+    report_.interrupted = Stopping();
+    report_.folder = folder_;
+    around_.log.AddLogLine(SummaryLogLine(report_));
+    std::string shown = folder_;
+    if (shown.size() > 1 && shown.back() == '/') shown.pop_back();
+    around_.log.AddPathLine(FolderLogCaption(), shown);
+    if (!report_.interrupted) around_.log.AddLogLine(std::string(kLogDone));
+    return std::move(report_);
   }
 
  private:
+  bool Stopping() {
+    if (StopRequested(around_.stop)) report_.interrupted = true;
+    return report_.interrupted;
+  }
+
+  // The settings of the run that the client carries itself.
+  void PrepareClient() {
+    if (IHTTPClient* client = around_.client.IdHTTP1())
+      client->SetTimeouts(settings_.transfer.connect_timeout_ms, settings_.transfer.read_timeout_ms);
+  }
+
+  void UseProxyFor(IHTTPClient& client, const std::string& address) {
+    std::optional<ProxyAddress> proxy = ChooseProxy(address, settings_.proxy);
+    client.SetProxy(proxy ? proxy->host : std::string(), proxy ? proxy->port : 0);
+  }
+
+  TextTransfer Get(const std::string& address) {
+    return TransferText([this] { return around_.client.IdHTTP1(); },
+                        [this, &address](IHTTPClient& client, std::string& text) {
+                          UseProxyFor(client, address);
+                          client.GetText(address, text);
+                        },
+                        settings_.transfer, around_.stop);
+  }
+
+  // The sign-in is confirmed when its reply redirected or set a cookie; a
+  // refusal does not end the run, as the album may be public.
   void SignIn() {
-    ScratchLines& form = around_.scratch;
-    form.Clear();
-    const std::string login = around_.fields.Edit1Text();
-    form.Add("return_url=/users/" + login + "/");
-    form.Add("login=" + login);
-    form.Add("domain=" + around_.fields.Edit3Text());
-    form.Add("password=" + around_.fields.Edit2Text());
-    form.Add("remember=on");
-    std::string reply;
-    try {
-      if (IHTTPClient* client = around_.client.IdHTTP1())
-        client->PostFormText(profile_.SiteRoot + "/login/", form, reply);
-    } catch (...) {
-      // A refused sign-in goes unnoticed; the pages tell nothing either way.
-    }
+    const std::string address = profile_.SiteRoot + "/login/";
+    bool redirected_or_cookie = false;
+    TextTransfer posted = TransferText(
+        [this] { return around_.client.IdHTTP1(); },
+        [&](IHTTPClient& client, std::string& reply) {
+          // The client encodes the values in place: every attempt starts
+          // from a fresh form.
+          ScratchLines& form = around_.scratch;
+          form.Clear();
+          const std::string login = around_.fields.Edit1Text();
+          form.Add("return_url=/users/" + login + "/");
+          form.Add("login=" + login);
+          form.Add("domain=" + around_.fields.Edit3Text());
+          form.Add("password=" + around_.fields.Edit2Text());
+          form.Add("remember=on");
+          UseProxyFor(client, address);
+          client.PostFormText(address, form, reply);
+          const IHTTPClient::ReplyFacts facts = client.LastReplyFacts();
+          redirected_or_cookie = facts.redirected || facts.set_cookie;
+        },
+        settings_.transfer, around_.stop);
+    if (Cancelled(posted.failure)) return;
+    if (!posted.failure && redirected_or_cookie) return;
+    report_.sign_in_confirmed = false;
+    around_.log.AddLogLine(SignInNotConfirmedLogLine(
+        posted.failure ? OneLine(posted.failure->message) : UnconfirmedSignInReason()));
   }
 
   void RenewClient() {
@@ -101,15 +179,7 @@ class Run {
     if (!fresh) return;
     fresh->SetHandleRedirects(true);
     fresh->SetRequestUserAgent(std::string(kHarvestUserAgent));
-  }
-
-  // A failed fetch leaves in page_text_ what the client left there: the
-  // stale text of the previous page, or the part of the body that arrived.
-  void Fetch(const std::string& address) {
-    try {
-      if (IHTTPClient* client = around_.client.IdHTTP1()) client->GetText(address, page_text_);
-    } catch (...) {
-    }
+    PrepareClient();
   }
 
   void TakeTitle(std::string_view line) {
@@ -117,32 +187,76 @@ class Run {
     scratch.Clear();
     scratch.Add(Utf8ToAnsi(ReplaceAll(line, profile_.TitleSuffix, "\r\n")));
     const std::string title = CleanFileTitle(Trim(StripTags(scratch.Line(0))));
-    folder_ = ReplaceAll(output_dir_ + "/" + title + "/", "//", "/");
+    // Only the title goes through the code page; the base folder is used as
+    // the bytes it is.
+    folder_ = ReplaceAll(output_dir_ + "/" + FileSystemName(title) + "/", "//", "/");
     if (!DirectoryExists(folder_)) CreateDir(folder_);
+    // Once per folder and run: later in the run the temporary files there
+    // are this run's own.
+    if (swept_folders_.insert(folder_).second) RemoveStaleDownloads(folder_);
   }
 
   void HarvestPhotoPage(std::string_view line) {
-    Fetch(profile_.SiteRoot + std::string(line));
-    page_text_ = ReplaceAll(Utf8ToAnsi(page_text_), "\"", "\r\n");
+    const std::string address = profile_.SiteRoot + std::string(line);
+    TextTransfer fetched = Get(address);
+    if (Cancelled(fetched.failure)) return;
+    if (fetched.failure) {
+      PhotoOutcome& photo = report_.photos.emplace_back();
+      photo.number = photo_number_++;
+      photo.page_address = address;
+      photo.status = OutcomeStatus::kFailed;
+      photo.error = OneLine(fetched.failure->message);
+      photo.attempts = fetched.attempts;
+      around_.log.AddLogLine(PhotoLogLine(photo));
+      return;
+    }
+    const std::string page_text = ReplaceAll(Utf8ToAnsi(fetched.text), "\"", "\r\n");
     ScratchLines& scratch = around_.scratch;
     scratch.Clear();
-    scratch.Add(page_text_);
+    scratch.Add(page_text);
     for (int k = 0, count = scratch.Count(); k < count; ++k) {
       if (!Contains(scratch.Line(k), profile_.ImageHostMarker) || !Contains(scratch.Line(k + 1), kImageTitleMarker))
         continue;
+      if (Stopping()) return;
       const std::string title = CleanFileTitle(Trim(StripTags(scratch.Line(k + 2))));
-      DownloadToFile(scratch.Line(k), folder_ + IntToStr(photo_number_) + "_" + title + ".jpg");
-      around_.log.AddLogLine("  " + title);
-      ++photo_number_;
+      SaveImage(address, scratch.Line(k), title);
+      if (report_.interrupted) return;
     }
   }
 
+  void SaveImage(const std::string& page_address, std::string_view image_line, const std::string& title) {
+    PhotoOutcome photo;
+    photo.number = photo_number_;
+    photo.title = title;
+    photo.page_address = page_address;
+    photo.image_address = AnsiToUtf8(image_line);
+    photo.file_name = folder_ + FileSystemName(IntToStr(photo_number_) + "_" + title + ".jpg");
+    ImageTransfer saved = TransferImage(photo.image_address, photo.file_name,
+                                        ChooseProxy(photo.image_address, settings_.proxy),
+                                        settings_.transfer, around_.stop);
+    if (Cancelled(saved.failure)) {
+      report_.interrupted = true;
+      return;
+    }
+    photo.attempts = saved.attempts;
+    photo.bytes = saved.bytes;
+    if (saved.failure) {
+      photo.status = OutcomeStatus::kFailed;
+      photo.error = OneLine(saved.failure->message);
+    }
+    around_.log.AddLogLine(PhotoLogLine(photo));
+    report_.photos.push_back(std::move(photo));
+    ++photo_number_;
+  }
+
   const HarvestSurroundings& around_;
+  const HarvestSettings& settings_;
   const SiteProfile profile_;
   const std::string output_dir_;
-  std::string page_text_;
   std::string folder_;
+  std::set<std::string> swept_folders_;
   int photo_number_ = 1;
+  HarvestReport report_;
 };
 
 }  // namespace
@@ -172,8 +286,12 @@ std::vector<std::string_view> SplitPageText(std::string_view text) {
   return lines;
 }
 
-void RunHarvest(const HarvestSurroundings& around, const HarvestSettings& settings) {
-  Run(around, settings).Execute();
+HarvestReport RunHarvest(const HarvestSurroundings& around, const HarvestSettings& settings) {
+  return Run(around, settings).Execute();
+}
+
+void HarvestLog::AddPathLine(const std::string& line, const std::string& path) {
+  AddLogLine(line + DisplayName(path));
 }
 
 }  // namespace ah

@@ -3,18 +3,28 @@
 // full-size image of every photo page into a folder named after the album.
 // It runs start to finish on the caller's thread and reaches its
 // surroundings only through the small interfaces below, which the window
-// and the command line implement. All texts crossing them are Windows-1251.
+// and the command line implement. All texts crossing them are Windows-1251,
+// except file-system names, which are the file system's bytes.
+//
+// Every photo and album page ends in an outcome (saved, already there, or
+// failed with its reason); the log lines and the closing summary are made
+// from them, and the run hands them all back.
 
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "app/harvest_outcome.h"
 #include "app/site_profile.h"
+#include "app/transfer_policy.h"
+#include "platform/proxy_choice.h"
 
 namespace ah {
 
 class IHTTPClient;
 class ScratchLines;
+class StopFlag;
 
 // The input fields, read at the moments the run uses them.
 class HarvestFields {
@@ -33,6 +43,9 @@ class HarvestLog {
   virtual void AddLogLine(const std::string& line) = 0;
   virtual int LogLineCount() = 0;
   virtual void ClearLog() = 0;
+  // A line that ends in a file-system name, which the log shows as best it
+  // can; by default through the code page, with "?" for what it cannot hold.
+  virtual void AddPathLine(const std::string& line, const std::string& path);
 };
 
 // One pass over pending window events; a start click handled here may run
@@ -61,13 +74,22 @@ struct HarvestSurroundings {
   MessagePump& pump;
   HTTPClientSlot& client;
   ScratchLines& scratch;
+  // Asks the run to end early (may be null): it stops at its next step, in
+  // a wait between attempts or during an image transfer, and still writes
+  // its summary.
+  const StopFlag* stop = nullptr;
 };
 
+// Everything a front end chooses for a run.
 struct HarvestSettings {
   SiteProfile profile = DefaultSiteProfile();
-  // Album folders are made inside it (Windows-1251; a trailing "/" is
-  // optional). Empty means the executable's folder.
+  // Album folders are made inside it: a file-system name, used as the bytes
+  // it is (a trailing "/" is optional). Empty means the executable's folder.
   std::string output_dir;
+  // Retries and time-outs of the sign-in, the pages and the images.
+  TransferPolicy transfer;
+  // The proxy of pages and images alike; none: the proxy variables decide.
+  std::optional<ProxyAddress> proxy;
 };
 
 inline constexpr std::string_view kHarvestUserAgent =
@@ -78,9 +100,9 @@ inline constexpr int kPagesPerSignIn = 20;
 // The log is emptied before a page when it holds more lines than this.
 inline constexpr int kLogLineLimit = 600;
 
-// The whole run. Network and download failures are swallowed; what gets
+// The whole run. Network and download failures become outcomes; what gets
 // out is only what the surroundings themselves throw.
-void RunHarvest(const HarvestSurroundings& around, const HarvestSettings& settings);
+HarvestReport RunHarvest(const HarvestSurroundings& around, const HarvestSettings& settings);
 
 // The lines an album page gives after its quotes became line breaks: the
 // lines a list holding the text as its one entry reads back after a round

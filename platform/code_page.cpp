@@ -41,6 +41,35 @@ char AnsiByte(char32_t cp) {
 
 bool IsContinuation(unsigned char b) { return (b & 0xC0) == 0x80; }
 
+// The length of the well-formed sequence at src and its code point; 0 when
+// none starts there.
+ptrdiff_t DecodeOne(const char* src, const char* end, char32_t& cp) {
+  const auto b0 = static_cast<unsigned char>(*src);
+  if (b0 < 0x80) {
+    cp = b0;
+    return 1;
+  }
+  ptrdiff_t len;
+  char32_t min;
+  if (b0 >= 0xC2 && b0 <= 0xDF) {
+    len = 2, cp = b0 & 0x1F, min = 0x80;
+  } else if (b0 >= 0xE0 && b0 <= 0xEF) {
+    len = 3, cp = b0 & 0x0F, min = 0x800;
+  } else if (b0 >= 0xF0 && b0 <= 0xF4) {
+    len = 4, cp = b0 & 0x07, min = 0x10000;
+  } else {
+    return 0;
+  }
+  if (end - src < len) return 0;
+  for (ptrdiff_t k = 1; k < len; ++k) {
+    const auto b = static_cast<unsigned char>(src[k]);
+    if (!IsContinuation(b)) return 0;
+    cp = (cp << 6) | (b & 0x3F);
+  }
+  if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return 0;
+  return len;
+}
+
 }  // namespace
 
 std::string Utf8ToAnsi(std::string_view utf8) {
@@ -59,34 +88,27 @@ std::string Utf8ToAnsi(std::string_view utf8) {
       src += 8, dst += 8;
     }
     if (src == end) break;
-    const auto b0 = static_cast<unsigned char>(*src);
-    if (b0 < 0x80) {
-      *dst++ = static_cast<char>(b0);
-      ++src;
-      continue;
-    }
-    ptrdiff_t len;
-    char32_t cp, min;
-    if (b0 >= 0xC2 && b0 <= 0xDF) {
-      len = 2, cp = b0 & 0x1F, min = 0x80;
-    } else if (b0 >= 0xE0 && b0 <= 0xEF) {
-      len = 3, cp = b0 & 0x0F, min = 0x800;
-    } else if (b0 >= 0xF0 && b0 <= 0xF4) {
-      len = 4, cp = b0 & 0x07, min = 0x10000;
-    } else {
-      return {};
-    }
-    if (end - src < len) return {};
-    for (ptrdiff_t k = 1; k < len; ++k) {
-      const auto b = static_cast<unsigned char>(src[k]);
-      if (!IsContinuation(b)) return {};
-      cp = (cp << 6) | (b & 0x3F);
-    }
-    if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return {};
+    char32_t cp;
+    const ptrdiff_t len = DecodeOne(src, end, cp);
+    if (len == 0) return {};
     *dst++ = AnsiByte(cp);
     src += len;
   }
   out.resize(size_t(dst - out.data()));
+  return out;
+}
+
+std::string Utf8ToAnsiLossy(std::string_view utf8) {
+  std::string out;
+  out.reserve(utf8.size());
+  const char* src = utf8.data();
+  const char* const end = src + utf8.size();
+  while (src < end) {
+    char32_t cp;
+    const ptrdiff_t len = DecodeOne(src, end, cp);
+    out.push_back(len ? AnsiByte(cp) : '?');
+    src += len ? len : 1;
+  }
   return out;
 }
 

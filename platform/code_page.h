@@ -12,6 +12,11 @@ namespace ah {
 // whole result empty; a character Windows-1251 cannot hold becomes "?".
 std::string Utf8ToAnsi(std::string_view utf8);
 
+// For showing text that may not be UTF-8 (file names): each byte that does
+// not start a well-formed sequence becomes "?" on its own, the rest
+// converts as above.
+std::string Utf8ToAnsiLossy(std::string_view utf8);
+
 // Every Windows-1251 byte has a UTF-8 form; the one unassigned byte 0x98
 // maps to U+0098 so that names survive a round trip.
 std::string AnsiToUtf8(std::string_view ansi);

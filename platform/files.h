@@ -1,26 +1,43 @@
 #pragma once
-// Files and folders. Names inside the program are Windows-1251 text; they
-// become UTF-8 only here, where they reach the file system.
+// Files and folders. Every name here is a file-system name: the bytes the
+// file system holds, used as they are. Names the program builds from its
+// own Windows-1251 text (album and image titles) get their file-system form
+// from FileSystemName first.
 
 #include <string>
 #include <string_view>
 
 namespace ah {
 
-// The file system's form of a name held as Windows-1251 text.
+// The file-system form of a name held as Windows-1251 text (UTF-8).
 std::string FileSystemName(std::string_view ansi_name);
+// A file-system name as Windows-1251 text, for showing it: what the code
+// page cannot hold, and bytes that are not UTF-8, become "?".
+std::string DisplayName(std::string_view name);
 
-// The folder of the running executable with a trailing "/", in
-// Windows-1251 (read once). "./" when the path cannot be had.
+// The folder of the running executable with a trailing "/" (read once).
+// "./" when the path cannot be had.
 const std::string& ExecutableDir();
-
-// The temporary folder ($TMPDIR, else /tmp) with a trailing "/", in Windows-1251.
+// The current folder with a trailing "/"; "./" when it cannot be had.
+std::string CurrentDir();
+// The temporary folder ($TMPDIR, else /tmp) with a trailing "/".
 std::string TempDir();
+// The user's pictures folder without a trailing "/": $XDG_PICTURES_DIR, else
+// the XDG_PICTURES_DIR line of the user-dirs file, else ~/Pictures. Empty
+// when there is no home folder.
+std::string PicturesDir();
 
 bool DirectoryExists(std::string_view dir);
 // Creates one folder level; the parent must exist. False on any failure.
 bool CreateDir(std::string_view dir);
+// Creates the folder and every missing parent; true when it exists after.
+bool CreateDirs(std::string_view dir);
+// Whether files can be made in the folder.
+bool IsWritableDir(std::string_view dir);
 bool FileExists(std::string_view file_name);
 bool DeleteFile(std::string_view file_name);
+
+// The system's text for the last failed call of this thread.
+std::string LastSystemError();
 
 }  // namespace ah

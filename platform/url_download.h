@@ -1,17 +1,55 @@
 #pragma once
 // The URL download service: fetches one address into one file.
 
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
 #include <string_view>
+
+#include "platform/proxy_choice.h"
+#include "platform/transfer_failure.h"
 
 namespace ah {
 
-// Fetches `address` (http or https only, also after redirects, which are
-// followed) into `file_name` (Windows-1251). The body goes to an
-// exclusively created temporary file in the target's folder that is
-// renamed over the target only when the whole transfer succeeded, so a
-// failure never leaves a partial or empty file and an existing file is
-// either kept or replaced whole. A status of 400 or more, an empty body,
-// any other scheme and every transport error give false. Never throws.
+struct DownloadRequest {
+  std::string url;   // UTF-8; http or https only, also after redirects
+  std::string path;  // the target, as the file system names it
+  int connect_timeout_ms = 30000;
+  // The transfer fails when no byte arrives for this long.
+  int idle_timeout_ms = 60000;
+  // The proxy to go through; none: a direct connection, whatever the
+  // environment says.
+  std::optional<ProxyAddress> proxy;
+  // A new connection even when one to the host is open.
+  bool fresh_connection = false;
+  // Asked while the transfer runs; true cancels it.
+  std::function<bool()> cancelled;
+};
+
+struct DownloadResult {
+  bool saved = false;
+  int64_t bytes = 0;
+  TransferFailure failure;  // when not saved
+};
+
+// Fetches the request's address into its path. Redirects are followed. The
+// body goes to an exclusively created, locked temporary file in the
+// target's folder that is renamed over the target only when the whole
+// transfer succeeded, so a failure or a cancel never leaves a partial,
+// empty or temporary file and an existing file is either kept or replaced
+// whole. A status of 400 or more, an empty body and any other scheme are
+// failures. Never throws.
+DownloadResult DownloadUrl(const DownloadRequest& request) noexcept;
+
+// Removes the temporary files that a download into `folder` (a file-system
+// name, with or without a trailing "/") left behind when its process died;
+// files that a running download holds stay. Returns how many went.
+int RemoveStaleDownloads(const std::string& folder) noexcept;
+
+// The download service as the harvest's helper calls it: the address and
+// file name in Windows-1251, the environment's proxy, the default
+// time-outs; true when the file was saved. Never throws.
 bool UrlDownloadToFile(std::string_view address, std::string_view file_name) noexcept;
 
 }  // namespace ah

@@ -31,7 +31,8 @@ echo "demo site: $SITE_ROOT (images on ${IMAGE_HOST_MARKER%/photo})"
 command=$(sed -n 2p "$work/site.txt")
 echo "\$ $command --output-dir $work/albums"
 echo
-eval "build/app/cli/$command --output-dir '$work/albums'"
+status=0
+eval "build/app/cli/$command --output-dir '$work/albums'" || status=$?
 
 echo
 for album in "$work/albums"/*/; do
@@ -39,3 +40,6 @@ for album in "$work/albums"/*/; do
   count=$(find "$album" -maxdepth 1 -name '*.jpg' | wc -l)
   echo "album saved in $album ($count images)"
 done
+# 3: the run ended but something is missing (the site's faults, say).
+[ "$status" -eq 0 ] || echo "album-harvest exited $status"
+exit "$status"

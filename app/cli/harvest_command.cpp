@@ -1,5 +1,7 @@
 #include "app/cli/harvest_command.h"
 
+#include <charconv>
+#include <cmath>
 #include <exception>
 #include <ostream>
 #include <string_view>
@@ -11,31 +13,45 @@
 #include "http/http_client_interface.h"
 #include "platform/code_page.h"
 #include "platform/files.h"
+#include "platform/proxy_choice.h"
+
+#ifndef AH_VERSION
+#define AH_VERSION "unknown"
+#endif
 
 namespace ah {
 
 const char* const kHarvestUsage =
-    "usage: album-harvest --album URL [--login TEXT] [--password TEXT] [--domain TEXT]\n"
-    "                     [--site-root URL] [--title-suffix TEXT] [--image-host-marker TEXT]\n"
-    "                     [--output-dir DIR]\n"
+    "usage: album-harvest [flags] URL\n"
     "Copies a photo album to the local disk: signs in, walks the album page by page and\n"
     "saves every full-size image into a folder named after the album, inside DIR\n"
-    "(default: the folder of this program). The log goes to stdout.\n"
+    "(default: the current folder). The log goes to stdout.\n"
     "\n"
-    "  --album URL              the album address, as typed into the window\n"
+    "  URL, --album URL         the album address, as typed into the window\n"
     "  --login, --domain TEXT   the account (default: the window's default texts)\n"
     "  --password TEXT          default: $ALBUM_HARVEST_PASSWORD, else the window's text\n"
-    "  --site-root URL          the site (default: the built-in site)\n"
+    "  --site-root URL          the site (default: the built-in site for its own albums,\n"
+    "                           else the album address's scheme, host and port)\n"
     "  --title-suffix TEXT      what the site appends to page titles\n"
     "  --image-host-marker TEXT the image host's name followed by /photo\n"
     "  --output-dir DIR         where album folders are made (created when missing)\n"
+    "  --retries N              retries after a transient failure (default 2, so 3 attempts)\n"
+    "  --timeout SECONDS        connect and idle time-out of pages and images\n"
+    "                           (default: 30 to connect, 60 without a byte)\n"
+    "  --proxy HOST:PORT        HTTP proxy for pages and images alike (default: what\n"
+    "                           http_proxy, https_proxy, all_proxy and no_proxy say)\n"
+    "  --version                the version\n"
     "\n"
-    "Exit status: 0 when the run ended normally, 1 on an error, 2 on a usage error.\n";
+    "Exit status: 0 when every album page was read and every photo found was saved\n"
+    "(at least one), 3 when the run ended but something is missing, 1 when it could not\n"
+    "run, 2 on a usage error, 130 when interrupted (SIGINT, SIGTERM).\n";
+
+const char* const kHarvestVersion = "album-harvest " AH_VERSION;
 
 namespace {
 
-// The run's last log line in a normal end.
-constexpr std::string_view kFinalLine = "ЗАВЕРШЕНО!";
+constexpr int kMostRetries = 100;
+constexpr double kLongestTimeoutSeconds = 86400;
 
 struct Flag {
   std::string_view name;
@@ -56,8 +72,12 @@ class Console : public HarvestFields, public HarvestLog, public MessagePump, pub
   std::string Edit4Text() override { return fields_.album; }
 
   void AddLogLine(const std::string& line) override {
-    last_line_ = AnsiToUtf8(line);
-    out_ << last_line_ << '\n' << std::flush;
+    out_ << AnsiToUtf8(line) << '\n' << std::flush;
+    ++lines_;
+  }
+  // The terminal takes the name's own bytes.
+  void AddPathLine(const std::string& line, const std::string& path) override {
+    out_ << AnsiToUtf8(line) << path << '\n' << std::flush;
     ++lines_;
   }
   // Printed lines cannot be taken back; emptying only restarts the count.
@@ -70,16 +90,49 @@ class Console : public HarvestFields, public HarvestLog, public MessagePump, pub
   void SetIdHTTP1(IHTTPClient* client) override { client_ = client; }
   IHTTPClient* CreateIdHTTP() override { return make_client_(); }
 
-  const std::string& last_line() const { return last_line_; }
-
  private:
   FieldTexts fields_;  // Windows-1251
   const HarvestClientFactory& make_client_;
   std::ostream& out_;
   IHTTPClient* client_ = nullptr;  // owned
   int lines_ = 0;
-  std::string last_line_;  // UTF-8
 };
+
+bool HasWebScheme(std::string_view url) {
+  return url.starts_with("http://") || url.starts_with("https://");
+}
+
+// Scheme, "://", host and port of an address.
+std::string RootOf(std::string_view url) {
+  size_t host = url.find("://") + 3;
+  return std::string(url.substr(0, url.find_first_of("/?#", host)));
+}
+
+// The built-in site's profile for its own albums; elsewhere the site is
+// where the album is.
+std::string SiteRootFor(const HarvestCommandLine& line) {
+  if (line.site_root) return *line.site_root;
+  const std::string built_in = DefaultSiteProfile().SiteRoot;
+  if (RootOf(line.album) == built_in) return built_in;
+  return RootOf(line.album);
+}
+
+std::optional<int> ReadRetries(std::string_view text) {
+  int value = 0;
+  auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (ec != std::errc() || end != text.data() + text.size() || value < 0 || value > kMostRetries)
+    return std::nullopt;
+  return value;
+}
+
+std::optional<int> ReadTimeoutMs(std::string_view text) {
+  double seconds = 0;
+  auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), seconds);
+  if (ec != std::errc() || end != text.data() + text.size() || !(seconds > 0) ||
+      seconds > kLongestTimeoutSeconds)
+    return std::nullopt;
+  return std::max(1, int(std::lround(seconds * 1000)));
+}
 
 }  // namespace
 
@@ -93,50 +146,70 @@ HarvestCommandParse ParseHarvestCommandLine(const std::vector<std::string>& args
       {"--title-suffix", &HarvestCommandLine::title_suffix},
       {"--image-host-marker", &HarvestCommandLine::image_host_marker},
       {"--output-dir", &HarvestCommandLine::output_dir},
+      {"--proxy", &HarvestCommandLine::proxy},
   };
   HarvestCommandParse result;
   HarvestCommandLine& line = result.line;
-  std::optional<std::string> album;
+  std::optional<std::string> album, retries, timeout;
+  auto fail = [&result](std::string error) {
+    result.error = std::move(error);
+    return result;
+  };
   for (size_t i = 0; i < args.size(); ++i) {
     std::string_view arg = args[i];
     if (arg == "--help" || arg == "-h") {
       line.help = true;
       return result;
     }
-    std::string_view name = arg.substr(0, arg.find('='));
-    std::optional<std::string>* target = name == "--album" ? &album : nullptr;
-    for (const Flag& f : kFlags)
-      if (name == f.name) target = &(line.*f.field);
-    if (!target) {
-      result.error = "unknown argument: " + std::string(arg);
+    if (arg == "--version") {
+      line.version = true;
       return result;
     }
+    if (!arg.starts_with("--")) {
+      if (album) return fail("more than one album address: " + std::string(arg));
+      album = std::string(arg);
+      continue;
+    }
+    std::string_view name = arg.substr(0, arg.find('='));
+    std::optional<std::string>* target = name == "--album"     ? &album
+                                         : name == "--retries" ? &retries
+                                         : name == "--timeout" ? &timeout
+                                                               : nullptr;
+    for (const Flag& f : kFlags)
+      if (name == f.name) target = &(line.*f.field);
+    if (!target) return fail("unknown argument: " + std::string(arg));
+    if (name == "--album" && album) return fail("more than one album address");
     if (name.size() < arg.size()) {
       *target = std::string(arg.substr(name.size() + 1));
     } else if (i + 1 < args.size()) {
       *target = args[++i];
     } else {
-      result.error = "missing value after " + std::string(arg);
-      return result;
+      return fail("missing value after " + std::string(arg));
     }
   }
-  if (!album) {
-    result.error = "--album is required";
-    return result;
-  }
+  if (!album) return fail("the album address is required");
+  if (!HasWebScheme(*album)) return fail("the album address must begin with http:// or https://");
   line.album = *album;
+  if (retries && !(line.retries = ReadRetries(*retries)))
+    return fail("--retries takes a whole number from 0 to " + std::to_string(kMostRetries));
+  if (timeout && !(line.timeout_ms = ReadTimeoutMs(*timeout)))
+    return fail("--timeout takes a number of seconds above 0");
+  if (line.proxy && !ParseProxyAddress(*line.proxy)) return fail("--proxy takes HOST:PORT");
   if (!line.password && env_password) line.password = env_password;
   return result;
 }
 
 int RunHarvestCommand(const HarvestCommandLine& line, const HarvestClientFactory& make_client,
-                      std::ostream& out, std::ostream& err) {
+                      std::ostream& out, std::ostream& err, const StopFlag* stop) {
   HarvestSettings settings;
   SiteProfile& profile = settings.profile;
-  if (line.site_root) profile.SiteRoot = *line.site_root;
+  profile.SiteRoot = SiteRootFor(line);
   // The suffix is matched against page text before conversion, the marker after.
   if (line.title_suffix) profile.TitleSuffix = *line.title_suffix;
   if (line.image_host_marker) profile.ImageHostMarker = Utf8ToAnsi(*line.image_host_marker);
+  if (line.retries) settings.transfer.attempts = *line.retries + 1;
+  if (line.timeout_ms) settings.transfer.connect_timeout_ms = settings.transfer.read_timeout_ms = *line.timeout_ms;
+  if (line.proxy) settings.proxy = ParseProxyAddress(*line.proxy);
 
   FieldTexts fields = DefaultFieldTexts(profile);
   fields.album = Utf8ToAnsi(line.album);
@@ -144,22 +217,23 @@ int RunHarvestCommand(const HarvestCommandLine& line, const HarvestClientFactory
   if (line.password) fields.password = Utf8ToAnsi(*line.password);
   if (line.domain) fields.domain = Utf8ToAnsi(*line.domain);
 
-  if (line.output_dir) {
-    settings.output_dir = Utf8ToAnsi(*line.output_dir);
-    // The run makes only the album's own folder; a missing output folder
-    // would make every download fail unseen.
-    if (settings.output_dir.empty() ||
-        (!DirectoryExists(settings.output_dir) && !CreateDir(settings.output_dir))) {
-      err << "album-harvest: cannot create the output folder " << *line.output_dir << "\n";
-      return 1;
-    }
+  // The folder is taken as the bytes it is; the run makes only the album's
+  // own folder inside it.
+  settings.output_dir = line.output_dir ? *line.output_dir : CurrentDir();
+  if (settings.output_dir.empty() || !CreateDirs(settings.output_dir)) {
+    err << "album-harvest: cannot create the output folder " << settings.output_dir << "\n";
+    return kExitCannotRun;
+  }
+  if (!IsWritableDir(settings.output_dir)) {
+    err << "album-harvest: cannot write into the output folder " << settings.output_dir << "\n";
+    return kExitCannotRun;
   }
 
   Console console(std::move(fields), make_client, out);
   IHTTPClient* client = make_client();
   if (!client) {
     err << "album-harvest: no HTTP client is available in this build\n";
-    return 1;
+    return kExitCannotRun;
   }
   // The settings that the window stores with its own client.
   client->SetHandleRedirects(true);
@@ -167,34 +241,40 @@ int RunHarvestCommand(const HarvestCommandLine& line, const HarvestClientFactory
   console.SetIdHTTP1(client);
 
   ScratchLines scratch;
+  HarvestReport report;
   try {
-    RunHarvest({console, console, console, console, scratch}, settings);
+    report = RunHarvest({console, console, console, console, scratch, stop}, settings);
   } catch (const Exception& e) {
     err << "album-harvest: " << AnsiToUtf8(e.Message()) << "\n";
-    return 1;
+    return kExitCannotRun;
   } catch (const std::exception& e) {
     err << "album-harvest: " << e.what() << "\n";
-    return 1;
+    return kExitCannotRun;
   }
-  if (console.last_line() != kFinalLine) {
-    err << "album-harvest: the run ended before its final log line\n";
-    return 1;
+  if (report.interrupted) {
+    err << "album-harvest: interrupted\n";
+    return kExitInterrupted;
   }
-  return 0;
+  return report.Complete() ? kExitComplete : kExitIncomplete;
 }
 
 int HarvestMain(const std::vector<std::string>& args, const char* env_password,
-                const HarvestClientFactory& make_client, std::ostream& out, std::ostream& err) {
+                const HarvestClientFactory& make_client, std::ostream& out, std::ostream& err,
+                const StopFlag* stop) {
   HarvestCommandParse parsed = ParseHarvestCommandLine(args, env_password);
   if (!parsed.error.empty()) {
     err << "album-harvest: " << parsed.error << "\n" << kHarvestUsage;
-    return 2;
+    return kExitUsage;
   }
   if (parsed.line.help) {
     out << kHarvestUsage;
-    return 0;
+    return kExitComplete;
   }
-  return RunHarvestCommand(parsed.line, make_client, out, err);
+  if (parsed.line.version) {
+    out << kHarvestVersion << "\n";
+    return kExitComplete;
+  }
+  return RunHarvestCommand(parsed.line, make_client, out, err, stop);
 }
 
 }  // namespace ah

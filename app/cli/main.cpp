@@ -1,5 +1,7 @@
 // album-harvest: the harvest run from a terminal.
 
+#include <signal.h>
+
 #include <cstdlib>
 #include <iostream>
 #include <string>
@@ -7,9 +9,32 @@
 
 #include "app/cli/cli_client.h"
 #include "app/cli/harvest_command.h"
+#include "app/stop_flag.h"
+
+namespace {
+
+ah::StopFlag g_stop;
+
+extern "C" void OnStopSignal(int) { g_stop.Request(); }
+
+// The first SIGINT or SIGTERM ends the run cleanly; a second one, with the
+// default action back in place, ends the process at once.
+void CatchStopSignals() {
+  struct sigaction action {};
+  action.sa_handler = OnStopSignal;
+  sigemptyset(&action.sa_mask);
+  action.sa_flags = SA_RESETHAND;
+  sigaction(SIGINT, &action, nullptr);
+  sigaction(SIGTERM, &action, nullptr);
+  // A peer that closes while a TLS record is written must not end the run.
+  signal(SIGPIPE, SIG_IGN);
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
+  CatchStopSignals();
   std::vector<std::string> args(argv + 1, argv + argc);
   return ah::HarvestMain(args, std::getenv("ALBUM_HARVEST_PASSWORD"), ah::CreateCliClient,
-                         std::cout, std::cerr);
+                         std::cout, std::cerr, &g_stop);
 }

@@ -14,9 +14,11 @@
 #include <QStyle>
 
 #include "app/default_fields.h"
+#include "app/window/window_folder.h"
 #include "app/window/window_text.h"
 #include "framework/exception.h"
 #include "http/http_client_interface.h"
+#include "platform/files.h"
 
 namespace ah {
 namespace {
@@ -104,6 +106,11 @@ TForm1::TForm1(WindowSetup setup, QWidget* parent) : QWidget(parent), setup_(std
   setWindowTitle(ToDisplay(SiteHostName(setup_.settings.profile.SiteRoot)));
   BuildControls();
   CentreOnScreen();
+  if (setup_.settings.output_dir.empty()) {
+    const WindowFolder folder = ChooseWindowFolder(ExecutableDir(), PicturesDir());
+    setup_.settings.output_dir = folder.dir;
+    if (folder.fallback) log_.Add(WindowFolderNote(), folder.dir);
+  }
   // The settings the window keeps for its own client; a renewed one gets
   // the same from the run.
   client_ = CreateIdHTTP();
@@ -181,6 +188,7 @@ std::string TForm1::Edit3Text() { return FromTyped(Edit3->text()); }
 std::string TForm1::Edit4Text() { return FromTyped(Edit4->text()); }
 
 void TForm1::AddLogLine(const std::string& line) { log_.Add(line); }
+void TForm1::AddPathLine(const std::string& line, const std::string& path) { log_.Add(line, path); }
 int TForm1::LogLineCount() { return log_.Count(); }
 void TForm1::ClearLog() { log_.Clear(); }
 

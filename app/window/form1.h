@@ -26,7 +26,7 @@ namespace ah {
 
 struct WindowSetup {
   // The site profile and where album folders go (empty: beside the
-  // executable).
+  // executable when it is writable, else in the user's pictures folder).
   HarvestSettings settings;
   WindowClientFactory make_client = CreateWindowClient;
 };
@@ -77,6 +77,7 @@ class TForm1 : public QWidget,
   std::string Edit4Text() override;
 
   void AddLogLine(const std::string& line) override;
+  void AddPathLine(const std::string& line, const std::string& path) override;
   int LogLineCount() override;
   void ClearLog() override;
 

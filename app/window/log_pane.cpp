@@ -1,5 +1,6 @@
 #include "app/window/log_pane.h"
 
+#include <QFile>
 #include <QPlainTextEdit>
 #include <QTextBlock>
 #include <QTextCursor>
@@ -9,8 +10,13 @@
 
 namespace ah {
 
-void LogPane::Add(const std::string& line) {
-  QString text = ToDisplay(line);
+void LogPane::Add(const std::string& line) { AddShown(ToDisplay(line)); }
+
+void LogPane::Add(const std::string& line, const std::string& file_system_name) {
+  AddShown(ToDisplay(line) + QFile::decodeName(QByteArray::fromStdString(file_system_name)));
+}
+
+void LogPane::AddShown(QString text) {
   text.replace(QChar('\r'), QChar(' '));
   text.replace(QChar('\n'), QChar(' '));
   QTextCursor cursor(memo_->document());

@@ -6,6 +6,8 @@
 
 #include <string>
 
+#include <QString>
+
 class QPlainTextEdit;
 
 namespace ah {
@@ -19,10 +21,15 @@ class LogPane {
   // run adds one line at a time, and a lone CR or LF never split a line
   // of the original edit either.
   void Add(const std::string& line);
+  // `line` (Windows-1251) followed by a file-system name, shown as the
+  // file system's bytes decode.
+  void Add(const std::string& line, const std::string& file_system_name);
   int Count() const;
   void Clear();
 
  private:
+  void AddShown(QString text);
+
   QPlainTextEdit* memo_;
 };
 

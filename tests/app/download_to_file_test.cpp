@@ -1,5 +1,8 @@
 #include "app/download_to_file.h"
 
+#include <condition_variable>
+#include <mutex>
+
 #include <dirent.h>
 #include <gtest/gtest.h>
 
@@ -11,6 +14,7 @@
 
 #include "local_http_server.h"
 #include "no_proxy.h"
+#include "platform/url_download.h"
 
 namespace ah {
 namespace {
@@ -53,11 +57,27 @@ class DownloadToFileTest : public testing::Test {
         return true;
       });
     });
+    s.Get("/busy.jpg", [](const httplib::Request&, httplib::Response& res) {
+      res.status = 503;
+      res.set_header("Retry-After", "4");
+      res.set_content("later", "text/plain");
+    });
+    // Answers nothing until the test is over.
+    s.Get("/stall.jpg", [this](const httplib::Request&, httplib::Response& res) {
+      std::unique_lock lock(stall_mutex_);
+      stall_cv_.wait_for(lock, std::chrono::seconds(10), [this] { return stall_over_; });
+      res.set_content(kImage, "image/jpeg");
+    });
     ASSERT_TRUE(server_.Start());
     secret_ = dir_ + "secret.txt";
     std::ofstream(secret_) << "private";
   }
   void TearDown() override {
+    {
+      std::lock_guard lock(stall_mutex_);
+      stall_over_ = true;
+    }
+    stall_cv_.notify_all();
     server_.Stop();
     std::system(("rm -rf '" + dir_ + "'").c_str());
   }
@@ -79,8 +99,19 @@ class DownloadToFileTest : public testing::Test {
     return out.str();
   }
 
+  DownloadResult Download(const std::string& url, const std::string& name, int idle_ms = 60000) {
+    DownloadRequest request;
+    request.url = url;
+    request.path = dir_ + name;
+    request.idle_timeout_ms = idle_ms;
+    return DownloadUrl(request);
+  }
+
   LocalHttpServer server_;
   std::string dir_, secret_;
+  std::mutex stall_mutex_;
+  std::condition_variable stall_cv_;
+  bool stall_over_ = false;
 };
 
 TEST_F(DownloadToFileTest, SavesTheWholeBodyAndNothingElse) {
@@ -132,6 +163,67 @@ TEST_F(DownloadToFileTest, MissingFolderIsAFailure) {
 TEST_F(DownloadToFileTest, WindowsCyrillicFileNamesLandAsUtf8) {
   EXPECT_TRUE(DownloadToFile(server_.Url("/photo/1.jpg"), dir_ + "1_\xCC\xEE\xF0\xE5.jpg"));  // Море
   EXPECT_EQ(Slurp(dir_ + "1_Море.jpg"), kImage);
+}
+
+TEST_F(DownloadToFileTest, AFailedDownloadSaysWhyInTermsARetryCanJudge) {
+  struct Case {
+    std::string url, name;
+    TransferError error;
+    int status;
+    std::string message;  // empty: any
+  } cases[] = {
+      {server_.Url("/missing.jpg"), "a.jpg", TransferError::kStatus, 404, "HTTP/1.1 404 Not Found"},
+      {server_.Url("/broken.jpg"), "a.jpg", TransferError::kStatus, 500, "HTTP/1.1 500 Internal Server Error"},
+      {server_.Url("/cut.jpg"), "a.jpg", TransferError::kConnection, 0, ""},
+      {server_.Url("/empty.jpg"), "a.jpg", TransferError::kOther, 0, "Empty reply body."},
+      {server_.Url("/to-file.jpg"), "a.jpg", TransferError::kAddress, 0, ""},
+      {"http://127.0.0.1:" + std::to_string(UnusedLoopbackPort()) + "/photo/1.jpg", "a.jpg",
+       TransferError::kConnection, 0, ""},
+      {"ftp://127.0.0.1/photo/1.jpg", "a.jpg", TransferError::kAddress, 0, ""},
+      {server_.Url("/photo/1.jpg"), "no/such/a.jpg", TransferError::kLocalFile, 0,
+       "No such file or directory"},
+  };
+  for (const auto& c : cases) {
+    DownloadResult result = Download(c.url, c.name);
+    EXPECT_FALSE(result.saved) << c.url;
+    EXPECT_EQ(result.failure.error, c.error) << c.url;
+    EXPECT_EQ(result.failure.status, c.status) << c.url;
+    if (!c.message.empty()) {
+      EXPECT_EQ(result.failure.message, c.message) << c.url;
+    }
+    EXPECT_FALSE(result.failure.message.empty()) << c.url;
+    EXPECT_EQ(Entries(), std::set<std::string>{"secret.txt"}) << c.url;
+  }
+  DownloadResult busy = Download(server_.Url("/busy.jpg"), "b.jpg");
+  EXPECT_EQ(busy.failure.status, 503);
+  EXPECT_EQ(busy.failure.retry_after, "4");
+  DownloadResult saved = Download(server_.Url("/photo/1.jpg"), "c.jpg");
+  EXPECT_TRUE(saved.saved);
+  EXPECT_EQ(saved.bytes, int64_t(kImage.size()));
+}
+
+TEST_F(DownloadToFileTest, AHostThatSendsNothingTimesOutAndACancelStopsTheTransfer) {
+  DownloadResult stalled = Download(server_.Url("/stall.jpg"), "s.jpg", 1000);
+  EXPECT_EQ(stalled.failure.error, TransferError::kTimeout) << stalled.failure.message;
+  DownloadRequest request;
+  request.url = server_.Url("/stall.jpg");
+  request.path = dir_ + "t.jpg";
+  request.cancelled = [] { return true; };
+  DownloadResult cancelled = DownloadUrl(request);
+  EXPECT_EQ(cancelled.failure.error, TransferError::kCancelled) << cancelled.failure.message;
+  EXPECT_EQ(Entries(), std::set<std::string>{"secret.txt"});
+}
+
+TEST_F(DownloadToFileTest, TheProxyIsTheCallersChoiceNotTheEnvironments) {
+  // libcurl would go through this one if it read the environment itself.
+  setenv("http_proxy", ("http://127.0.0.1:" + std::to_string(UnusedLoopbackPort())).c_str(), 1);
+  EXPECT_TRUE(Download(server_.Url("/photo/1.jpg"), "d.jpg").saved);
+  DownloadRequest request;
+  request.url = server_.Url("/photo/1.jpg");
+  request.path = dir_ + "e.jpg";
+  request.proxy = ProxyAddress{"127.0.0.1", UnusedLoopbackPort()};
+  EXPECT_EQ(DownloadUrl(request).failure.error, TransferError::kConnection);
+  unsetenv("http_proxy");
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 
 #include "framework/exception.h"
 #include "framework/strings.h"
+#include "http/exceptions.h"
 
 namespace ah {
 
@@ -15,15 +16,32 @@ ScriptedClient::~ScriptedClient() {
   site_.journal.push_back("delete #" + std::to_string(id_));
 }
 
+void ScriptedClient::Answer(const std::string& address, std::string& text, bool post) {
+  facts_ = {};
+  ScriptedAnswer answer;
+  if (auto seq = site_.sequences.find(address); seq != site_.sequences.end() && !seq->second.empty()) {
+    answer = seq->second.front();
+    seq->second.pop_front();
+  } else if (auto it = site_.answers.find(address); it != site_.answers.end()) {
+    answer = it->second;
+  } else {
+    throw EIdSocketError(10061, "Socket Error # 10061\r\nConnection refused.");
+  }
+  facts_.redirected = answer.redirected;
+  facts_.set_cookie = answer.set_cookie;
+  facts_.retry_after = answer.retry_after;
+  if (answer.status != 0)
+    throw EIdHTTPProtocolException(answer.status, "HTTP/1.1 " + std::to_string(answer.status) + " Refused", "");
+  if (answer.fail) {
+    if (!answer.body.empty() || post) text = answer.body;
+    throw EIdConnClosedGracefully("Connection Closed Gracefully.");
+  }
+  text = answer.body;
+}
+
 void ScriptedClient::GetText(const std::string& address, std::string& text) {
   site_.journal.push_back("GET #" + std::to_string(id_) + " " + address);
-  auto it = site_.answers.find(address);
-  if (it == site_.answers.end()) throw Exception("Socket Error # 10061\r\nConnection refused.");
-  if (it->second.fail) {
-    if (!it->second.body.empty()) text = it->second.body;
-    throw Exception("Connection Closed Gracefully.");
-  }
-  text = it->second.body;
+  Answer(address, text, false);
 }
 
 void ScriptedClient::PostFormText(const std::string& address, TStrings& lines, std::string& text) {
@@ -31,10 +49,7 @@ void ScriptedClient::PostFormText(const std::string& address, TStrings& lines, s
   for (int i = 0; i < lines.Count(); ++i) form += (i ? "|" : "") + lines.Get(i);
   site_.journal.push_back("POST #" + std::to_string(id_) + " " + address + " " + form);
   text.clear();
-  auto it = site_.answers.find(address);
-  if (it == site_.answers.end()) throw Exception("HTTP/1.1 403 Forbidden");
-  text = it->second.body;
-  if (it->second.fail) throw Exception("Connection Closed Gracefully.");
+  Answer(address, text, true);
 }
 
 void ScriptedClient::SetHandleRedirects(bool value) {
@@ -46,5 +61,19 @@ void ScriptedClient::SetRequestUserAgent(const std::string& value) {
   user_agent_ = value;
   site_.journal.push_back("agent #" + std::to_string(id_) + " " + value);
 }
+
+void ScriptedClient::SetTimeouts(int connect_ms, int read_ms) {
+  site_.journal.push_back("timeouts #" + std::to_string(id_) + " " + std::to_string(connect_ms) +
+                          "/" + std::to_string(read_ms));
+}
+
+void ScriptedClient::SetProxy(const std::string& host, int port) {
+  std::string proxy = host.empty() ? "" : host + ":" + std::to_string(port);
+  if (proxy == proxy_) return;
+  proxy_ = proxy;
+  site_.journal.push_back("proxy #" + std::to_string(id_) + " " + (proxy.empty() ? "none" : proxy));
+}
+
+void ScriptedClient::DropConnection() { site_.journal.push_back("drop #" + std::to_string(id_)); }
 
 }  // namespace ah

@@ -76,5 +76,21 @@ TEST(CodePage, MalformedUtf8GivesEmptyText) {
   for (auto& c : cases) EXPECT_EQ(Utf8ToAnsi(c), "") << testing::PrintToString(c);
 }
 
+TEST(CodePage, LossyConversionMarksEachBadByteAndKeepsTheRest) {
+  struct Case {
+    std::string utf8, ansi;
+  } cases[] = {
+      {"Альбом", "\xC0\xEB\xFC\xE1\xEE\xEC"},
+      {"ok\x80", "ok?"},
+      {"\xD0" "A", "?A"},
+      {"\xC0\xAF/", "?\?/"},
+      {"\xED\xA0\x80x", "???x"},
+      {"日本", "??"},
+      {"\xE2\x80\x94", "\x97"},  // em dash
+      {"", ""},
+  };
+  for (const auto& c : cases) EXPECT_EQ(Utf8ToAnsiLossy(c.utf8), c.ansi) << testing::PrintToString(c.utf8);
+}
+
 }  // namespace
 }  // namespace ah

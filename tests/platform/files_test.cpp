@@ -50,17 +50,89 @@ TEST_F(FilesTest, CreatesOneLevelOnlyAndReportsIt) {
   EXPECT_FALSE(DirectoryExists(root_ + "b"));
 }
 
-TEST_F(FilesTest, NamesReachTheDiskAsUtf8) {
+TEST_F(FilesTest, NamesAreTheFileSystemsBytesAndTitlesReachItAsUtf8) {
   const std::string ansi = "\xC0\xEB\xFC\xE1\xEE\xEC";  // Альбом
-  ASSERT_TRUE(CreateDir(root_ + ansi));
+  EXPECT_EQ(FileSystemName(ansi), "Альбом");
+  ASSERT_TRUE(CreateDir(root_ + FileSystemName(ansi)));
   struct stat st;
   EXPECT_EQ(stat((root_ + "Альбом").c_str(), &st), 0);
   std::ofstream(root_ + "Альбом/f") << "x";
-  EXPECT_TRUE(FileExists(root_ + ansi + "/f"));
-  EXPECT_FALSE(FileExists(root_ + ansi));
-  EXPECT_TRUE(DeleteFile(root_ + ansi + "/f"));
-  EXPECT_FALSE(FileExists(root_ + ansi + "/f"));
-  EXPECT_FALSE(DeleteFile(root_ + ansi + "/f"));
+  EXPECT_TRUE(FileExists(root_ + "Альбом/f"));
+  EXPECT_FALSE(FileExists(root_ + "Альбом"));
+  EXPECT_TRUE(DeleteFile(root_ + "Альбом/f"));
+  EXPECT_FALSE(FileExists(root_ + "Альбом/f"));
+  EXPECT_FALSE(DeleteFile(root_ + "Альбом/f"));
+  // Names the code page cannot hold, and names that are not UTF-8, stay as they are.
+  for (std::string name : {std::string("日本 café"), std::string("raw\xFF\xFE")}) {
+    EXPECT_TRUE(CreateDir(root_ + name)) << name;
+    EXPECT_EQ(stat((root_ + name).c_str(), &st), 0) << name;
+    EXPECT_TRUE(DirectoryExists(root_ + name)) << name;
+  }
+}
+
+TEST_F(FilesTest, ShowsNamesInTheCodePageAsBestItCan) {
+  EXPECT_EQ(DisplayName("/tmp/Альбом"), "/tmp/\xC0\xEB\xFC\xE1\xEE\xEC");
+  EXPECT_EQ(DisplayName("/tmp/日本"), "/tmp/??");
+  EXPECT_EQ(DisplayName("raw\xFF-\xD0"), "raw?-?");
+}
+
+TEST_F(FilesTest, CreatesAWholeChainAndTellsWritableFolders) {
+  EXPECT_TRUE(CreateDirs(root_ + "x/y/z"));
+  EXPECT_TRUE(DirectoryExists(root_ + "x/y/z"));
+  EXPECT_TRUE(CreateDirs(root_ + "x/y/z/"));  // already there
+  EXPECT_TRUE(IsWritableDir(root_ + "x/y/z"));
+  ASSERT_EQ(chmod((root_ + "x/y").c_str(), 0555), 0);
+  // Root may write anywhere.
+  if (geteuid() != 0) {
+    EXPECT_FALSE(IsWritableDir(root_ + "x/y"));
+    EXPECT_FALSE(CreateDirs(root_ + "x/y/w"));
+  }
+  chmod((root_ + "x/y").c_str(), 0755);
+  EXPECT_FALSE(IsWritableDir(root_ + "none"));
+  std::ofstream(root_ + "file") << "x";
+  EXPECT_FALSE(CreateDirs(root_ + "file/sub"));
+}
+
+TEST_F(FilesTest, CurrentDirEndsInSlash) {
+  char cwd[4096];
+  ASSERT_NE(getcwd(cwd, sizeof cwd), nullptr);
+  EXPECT_EQ(CurrentDir(), std::string(cwd) + (std::string(cwd) == "/" ? "" : "/"));
+}
+
+TEST_F(FilesTest, PicturesFolderFromTheVariableTheUserDirsFileOrHome) {
+  const std::string config = root_ + "config";
+  ASSERT_TRUE(CreateDirs(config));
+  std::ofstream(config + "/user-dirs.dirs") << "# written by xdg-user-dirs-update\n"
+                                               "XDG_DESKTOP_DIR=\"$HOME/Desktop\"\n"
+                                               "XDG_PICTURES_DIR=\"$HOME/Bilder\"\n";
+  struct Case {
+    const char* variable;
+    const char* home;
+    const char* config_home;
+    std::string dir;
+  } cases[] = {
+      {"/srv/pics/", "/home/u", nullptr, "/srv/pics"},
+      {nullptr, "/home/u", config.c_str(), "/home/u/Bilder"},
+      {nullptr, "/home/u", "/nowhere", "/home/u/Pictures"},
+      {nullptr, nullptr, "/nowhere", ""},
+  };
+  auto set = [](const char* name, const char* value) {
+    if (value)
+      setenv(name, value, 1);
+    else
+      unsetenv(name);
+  };
+  const char* home = std::getenv("HOME");
+  const std::string saved_home = home ? home : "";
+  for (const auto& c : cases) {
+    set("XDG_PICTURES_DIR", c.variable);
+    set("HOME", c.home);
+    set("XDG_CONFIG_HOME", c.config_home);
+    EXPECT_EQ(PicturesDir(), c.dir) << (c.variable ? c.variable : "-") << " " << (c.home ? c.home : "-");
+  }
+  set("XDG_PICTURES_DIR", nullptr);
+  set("XDG_CONFIG_HOME", nullptr);
+  set("HOME", home ? saved_home.c_str() : nullptr);
 }
 
 }  // namespace

@@ -1,7 +1,11 @@
 // album-harvest against album-demo-site, in one process: the command's
-// code with a client over cpp-httplib, the site on loopback ports.
+// code with the client the program uses, the site on loopback ports.
 
+#include <arpa/inet.h>
 #include <dirent.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 #include <stdlib.h>
 #include <sys/stat.h>
 
@@ -11,12 +15,35 @@
 #include <map>
 #include <sstream>
 
+#include <atomic>
+#include <functional>
+#include <set>
+#include <chrono>
+#include <thread>
+
+#include "app/cli/cli_client.h"
 #include "app/cli/harvest_command.h"
+#include "app/stop_flag.h"
+#include "tests/support/forward_proxy.h"
+#include "tests/support/local_http_server.h"
 #include "tests/tools/loopback_client.h"
 #include "tools/album-demo-site/demo_site.h"
 
 namespace ah {
 namespace {
+
+// A loopback port that nothing listens on (taken and released at once).
+int UnusedPort() {
+  int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t len = sizeof addr;
+  ::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
+  ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
+  ::close(fd);
+  return ntohs(addr.sin_port);
+}
 
 constexpr const char* kAlbumFolder = "Крым Лето 2024: морегоры";
 
@@ -70,15 +97,17 @@ class AlbumHarvestTest : public ::testing::Test {
             "--output-dir", out_dir_};
   }
 
-  int Harvest(const std::vector<std::string>& args, const char* env_password = nullptr) {
+  int Harvest(const std::vector<std::string>& args, const char* env_password = nullptr,
+              const StopFlag* stop = nullptr) {
     std::ostringstream out, err;
-    int code = HarvestMain(args, env_password, [] { return new LoopbackClient; }, out, err);
+    int code = HarvestMain(args, env_password, CreateCliClient, out, err, stop);
     out_ = out.str();
     err_ = err.str();
     return code;
   }
 
   std::map<std::string, std::string> Album() { return FilesIn(out_dir_ + "/" + kAlbumFolder); }
+  std::string AlbumFolder() const { return out_dir_ + "/" + kAlbumFolder; }
 
   std::unique_ptr<DemoSite> site_;
   std::string out_dir_, out_, err_;
@@ -105,7 +134,8 @@ TEST_F(AlbumHarvestTest, SavesThreePagesOfFourPhotosUnderCleanedNames) {
   }
 
   EXPECT_TRUE(out_.starts_with("Авторизация...\nСтраница № 1\n  Рассвет над морем\n")) << out_;
-  EXPECT_TRUE(out_.ends_with("Страница № 3\n  Тропа  вниз\n  Скалы 2\n  Вечер: закат\n  Дом у моря\nЗАВЕРШЕНО!\n"))
+  EXPECT_TRUE(out_.ends_with("Страница № 3\n  Тропа  вниз\n  Скалы 2\n  Вечер: закат\n  Дом у моря\n"
+                             "Сохранено: 12 из 12, ошибок: 0\nПапка: " + AlbumFolder() + "\nЗАВЕРШЕНО!\n"))
       << out_;
   EXPECT_TRUE(out_.find("\n  \n") != std::string::npos) << "the untitled photo's line: " << out_;
 
@@ -165,12 +195,14 @@ TEST_F(AlbumHarvestTest, ReadsChunkedPages) {
   EXPECT_TRUE(album["5_Ура, каникулы.jpg"] == site_->ImageBytes(5));
 }
 
-TEST_F(AlbumHarvestTest, RefusedSignInEndsNormallyWithoutImages) {
+TEST_F(AlbumHarvestTest, RefusedSignInIsToldAndEndsWithThree) {
   DemoSiteOptions options;
   options.album.pages = 2;
   StartSite(options);
-  ASSERT_EQ(Harvest(CommandFor("wrong")), 0) << err_;
-  EXPECT_TRUE(out_.ends_with("Страница № 2\nЗАВЕРШЕНО!\n")) << out_;
+  ASSERT_EQ(Harvest(CommandFor("wrong")), 3) << err_;
+  EXPECT_EQ(out_, "Авторизация...\nАвторизация не подтверждена: ответ без перенаправления и без cookie\n"
+                  "Страница № 1\nСтраница № 2\nСохранено: 0 из 0, ошибок: 0\nПапка: " +
+                      AlbumFolder() + "\nЗАВЕРШЕНО!\n");
   EXPECT_TRUE(Album().empty());
   DemoSiteStats s = site_->Stats();
   EXPECT_EQ(s.refused_sign_ins, 1);
@@ -191,13 +223,238 @@ TEST_F(AlbumHarvestTest, TakesThePasswordFromTheEnvironmentWhenNoFlagGivesIt) {
   EXPECT_EQ(site_->Stats().sign_ins, 2) << "the flag wins over the environment";
 }
 
+// The demo album of two pages of two photos, harvested against each fault.
+TEST_F(AlbumHarvestTest, EachFaultOfTheSiteEndsWithItsLogFilesAndExitCode) {
+  const std::string names[] = {"1_Рассвет над морем.jpg", "2_Чайки  у причала.jpg", "3_.jpg", "4_Кто здесь.jpg"};
+  struct Case {
+    const char* name;
+    std::function<void(DemoSiteOptions&)> faults;
+    std::vector<std::string> flags;
+    // {root} stands for the site's root; the summary and final lines follow.
+    std::vector<std::string> log;
+    std::set<int> files;  // photo numbers saved
+    int code;
+  } cases[] = {
+      {"a good run", [](DemoSiteOptions&) {}, {},
+       {"Страница № 1", "  Рассвет над морем", "  Чайки  у причала", "Страница № 2", "  ", "  Кто здесь"},
+       {1, 2, 3, 4}, 0},
+      {"an image that always fails is tried three times",
+       [](DemoSiteOptions& o) { o.faults.images = {2}; }, {},
+       {"Страница № 1", "  Рассвет над морем",
+        "  Чайки  у причала — ОШИБКА: HTTP/1.1 500 Internal Server Error", "Страница № 2", "  ",
+        "  Кто здесь"},
+       {1, 3, 4}, 3},
+      {"an image that fails twice is saved at the third attempt",
+       [](DemoSiteOptions& o) {
+         o.faults.images = {2};
+         o.faults.times = 2;
+       },
+       {}, {"Страница № 1", "  Рассвет над морем", "  Чайки  у причала", "Страница № 2", "  ", "  Кто здесь"},
+       {1, 2, 3, 4}, 0},
+      {"a missing image is not retried",
+       [](DemoSiteOptions& o) {
+         o.faults.images = {4};
+         o.faults.status = 404;
+       },
+       {},
+       {"Страница № 1", "  Рассвет над морем", "  Чайки  у причала", "Страница № 2", "  ",
+        "  Кто здесь — ОШИБКА: HTTP/1.1 404 Not Found"},
+       {1, 2, 3}, 3},
+      {"a photo page that fails keeps its number",
+       [](DemoSiteOptions& o) { o.faults.photo_pages = {3}; }, {},
+       {"Страница № 1", "  Рассвет над морем", "  Чайки  у причала", "Страница № 2",
+        "  {root}/users/demo/krym-2024/photo/3/#mainImageLink — ОШИБКА: HTTP/1.1 500 Internal Server Error",
+        "  Кто здесь"},
+       {1, 2, 4}, 3},
+      {"an album page that fails ends the walk",
+       [](DemoSiteOptions& o) {
+         o.album.pages = 3;
+         o.faults.album_pages = {2};
+       },
+       {},
+       {"Страница № 1", "  Рассвет над морем", "  Чайки  у причала", "Страница № 2",
+        "Страница № 2 — ОШИБКА: HTTP/1.1 500 Internal Server Error"},
+       {1, 2}, 3},
+      {"a site that stops answering is given up after the time-out",
+       [](DemoSiteOptions& o) { o.faults.stall_after = 5; }, {"--timeout", "0.5", "--retries", "0"},
+       {"Страница № 1", "  Рассвет над морем",
+        "  {root}/users/demo/krym-2024/photo/2/#mainImageLink — ОШИБКА: Read Timeout", "Страница № 2",
+        "Страница № 2 — ОШИБКА: Read Timeout"},
+       {1}, 3},
+      {"an image host that stops answering is given up after the time-out",
+       [](DemoSiteOptions& o) {
+         o.album.pages = 1;
+         o.faults.stall_after = 4;
+       },
+       {"--timeout", "1", "--retries", "0"},
+       {"Страница № 1",
+        "  Рассвет над морем — ОШИБКА: Operation too slow. Less than 1 bytes/sec transferred the last 1 seconds",
+        "  {root}/users/demo/krym-2024/photo/2/#mainImageLink — ОШИБКА: Read Timeout"},
+       {}, 3},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    DemoSiteOptions options;
+    options.album.pages = 2;
+    options.album.photos_per_page = 2;
+    c.faults(options);
+    StartSite(options);
+    std::vector<std::string> args = CommandFor(options.password);
+    // The site is where the album is: no --site-root needed.
+    args.erase(args.begin() + 8, args.begin() + 10);
+    args.insert(args.end(), c.flags.begin(), c.flags.end());
+    EXPECT_EQ(Harvest(args), c.code) << err_;
+    std::string expected = "Авторизация...\n";
+    int saved = 0, found = 0, errors = 0;
+    for (std::string line : c.log) {
+      if (size_t at = line.find("{root}"); at != std::string::npos) line.replace(at, 6, site_->SiteRoot());
+      expected += line + "\n";
+      if (line.starts_with("  ")) ++found;
+      if (line.find(" — ОШИБКА: ") != std::string::npos) ++errors;
+    }
+    saved = int(c.files.size());
+    expected += "Сохранено: " + std::to_string(saved) + " из " + std::to_string(found) + ", ошибок: " +
+                std::to_string(errors) + "\nПапка: " + AlbumFolder() + "\nЗАВЕРШЕНО!\n";
+    EXPECT_EQ(out_, expected);
+    std::map<std::string, std::string> album = Album();
+    std::set<std::string> want;
+    for (int id : c.files) want.insert(names[id - 1]);
+    std::set<std::string> have;
+    for (const auto& [name, bytes] : album) {
+      have.insert(name);
+      int id = std::atoi(name.c_str());
+      EXPECT_TRUE(bytes == site_->ImageBytes(id)) << name;
+    }
+    EXPECT_EQ(have, want);
+    site_->Stop();
+    std::system(("rm -rf '" + out_dir_ + "'/*").c_str());
+  }
+}
+
+TEST_F(AlbumHarvestTest, WhatKeepsTheRunFromTheAlbumEndsWithThree) {
+  DemoSiteOptions options;
+  options.album.pages = 1;
+  StartSite(options);
+  const std::string closed = "http://127.0.0.1:" + std::to_string(UnusedPort());
+  struct Case {
+    std::string album;
+    std::vector<std::string> flags;
+    std::string log;
+  } cases[] = {
+      {site_->SiteRoot() + "/users/demo/no-such-album/", {},
+       "Авторизация...\nСтраница № 1\nСтраница № 1 — ОШИБКА: HTTP/1.1 404 Not Found\n"},
+      {closed + "/users/demo/krym-2024/", {"--retries", "0"},
+       "Авторизация...\nАвторизация не подтверждена: Socket Error # 10061 Connection refused.\n"
+       "Страница № 1\nСтраница № 1 — ОШИБКА: Socket Error # 10061 Connection refused.\n"},
+  };
+  for (const auto& c : cases) {
+    std::vector<std::string> args = {"--login", "demo", "--password", "open sesame", "--domain",
+                                     "mail.example", "--output-dir", out_dir_, c.album};
+    args.insert(args.end(), c.flags.begin(), c.flags.end());
+    EXPECT_EQ(Harvest(args), 3) << c.album << err_;
+    EXPECT_EQ(out_, c.log + "Сохранено: 0 из 0, ошибок: 1\nПапка: \nЗАВЕРШЕНО!\n") << c.album;
+  }
+}
+
+TEST_F(AlbumHarvestTest, PagesAndImagesGoThroughTheSameProxy) {
+  DemoSiteOptions options;
+  options.album.pages = 1;
+  options.album.photos_per_page = 2;
+  StartSite(options);
+  test::ForwardProxy proxy;
+  proxy.Start();
+  auto through_proxy = [&] {
+    int pages = 0, images = 0;
+    for (const auto& target : proxy.Targets()) {
+      if (target.find(site_->SiteRoot()) != std::string::npos) ++pages;
+      if (target.find(site_->ImageRoot()) != std::string::npos) ++images;
+    }
+    return std::make_pair(pages, images);
+  };
+  std::vector<std::string> args = CommandFor(options.password);
+  args.push_back("--proxy");
+  args.push_back("127.0.0.1:" + std::to_string(proxy.port()));
+  ASSERT_EQ(Harvest(args), 0) << err_ << out_;
+  EXPECT_EQ(Album().size(), 2u);
+  // The sign-in, its redirect, the album page, two photo pages; two images.
+  EXPECT_EQ(through_proxy(), std::make_pair(5, 2));
+
+  // The usual variables, and no_proxy, say the same for both.
+  std::system(("rm -rf '" + out_dir_ + "'/*").c_str());
+  setenv("http_proxy", ("http://127.0.0.1:" + std::to_string(proxy.port())).c_str(), 1);
+  ASSERT_EQ(Harvest(CommandFor(options.password)), 0) << err_ << out_;
+  EXPECT_EQ(through_proxy(), std::make_pair(10, 4));
+  setenv("no_proxy", "127.0.0.1", 1);
+  ASSERT_EQ(Harvest(CommandFor(options.password)), 0) << err_ << out_;
+  EXPECT_EQ(through_proxy(), std::make_pair(10, 4));
+  unsetenv("http_proxy");
+  unsetenv("no_proxy");
+}
+
+TEST_F(AlbumHarvestTest, AStopEndsTheRunWithItsSummaryAndOneHundredThirty) {
+  DemoSiteOptions options;
+  options.album.pages = 3;
+  options.album.photos_per_page = 3;
+  options.latency_ms = 30;
+  StartSite(options);
+  StopFlag stop;
+  std::thread stopper([&] {
+    // Once the first photo is on disk.
+    auto saved = [&] { return Album().count("1_Рассвет над морем.jpg") > 0; };
+    for (int i = 0; i < 1000 && !saved(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    stop.Request();
+  });
+  int code = Harvest(CommandFor(options.password), nullptr, &stop);
+  stopper.join();
+  EXPECT_EQ(code, 130) << err_;
+  EXPECT_NE(err_.find("interrupted"), std::string::npos) << err_;
+  EXPECT_EQ(out_.find("ЗАВЕРШЕНО!"), std::string::npos) << out_;
+  const size_t summary = out_.find("Сохранено: ");
+  ASSERT_NE(summary, std::string::npos) << out_;
+  EXPECT_TRUE(out_.ends_with("\nПапка: " + AlbumFolder() + "\n")) << out_;
+  auto album = Album();
+  EXPECT_FALSE(album.empty());
+  EXPECT_LT(album.size(), 9u);
+  for (const auto& [name, bytes] : album) {
+    EXPECT_FALSE(name.starts_with(".")) << name;
+    EXPECT_TRUE(bytes == site_->ImageBytes(std::atoi(name.c_str()))) << name;
+  }
+}
+
+TEST_F(AlbumHarvestTest, TheDefaultOutputFolderIsTheCurrentOne) {
+  DemoSiteOptions options;
+  options.album.pages = 1;
+  options.album.photos_per_page = 1;
+  StartSite(options);
+  std::vector<std::string> args = CommandFor(options.password);
+  args.erase(args.end() - 2, args.end());  // --output-dir and its value
+  char cwd[4096];
+  ASSERT_NE(getcwd(cwd, sizeof cwd), nullptr);
+  // Bytes the code page cannot hold stay as they are.
+  const std::string here = out_dir_ + "/日本 café";
+  ASSERT_EQ(mkdir(here.c_str(), 0777), 0);
+  ASSERT_EQ(chdir(here.c_str()), 0);
+  int code = Harvest(args);
+  ASSERT_EQ(chdir(cwd), 0);
+  ASSERT_EQ(code, 0) << err_;
+  EXPECT_EQ(FilesIn(here + "/" + kAlbumFolder).size(), 1u);
+  EXPECT_NE(out_.find("\nПапка: " + here + "/" + kAlbumFolder + "\n"), std::string::npos) << out_;
+}
+
 TEST(AlbumHarvestCommand, UsageErrorsExitWithTwo) {
   const std::vector<std::vector<std::string>> cases = {
       {},
       {"--login", "x"},
       {"--album"},
       {"--album", "http://h/", "--frobnicate", "1"},
-      {"http://h/"},
+      {"h/no-scheme/"},
+      {"http://a/", "http://b/"},
+      {"--album", "http://a/", "http://b/"},
+      {"http://h/", "--retries", "x"},
+      {"http://h/", "--retries", "-1"},
+      {"http://h/", "--timeout", "0"},
+      {"http://h/", "--timeout", "soon"},
+      {"http://h/", "--proxy", "h:x"},
   };
   for (const auto& args : cases) {
     std::ostringstream out, err;
@@ -208,12 +465,16 @@ TEST(AlbumHarvestCommand, UsageErrorsExitWithTwo) {
   }
   std::ostringstream out, err;
   EXPECT_EQ(HarvestMain({"--help"}, nullptr, [] { return nullptr; }, out, err), 0);
-  EXPECT_TRUE(out.str().starts_with("usage: album-harvest --album URL")) << out.str();
+  EXPECT_TRUE(out.str().starts_with("usage: album-harvest [flags] URL")) << out.str();
+  std::ostringstream version, none;
+  EXPECT_EQ(HarvestMain({"--version"}, nullptr, [] { return nullptr; }, version, none), 0);
+  EXPECT_TRUE(version.str().starts_with("album-harvest ")) << version.str();
 }
 
-TEST(AlbumHarvestCommand, ReadsBothFlagForms) {
+TEST(AlbumHarvestCommand, ReadsBothFlagFormsAndTheAddressAsTheLastArgument) {
   auto parsed = ParseHarvestCommandLine(
-      {"--album=http://h/a/", "--title-suffix", " - X", "--domain=@m.example", "--login", "--x"},
+      {"--title-suffix", " - X", "--domain=@m.example", "--login", "--x", "--retries=5",
+       "--timeout", "2.5", "--proxy", "p.example:3128", "http://h/a/"},
       "env");
   ASSERT_EQ(parsed.error, "");
   EXPECT_EQ(parsed.line.album, "http://h/a/");
@@ -221,21 +482,34 @@ TEST(AlbumHarvestCommand, ReadsBothFlagForms) {
   EXPECT_EQ(parsed.line.domain, "@m.example");
   EXPECT_EQ(parsed.line.login, "--x");
   EXPECT_EQ(parsed.line.password, "env");
+  EXPECT_EQ(parsed.line.retries, 5);
+  EXPECT_EQ(parsed.line.timeout_ms, 2500);
+  EXPECT_EQ(parsed.line.proxy, "p.example:3128");
   EXPECT_FALSE(parsed.line.site_root);
+  EXPECT_EQ(ParseHarvestCommandLine({"--album=http://h/b/"}, nullptr).line.album, "http://h/b/");
 }
 
 TEST(AlbumHarvestCommand, FailsWithOneWhenItCannotRun) {
   std::ostringstream out, err;
-  EXPECT_EQ(HarvestMain({"--album", "http://127.0.0.1:1/a/"}, nullptr, [] { return nullptr; },
-                        out, err),
+  EXPECT_EQ(HarvestMain({"--album", "http://127.0.0.1:1/a/", "--output-dir", "/tmp"}, nullptr,
+                        [] { return nullptr; }, out, err),
             1);
   EXPECT_TRUE(err.str().find("no HTTP client") != std::string::npos) << err.str();
   std::ostringstream out2, err2;
   EXPECT_EQ(HarvestMain({"--album", "http://127.0.0.1:1/a/", "--output-dir", "/proc/no/such"},
-                        nullptr, [] { return new LoopbackClient; }, out2, err2),
+                        nullptr, CreateCliClient, out2, err2),
             1);
   EXPECT_TRUE(err2.str().find("cannot create the output folder") != std::string::npos)
       << err2.str();
+  if (geteuid() != 0) {
+    std::ostringstream out3, err3;
+    EXPECT_EQ(HarvestMain({"http://127.0.0.1:1/a/", "--output-dir", "/"}, nullptr, CreateCliClient, out3,
+                          err3),
+              1);
+    EXPECT_TRUE(err3.str().find("cannot write into the output folder /") != std::string::npos)
+        << err3.str();
+  }
+  EXPECT_TRUE(out2.str().empty());
 }
 
 }  // namespace

@@ -58,6 +58,8 @@ TEST(Form1DemoSite, AClickHarvestsTheWholeAlbumWithTheWindowsOwnClient) {
       if (id % 3 == 1) expected.push_back("Страница № " + std::to_string(id / 3 + 1));
       expected.push_back("  " + AnsiToUtf8(CleanFileTitle(Trim(StripTags(Utf8ToAnsi(DemoPhotoTitle(id)))))));
     }
+    expected.push_back("Сохранено: 6 из 6, ошибок: 0");
+    expected.push_back("Папка: " + (out / "Крым Лето 2024: морегоры").string());
     expected.push_back("ЗАВЕРШЕНО!");
     expected.push_back("");
     std::vector<std::string> shown;

@@ -17,19 +17,37 @@
 #include "app/window/form1.h"
 #include "framework/exception.h"
 #include "scripted_client.h"
+#include "tests/support/local_http_server.h"
 
 namespace ah {
 namespace {
 
 const std::string kRoot = "http://photos.test";
 const std::string kAlbum = kRoot + "/users/lisichka/1044/";
-// Photos point at a port nothing listens on: downloads fail at once, and
-// the run logs each image all the same.
-const std::string kImageHost = "127.0.0.1:1/photo";
 const std::string kUserAgent = "Mozilla/5.0 (Windows NT 5.1; rv:33.0) Gecko/20100101 Firefox/33.0";
 
+// The images come from a local host that serves every id.
+class ImageHost {
+ public:
+  ImageHost() {
+    server_.server().Get(R"(/photo/(\d+)\.jpg)", [](const httplib::Request& req, httplib::Response& res) {
+      res.set_content("jpeg " + req.matches[1].str(), "image/jpeg");
+    });
+    server_.Start();
+  }
+  std::string Marker() const { return "127.0.0.1:" + std::to_string(server_.port()) + "/photo"; }
+
+ private:
+  test::LocalHttpServer server_;
+};
+
+ImageHost& Images() {
+  static ImageHost host;
+  return host;
+}
+
 std::string Image(int id, const std::string& title) {
-  return "<img src=\"http://" + kImageHost + "/" + std::to_string(id) + ".jpg\" title=\"" + title + "\">";
+  return "<img src=\"http://" + Images().Marker() + "/" + std::to_string(id) + ".jpg\" title=\"" + title + "\">";
 }
 
 std::string AlbumPage(const std::string& links, int next_page) {
@@ -58,7 +76,7 @@ class Form1Harvest : public testing::Test {
 
   WindowSetup MakeSetup() {
     WindowSetup setup;
-    setup.settings.profile = {kRoot, " - Тест", kImageHost};
+    setup.settings.profile = {kRoot, " - Тест", Images().Marker()};
     setup.settings.output_dir = output_dir_;
     setup.make_client = site_.Factory();
     return setup;
@@ -70,12 +88,14 @@ class Form1Harvest : public testing::Test {
     return lines;
   }
 
+  // The log of a whole harvest of the scripted album.
+  std::vector<std::string> HarvestLog() const {
+    return {"Авторизация...", "Страница № 1", "  Закат", "  Река", "  ", "Страница № 2", "  Лес",
+            "Сохранено: 4 из 4, ошибок: 0", "Папка: " + output_dir_ + "/Лето 20", "ЗАВЕРШЕНО!"};
+  }
+
   std::string output_dir_;
   ScriptedSite site_;
-};
-
-const std::vector<std::string> kHarvestLog = {
-    "Авторизация...", "Страница № 1", "  Закат", "  Река", "  ", "Страница № 2", "  Лес", "ЗАВЕРШЕНО!",
 };
 
 std::vector<std::string> Concat(std::vector<std::string> a, const std::vector<std::string>& b) {
@@ -88,7 +108,7 @@ TEST_F(Form1Harvest, AClickRunsTheHarvestAndLogsItsLinesInOrder) {
   form.show();
   QTest::mouseClick(form.Button1, Qt::LeftButton);
 
-  EXPECT_EQ(PaneLines(form), Concat(kHarvestLog, {""}));
+  EXPECT_EQ(PaneLines(form), Concat(HarvestLog(), {""}));
   EXPECT_EQ(site_.calls, (std::vector<std::string>{
                              "POST " + kRoot + "/login/ return_url=/users/lisichka/&login=lisichka&"
                              "domain=@fotopolka.example&password=lapki5lisa!&remember=on",
@@ -118,8 +138,11 @@ TEST_F(Form1Harvest, FieldsAreReadAsTypedAndSentAsWindows1251) {
                                 "/login/ return_url=/users/\xEB\xE8\xF1\xE0/&login=\xEB\xE8\xF1\xE0&"
                                 "domain=@\xEF\xEE\xF7\xF2\xE0.test&password=lapki5lisa!&remember=on");
   EXPECT_EQ(site_.calls[1], "GET " + kRoot + "/nowhere/?page=1");
-  // The page cannot be had: the run ends after it, as the site is silent.
-  EXPECT_EQ(PaneLines(form), (std::vector<std::string>{"Авторизация...", "Страница № 1", "ЗАВЕРШЕНО!", ""}));
+  // The page cannot be had: the run ends after it, and says so.
+  EXPECT_EQ(PaneLines(form), (std::vector<std::string>{"Авторизация...", "Страница № 1",
+                                                       "Страница № 1 — ОШИБКА: HTTP/1.1 404 Not Found",
+                                                       "Сохранено: 0 из 0, ошибок: 1", "Папка: ",
+                                                       "ЗАВЕРШЕНО!", ""}));
 }
 
 TEST_F(Form1Harvest, TheNextRunAppendsAfterWhatWasTypedIntoTheLog) {
@@ -130,7 +153,7 @@ TEST_F(Form1Harvest, TheNextRunAppendsAfterWhatWasTypedIntoTheLog) {
   form.loga->setFocus();
   QTest::keyClicks(form.loga, "note");
   QTest::mouseClick(form.Button1, Qt::LeftButton);
-  EXPECT_EQ(PaneLines(form), Concat({"note"}, Concat(kHarvestLog, {""})));
+  EXPECT_EQ(PaneLines(form), Concat({"note"}, Concat(HarvestLog(), {""})));
 }
 
 TEST_F(Form1Harvest, AClickDuringThePumpPassRunsAWholeNestedHarvest) {
@@ -152,8 +175,9 @@ TEST_F(Form1Harvest, AClickDuringThePumpPassRunsAWholeNestedHarvest) {
 
   EXPECT_EQ(clicks_seen_enabled, 1);
   std::vector<std::string> expected = {"Авторизация..."};
-  expected = Concat(expected, kHarvestLog);
-  expected = Concat(expected, std::vector<std::string>(kHarvestLog.begin() + 1, kHarvestLog.end()));
+  const std::vector<std::string> whole = HarvestLog();
+  expected = Concat(expected, whole);
+  expected = Concat(expected, std::vector<std::string>(whole.begin() + 1, whole.end()));
   expected.push_back("");
   EXPECT_EQ(PaneLines(form), expected);
   ASSERT_EQ(site_.calls.size(), 12u);
@@ -185,12 +209,15 @@ TEST_F(Form1Harvest, TheWindowsClientIsRenewedThroughItsFactoryAndFreedWithIt) {
   EXPECT_EQ(site_.alive, 0);
 }
 
-TEST_F(Form1Harvest, AWindowWithoutAClientStillRunsToTheEnd) {
+TEST_F(Form1Harvest, AWindowWithoutAClientStillRunsToTheEndAndSaysWhy) {
   WindowSetup setup = MakeSetup();
   setup.make_client = [](TComponent&) -> IHTTPClient* { return nullptr; };
   TForm1 form(std::move(setup));
   form.Button1Click();
-  EXPECT_EQ(PaneLines(form), (std::vector<std::string>{"Авторизация...", "Страница № 1", "ЗАВЕРШЕНО!", ""}));
+  EXPECT_EQ(PaneLines(form),
+            (std::vector<std::string>{"Авторизация...", "Авторизация не подтверждена: нет HTTP-клиента",
+                                      "Страница № 1", "Страница № 1 — ОШИБКА: нет HTTP-клиента",
+                                      "Сохранено: 0 из 0, ошибок: 1", "Папка: ", "ЗАВЕРШЕНО!", ""}));
 }
 
 TEST_F(Form1Harvest, AFailureThatLeavesTheRunIsShownInAnErrorBox) {

@@ -53,6 +53,15 @@ TEST(LogPane, ABreakInsideAnAddedLineDoesNotSplitIt) {
   EXPECT_EQ(pane.Count(), 1);
 }
 
+TEST(LogPane, AFolderNameIsShownAsTheFileSystemHasIt) {
+  QPlainTextEdit memo;
+  LogPane pane(&memo);
+  // "Папка: " in Windows-1251, then a name the code page cannot hold.
+  pane.Add("\xCF\xE0\xEF\xEA\xE0: ", "/tmp/日本/Море");
+  EXPECT_EQ(memo.toPlainText().toStdString(), "Папка: /tmp/日本/Море\n");
+  EXPECT_EQ(pane.Count(), 1);
+}
+
 TEST(LogPane, TheCaretFollowsTheNewestLine) {
   QPlainTextEdit memo;
   memo.setPlainText("typed");

@@ -2,6 +2,7 @@
 
 #include "framework/exception.h"
 #include "framework/strings.h"
+#include "http/exceptions.h"
 
 namespace ah {
 
@@ -20,9 +21,10 @@ ScriptedClient::~ScriptedClient() { --site_.alive; }
 
 void ScriptedClient::GetText(const std::string& address, std::string& text) {
   site_.calls.push_back("GET " + address);
+  posted_ = false;
   if (site_.on_get) site_.on_get(address);
   auto page = site_.pages.find(address);
-  if (page == site_.pages.end()) throw Exception("HTTP/1.1 404 Not Found");
+  if (page == site_.pages.end()) throw EIdHTTPProtocolException(404, "HTTP/1.1 404 Not Found", "");
   text = page->second;
 }
 
@@ -31,6 +33,7 @@ void ScriptedClient::PostFormText(const std::string& address, TStrings& lines, s
   for (int i = 0; i < lines.Count(); ++i) joined += (i ? "&" : "") + lines.Get(i);
   site_.calls.push_back("POST " + address + " " + joined);
   if (site_.on_post) site_.on_post();
+  posted_ = true;
   text.clear();
 }
 

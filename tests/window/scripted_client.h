@@ -40,10 +40,13 @@ class ScriptedClient : public IHTTPClient {
   bool HandleRedirects() const override { return site_.follows_redirects[index_]; }
   void SetHandleRedirects(bool value) override { site_.follows_redirects[index_] = value; }
   void SetRequestUserAgent(const std::string& value) override;
+  // Every sign-in is taken: the site sets its session cookie.
+  ReplyFacts LastReplyFacts() override { return {false, posted_, ""}; }
 
  private:
   ScriptedSite& site_;
   size_t index_;
+  bool posted_ = false;
 };
 
 }  // namespace ah

@@ -1,0 +1,94 @@
+#include "app/harvest_outcome.h"
+
+#include <algorithm>
+
+#include "framework/sysutils.h"
+#include "platform/code_page.h"
+#include "platform/files.h"
+
+namespace ah {
+namespace {
+
+// The program's texts, written here in UTF-8 and kept in Windows-1251.
+struct LogTexts {
+  std::string error = Utf8ToAnsi(" — ОШИБКА: ");
+  std::string already_there = Utf8ToAnsi(" (уже есть)");
+  std::string page = Utf8ToAnsi("Страница № ");
+  std::string sign_in_not_confirmed = Utf8ToAnsi("Авторизация не подтверждена: ");
+  std::string unconfirmed_reason = Utf8ToAnsi("ответ без перенаправления и без cookie");
+  std::string saved = Utf8ToAnsi("Сохранено: ");
+  std::string of = Utf8ToAnsi(" из ");
+  std::string errors = Utf8ToAnsi(", ошибок: ");
+  std::string folder = Utf8ToAnsi("Папка: ");
+};
+
+const LogTexts& Texts() {
+  static const LogTexts texts;
+  return texts;
+}
+
+}  // namespace
+
+int HarvestReport::Saved() const {
+  return int(std::count_if(photos.begin(), photos.end(),
+                           [](const PhotoOutcome& p) { return p.status != OutcomeStatus::kFailed; }));
+}
+
+int HarvestReport::Found() const { return int(photos.size()); }
+
+int HarvestReport::Failed() const {
+  return Found() - Saved() +
+         int(std::count_if(pages.begin(), pages.end(), [](const PageOutcome& p) { return !p.read; }));
+}
+
+bool HarvestReport::Complete() const { return !interrupted && Failed() == 0 && Saved() > 0; }
+
+std::string PhotoLogLine(const PhotoOutcome& photo) {
+  if (photo.PageFailed())
+    return "  " + DisplayName(photo.page_address) + Texts().error + photo.error;
+  std::string line = "  " + photo.title;
+  if (photo.status == OutcomeStatus::kFailed) line += Texts().error + photo.error;
+  if (photo.status == OutcomeStatus::kAlreadyThere) line += Texts().already_there;
+  return line;
+}
+
+std::string PageFailureLogLine(const PageOutcome& page) {
+  return Texts().page + IntToStr(page.number) + Texts().error + page.error;
+}
+
+std::string SignInNotConfirmedLogLine(std::string_view reason) {
+  return Texts().sign_in_not_confirmed + std::string(reason);
+}
+
+std::string SummaryLogLine(const HarvestReport& report) {
+  return Texts().saved + IntToStr(report.Saved()) + Texts().of + IntToStr(report.Found()) +
+         Texts().errors + IntToStr(report.Failed());
+}
+
+std::string FolderLogCaption() { return Texts().folder; }
+
+std::string UnconfirmedSignInReason() { return Texts().unconfirmed_reason; }
+
+std::string OneLine(std::string_view message) {
+  std::string line;
+  bool gap = false;
+  for (char c : message) {
+    if (c == '\r' || c == '\n' || c == '\t') {
+      gap = true;
+      continue;
+    }
+    if (gap) {
+      // The blanks around a break collapse into the one space.
+      if (c == ' ') continue;
+      while (!line.empty() && line.back() == ' ') line.pop_back();
+      if (!line.empty()) line += ' ';
+      gap = false;
+    }
+    line += c;
+  }
+  const size_t start = line.find_first_not_of(' ');
+  if (start == std::string::npos) return {};
+  return line.substr(start, line.find_last_not_of(' ') - start + 1);
+}
+
+}  // namespace ah

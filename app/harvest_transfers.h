@@ -1,0 +1,55 @@
+#pragma once
+// The two kinds of transfer a harvest makes, each under the transfer
+// policy: a client call that brings back page text, and an image download
+// into a file.
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+
+#include "app/transfer_policy.h"
+#include "platform/proxy_choice.h"
+#include "platform/transfer_failure.h"
+
+namespace ah {
+
+class IHTTPClient;
+class StopFlag;
+
+// Inside a catch block: what the exception being handled says about the
+// failure of a client call.
+TransferFailure FailureOfCurrentException();
+
+struct TextTransfer {
+  std::optional<TransferFailure> failure;  // empty: the whole reply arrived
+  int attempts = 0;
+  // The reply's body; after a failure, what the last attempt received.
+  std::string text;
+};
+
+// One call of the client that fills `text`. It runs again for each retry,
+// so it must set up everything it sends (a form the client encodes in
+// place, say).
+using ClientCall = std::function<void(IHTTPClient& client, std::string& text)>;
+
+// Makes the call on the client that `current` returns at each attempt (a
+// null one fails for good); a failed call drops the client's connection,
+// so every retry, and the request after a failure, goes on a new one.
+TextTransfer TransferText(const std::function<IHTTPClient*()>& current, const ClientCall& call,
+                          const TransferPolicy& policy, const StopFlag* stop);
+
+struct ImageTransfer {
+  std::optional<TransferFailure> failure;  // empty: saved
+  int attempts = 0;
+  int64_t bytes = 0;
+};
+
+// Downloads `url` (UTF-8) into `path` (a file-system name) with the
+// policy's time-outs, through `proxy`, on a fresh connection for every
+// retry; a stop cancels a transfer under way, which then leaves no file.
+ImageTransfer TransferImage(const std::string& url, const std::string& path,
+                            const std::optional<ProxyAddress>& proxy,
+                            const TransferPolicy& policy, const StopFlag* stop);
+
+}  // namespace ah

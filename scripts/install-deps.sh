@@ -5,6 +5,7 @@ set -euo pipefail
 
 packages=(
   g++ cmake ninja-build pkg-config
+  dpkg-dev file fakeroot  # the Debian package (cpack)
   libgtest-dev libgmock-dev libbenchmark-dev
   libcurl4-openssl-dev libcpp-httplib-dev libjpeg-dev libssl-dev libpsl-dev publicsuffix
   qt6-base-dev fonts-dejavu-extra

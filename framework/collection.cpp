@@ -35,8 +35,13 @@ void TCollection::InsertItem(TCollectionItem* item) {
 
 void TCollection::RemoveItem(TCollectionItem* item) {
   Removing(item);
-  auto it = std::find(items_.begin(), items_.end(), item);
-  if (it != items_.end()) items_.erase(it);
+  if (!items_.empty() && items_.back() == item) {
+    // The newest item, such as a record that its namesake took over.
+    items_.pop_back();
+  } else {
+    auto it = std::find(items_.begin(), items_.end(), item);
+    if (it != items_.end()) items_.erase(it);
+  }
   item->collection_ = nullptr;
 }
 

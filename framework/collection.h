@@ -3,7 +3,7 @@
 // removes it from its collection.
 
 #include <cstddef>
-#include <vector>
+#include <deque>
 
 #include "framework/persistent.h"
 
@@ -50,7 +50,8 @@ class TCollection : public TPersistent {
   friend class TCollectionItem;
   void InsertItem(TCollectionItem* item);
   void RemoveItem(TCollectionItem* item);
-  std::vector<TCollectionItem*> items_;
+  // Items come and go at both ends most often (the newest and the oldest).
+  std::deque<TCollectionItem*> items_;
 };
 
 }  // namespace ah

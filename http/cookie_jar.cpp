@@ -1,8 +1,11 @@
 #include "http/cookie_jar.h"
 
+#include <algorithm>
+
 #include "framework/date_time.h"
 #include "framework/sysutils.h"
 #include "http/protocol_utils.h"
+#include "http/public_suffix.h"
 
 namespace ah {
 namespace {
@@ -30,23 +33,58 @@ TIdCookieList* TIdCookieList::ListAt(int index) const {
   return dynamic_cast<TIdCookieList*>(Objects(index));
 }
 
+int TIdCookieList::IndexOfSerial(uint64_t serial) const {
+  auto at = std::lower_bound(entries_.begin(), entries_.end(), serial,
+                             [](const Entry& e, uint64_t s) { return e.serial < s; });
+  return int(at - entries_.begin());
+}
+
 int TIdCookieList::IndexOfKey(std::string_view key) const {
+  if (!sorted_) {
+    auto found = keys_.find(LowerCase(key));
+    return found == keys_.end() ? -1 : IndexOfSerial(found->second.first_serial);
+  }
   for (size_t i = 0; i < entries_.size(); ++i)
-    if (SameText(entries_[i].first, key)) return int(i);
+    if (SameText(entries_[i].key, key)) return int(i);
   return -1;
 }
 
 int TIdCookieList::Add(std::string key, TPersistent* object) {
-  size_t at = entries_.size();
-  if (sorted_) {
-    at = 0;
-    while (at < entries_.size() && CompareText(entries_[at].first, key) < 0) ++at;
+  if (!sorted_) {
+    const uint64_t serial = next_serial_++;
+    auto [use, fresh] = keys_.try_emplace(LowerCase(key), KeyUse{serial, 0});
+    ++use->second.count;
+    entries_.push_back({std::move(key), object, serial});
+    return int(entries_.size()) - 1;
   }
-  entries_.insert(entries_.begin() + long(at), {std::move(key), object});
+  size_t at = 0;
+  while (at < entries_.size() && CompareText(entries_[at].key, key) < 0) ++at;
+  entries_.insert(entries_.begin() + long(at), {std::move(key), object, 0});
   return int(at);
 }
 
-void TIdCookieList::Delete(int index) { entries_.erase(entries_.begin() + index); }
+void TIdCookieList::Delete(int index) {
+  const Entry gone = entries_[size_t(index)];
+  entries_.erase(entries_.begin() + index);
+  if (sorted_) return;
+  auto use = keys_.find(LowerCase(gone.key));
+  if (--use->second.count == 0) {
+    keys_.erase(use);
+  } else if (use->second.first_serial == gone.serial) {
+    // A later entry of the same key is the first now.
+    for (size_t i = size_t(index); i < entries_.size(); ++i) {
+      if (SameText(entries_[i].key, gone.key)) {
+        use->second.first_serial = entries_[i].serial;
+        break;
+      }
+    }
+  }
+}
+
+void TIdCookieList::Clear() {
+  entries_.clear();
+  keys_.clear();
+}
 
 // --- TIdCookies -----------------------------------------------------------
 
@@ -81,14 +119,70 @@ TIdNetscapeCookie* TIdCookies::IndexCookie(TIdNetscapeCookie* cookie) {
     delete cookie;
     return nullptr;
   }
-  if (filed < 0) {
-    names.Add(cookie->CookieName(), cookie);
-    return cookie;
+  if (filed >= 0) {
+    TIdNetscapeCookie* existing = names.CookieAt(filed);
+    existing->CopyFrom(*cookie);
+    delete cookie;
+    NoteSet(existing, filings_.at(existing));
+    return existing;
   }
-  TIdNetscapeCookie* existing = names.CookieAt(filed);
-  existing->CopyFrom(*cookie);
-  delete cookie;
-  return existing;
+  names.Add(cookie->CookieName(), cookie);
+  Filing& filing = filings_[cookie];
+  filing.names = &names;
+  filing.site = RegistrableDomain(cookie->Domain());
+  Recency& site = sites_[filing.site];
+  filing.in_jar = recency_.insert(recency_.end(), cookie);
+  filing.in_site = site.insert(site.end(), cookie);
+  NoteExpiry(cookie, filing);
+  // The newest record is never the one to go: it is the last of both.
+  if (int(site.size()) > kMaxPerSite) delete site.front();
+  if (int(filings_.size()) > kMaxCookies) delete recency_.front();
+  return cookie;
+}
+
+void TIdCookies::NoteSet(TIdNetscapeCookie* cookie, Filing& filing) {
+  recency_.splice(recency_.end(), recency_, filing.in_jar);
+  Recency& site = sites_[filing.site];
+  site.splice(site.end(), site, filing.in_site);
+  NoteExpiry(cookie, filing);
+}
+
+void TIdCookies::NoteExpiry(TIdNetscapeCookie* cookie, Filing& filing) {
+  if (filing.dated) expiries_.erase(filing.expiry);
+  filing.dated = false;
+  if (cookie->Expires().empty()) return;
+  try {
+    // As a UTC day count, so a change of the local offset changes nothing.
+    const double at = InternetDateToLocal(cookie->Expires()) - LocalOffsetFromUtc();
+    filing.expiry = expiries_.emplace(at, cookie);
+    filing.dated = true;
+  } catch (const Exception&) {
+    // Without the local zone no date can be judged; the record stays.
+  }
+}
+
+void TIdCookies::PurgeExpiredCookies() {
+  TWriteLockGuard guard(lock_);
+  if (expiries_.empty()) return;
+  const TDateTime now = Now();
+  const double now_utc = now - LocalOffsetFromUtc();
+  std::vector<TIdNetscapeCookie*> due;
+  for (auto at = expiries_.begin(); at != expiries_.end() && at->first < now_utc; ++at)
+    due.push_back(at->second);
+  // Each once: the record's own text decides, as it may have changed.
+  for (TIdNetscapeCookie* cookie : due) {
+    const std::string& expires = cookie->Expires();
+    if (!expires.empty() && now > InternetDateToLocal(expires)) {
+      delete cookie;
+    } else {
+      NoteExpiry(cookie, filings_.at(cookie));
+    }
+  }
+}
+
+int TIdCookies::FiledCount() {
+  TReadLockGuard guard(lock_);
+  return int(filings_.size());
 }
 
 TIdCookieList& TIdCookies::LockDomainIndex(TIdCookieAccess access) {
@@ -104,10 +198,24 @@ void TIdCookies::UnlockDomainIndex(TIdCookieAccess access) {
 
 void TIdCookies::ReleaseCookie(TIdNetscapeCookie* cookie) {
   TWriteLockGuard guard(lock_);
-  for (int d = 0; d < domain_index_.Count(); ++d) {
-    TIdCookieList& names = *domain_index_.ListAt(d);
-    for (int i = names.Count() - 1; i >= 0; --i)
-      if (names.Objects(i) == cookie) names.Delete(i);
+  auto found = filings_.find(cookie);
+  if (found != filings_.end()) {
+    Filing& filing = found->second;
+    TIdCookieList& names = *filing.names;
+    int at = names.IndexOfKey(cookie->CookieName());
+    if (at < 0 || names.Objects(at) != cookie) {
+      // Renamed by hand after filing: found by identity.
+      at = -1;
+      for (int i = 0; i < names.Count() && at < 0; ++i)
+        if (names.Objects(i) == cookie) at = i;
+    }
+    if (at >= 0) names.Delete(at);
+    recency_.erase(filing.in_jar);
+    auto site = sites_.find(filing.site);
+    site->second.erase(filing.in_site);
+    if (site->second.empty()) sites_.erase(site);
+    if (filing.dated) expiries_.erase(filing.expiry);
+    filings_.erase(found);
   }
   cookie->SetCollection(nullptr);
 }
@@ -175,42 +283,49 @@ std::string TIdCookieManager::BuildCookieHeader(const TIdURI& uri, bool secure) 
   const TIdCookieList& index = lock.Index();
   if (index.Count() == 0) return {};
 
-  TIdCookieList selected(true);
-  for (int d = 0; d < index.Count(); ++d) {
-    if (!CookieDomainMatches(index.Keys(d), uri.Host())) continue;
+  // The domains that can go to the host: the host itself and, for a name,
+  // every dotted tail of it. Taken in index order.
+  const std::string& host = uri.Host();
+  std::vector<int> domains;
+  auto look_up = [&](std::string_view domain) {
+    const int d = index.IndexOfKey(domain);
+    if (d >= 0 && CookieDomainMatches(index.Keys(d), host)) domains.push_back(d);
+  };
+  look_up(host);
+  if (!IsIPAddress(host)) {
+    for (size_t dot = host.find('.', 1); dot != std::string::npos; dot = host.find('.', dot + 1))
+      look_up(std::string_view(host).substr(dot));
+  }
+  std::sort(domains.begin(), domains.end());
+
+  std::vector<const TIdNetscapeCookie*> selected;
+  for (int d : domains) {
     const TIdCookieList& names = *index.ListAt(d);
     for (int i = names.Count() - 1; i >= 0; --i) {
-      TIdNetscapeCookie* cookie = names.CookieAt(i);
+      const TIdNetscapeCookie* cookie = names.CookieAt(i);
       const std::string& path = cookie->Path();
       if (path.empty() || uri.Path().compare(0, path.size(), path) != 0) continue;
       if (cookie->Secure() && !secure) continue;
       if (cookie->Value().empty()) continue;
-      selected.Add(path, cookie);
+      selected.push_back(cookie);
     }
   }
+  // Longer paths (later keys, ignoring case) first; equal paths in the
+  // order they were selected.
+  std::stable_sort(selected.begin(), selected.end(),
+                   [](const TIdNetscapeCookie* a, const TIdNetscapeCookie* b) {
+                     return CompareText(a->Path(), b->Path()) > 0;
+                   });
 
   std::string text;
-  for (int i = selected.Count() - 1; i >= 0; --i) {
+  for (const TIdNetscapeCookie* cookie : selected) {
     if (!text.empty()) text += "; ";
-    const TIdNetscapeCookie* cookie = selected.CookieAt(i);
     text += cookie->CookieName() + "=" + cookie->Value();
   }
   return text;
 }
 
-void TIdCookieManager::PurgeExpiredCookies() {
-  TIdDomainIndexLock lock(*cookie_collection_, ReadWriteAccess);
-  TIdCookieList& index = lock.Index();
-  const TDateTime now = Now();
-  for (int d = 0; d < index.Count(); ++d) {
-    TIdCookieList& names = *index.ListAt(d);
-    for (int i = names.Count() - 1; i >= 0; --i) {
-      TIdNetscapeCookie* cookie = names.CookieAt(i);
-      if (!cookie->Expires().empty() && now > InternetDateToLocal(cookie->Expires()))
-        delete cookie;
-    }
-  }
-}
+void TIdCookieManager::PurgeExpiredCookies() { cookie_collection_->PurgeExpiredCookies(); }
 
 // --- matching rules -------------------------------------------------------
 

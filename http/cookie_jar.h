@@ -7,10 +7,15 @@
 // records and the per-domain lists of its index. Lists never own the
 // objects they point to.
 
+#include <cstdint>
+#include <deque>
 #include <functional>
+#include <list>
+#include <map>
 #include <memory>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -25,17 +30,17 @@ namespace ah {
 enum TIdCookieAccess { ReadAccess = 0, ReadWriteAccess = 1 };
 
 // Key texts with an object each. Key lookup ignores letter case and finds
-// the first match. A sorted list keeps its keys in ascending order
-// (ignoring case) and takes duplicates, a new key going before the equal
-// ones already present.
+// the first match; an unsorted list finds it through a hash of the keys. A
+// sorted list keeps its keys in ascending order (ignoring case) and takes
+// duplicates, a new key going before the equal ones already present.
 class TIdCookieList : public TPersistent {
  public:
   AH_CLASS_NAME(TIdCookieList)
   explicit TIdCookieList(bool sorted = false) : sorted_(sorted) {}
 
   int Count() const { return int(entries_.size()); }
-  const std::string& Keys(int index) const { return entries_[size_t(index)].first; }
-  TPersistent* Objects(int index) const { return entries_[size_t(index)].second; }
+  const std::string& Keys(int index) const { return entries_[size_t(index)].key; }
+  TPersistent* Objects(int index) const { return entries_[size_t(index)].object; }
   // The object of entry index as a cookie record / as a list; null when it
   // is something else.
   TIdNetscapeCookie* CookieAt(int index) const;
@@ -44,17 +49,44 @@ class TIdCookieList : public TPersistent {
   int IndexOfKey(std::string_view key) const;
   // Returns the index the entry got.
   int Add(std::string key, TPersistent* object);
+  // Cheap at either end.
   void Delete(int index);
-  void Clear() { entries_.clear(); }
+  void Clear();
 
  private:
+  struct Entry {
+    std::string key;
+    TPersistent* object;
+    // Unsorted lists: rises with every Add, so entries are in its order.
+    uint64_t serial;
+  };
+  struct KeyUse {
+    uint64_t first_serial;
+    int count;
+  };
+  int IndexOfSerial(uint64_t serial) const;
+
   bool sorted_;
-  std::vector<std::pair<std::string, TPersistent*>> entries_;
+  std::deque<Entry> entries_;
+  // Unsorted lists: the lower-cased keys in use.
+  std::unordered_map<std::string, KeyUse> keys_;
+  uint64_t next_serial_ = 0;
 };
 
+// The cookies of a jar: the collection owns the records, the domain index
+// files them by domain and name. The jar is bounded against a server that
+// sets cookies without end: at most kMaxPerSite records per registrable
+// domain (example.co.uk for a.b.example.co.uk, see RegistrableDomain) and
+// kMaxCookies in all; a record filed beyond either bound frees the least
+// recently set record of its site, or of the jar. Filing, replacing,
+// unfiling and purging cost a few hash and tree steps each, not a pass
+// over the jar.
 class TIdCookies : public TCollection {
  public:
   AH_CLASS_NAME(TIdCookies)
+  static constexpr int kMaxPerSite = 1000;
+  static constexpr int kMaxCookies = 10000;
+
   TIdCookies() = default;
   // Frees every record, then the per-domain lists.
   ~TIdCookies() override;
@@ -65,9 +97,17 @@ class TIdCookies : public TCollection {
   // Files a parsed record under its Domain and CookieName, or, when a
   // record of that domain and name (ignoring case) is filed already, lets
   // that one take over the new one and frees the new one. Returns the
-  // filed record. A record that has expired already is not filed: it and
-  // its namesake are freed, and the result is null. Takes the write lock.
+  // filed record, which counts as the most recently set. A record that has
+  // expired already is not filed: it and its namesake are freed, and the
+  // result is null. Takes the write lock.
   TIdNetscapeCookie* IndexCookie(TIdNetscapeCookie* cookie);
+  // Frees every filed record whose expiry date has passed. The date of a
+  // record is noted when it is filed or replaced; a record whose Expires
+  // is changed by hand after that is judged by its noted date, and by its
+  // own text once that date has come. Takes the write lock.
+  void PurgeExpiredCookies();
+  // Filed records, at most kMaxCookies.
+  int FiledCount();
 
   // The domain index: keys are domains, objects the per-domain lists
   // (keys cookie names, objects the records). Every reader and writer goes
@@ -81,14 +121,34 @@ class TIdCookies : public TCollection {
 
  private:
   friend class TIdNetscapeCookie;
-  // A record going away: unfiles it (its own entries only, found by
-  // identity) and takes it out of the collection, under the write lock.
+  using Recency = std::list<TIdNetscapeCookie*>;
+  using Expiries = std::multimap<double, TIdNetscapeCookie*>;
+  // Where a filed record is, for unfiling and eviction without a search.
+  struct Filing {
+    TIdCookieList* names;
+    std::string site;
+    Recency::iterator in_jar;
+    Recency::iterator in_site;
+    bool dated = false;
+    Expiries::iterator expiry;
+  };
+  // A record going away: unfiles it (its own entries only) and takes it
+  // out of the collection, under the write lock.
   void ReleaseCookie(TIdNetscapeCookie* cookie);
   template <typename Cookie>
   Cookie* AddCookie();
+  void NoteSet(TIdNetscapeCookie* cookie, Filing& filing);
+  void NoteExpiry(TIdNetscapeCookie* cookie, Filing& filing);
+  void Evict();
 
   TIdCookieList domain_index_;
   TReadWriteLock lock_;
+  std::unordered_map<const TIdNetscapeCookie*, Filing> filings_;
+  // Least recently set first.
+  Recency recency_;
+  std::unordered_map<std::string, Recency> sites_;
+  // Filed records with an expiry date, by that date as a UTC day count.
+  Expiries expiries_;
 };
 
 // Holds the domain index locked for as long as it lives.
@@ -131,7 +191,8 @@ class TIdCookieManager : public TIdBaseComponent {
   void TakeSetCookie2(std::string_view text, std::string_view host,
                       std::string_view request_path = "/");
   // The "Cookie" header value for a request to uri (its Host and Path);
-  // empty when no cookie applies. secure: the connection can be TLS.
+  // empty when no cookie applies. secure: the connection can be TLS. Looks
+  // only at the domains that can go to the host.
   std::string BuildCookieHeader(const TIdURI& uri, bool secure);
   // Frees every cookie whose expiry date has passed.
   void PurgeExpiredCookies();

@@ -5,6 +5,7 @@
 #include <atomic>
 #include <chrono>
 #include <thread>
+#include <vector>
 
 #include "framework/date_time.h"
 #include "framework/exception.h"
@@ -335,6 +336,107 @@ TEST(CookieJar, StoringAndBuildingOnTwoThreads) {
   build.join();
   EXPECT_FALSE(malformed);
   EXPECT_EQ(Header(jar, "http://h.lan/a/").substr(0, 1), "D");
+}
+
+TEST(CookieList, KeyLookupFollowsAddsAndDeletes) {
+  TPersistent a, b, c, d;
+  TIdCookieList list;
+  list.Add("one", &a);
+  list.Add("Two", &b);
+  list.Add("ONE", &c);
+  list.Add("three", &d);
+  EXPECT_EQ(list.IndexOfKey("one"), 0);
+  EXPECT_EQ(list.IndexOfKey("TWO"), 1);
+  EXPECT_EQ(list.IndexOfKey("Three"), 3);
+  EXPECT_EQ(list.IndexOfKey("four"), -1);
+  list.Delete(0);  // the later "ONE" becomes the first
+  EXPECT_EQ(list.IndexOfKey("one"), 1);
+  EXPECT_EQ(list.Objects(list.IndexOfKey("one")), &c);
+  EXPECT_EQ(list.IndexOfKey("three"), 2);
+  list.Delete(1);
+  EXPECT_EQ(list.IndexOfKey("one"), -1);
+  EXPECT_EQ(list.IndexOfKey("three"), 1);
+  list.Add("one", &a);
+  EXPECT_EQ(list.IndexOfKey("one"), 2);
+  list.Clear();
+  EXPECT_EQ(list.IndexOfKey("two"), -1);
+  EXPECT_EQ(list.Count(), 0);
+}
+
+// Names of the filed records of a domain, in filing order.
+std::vector<std::string> NamesOf(TIdCookieManager& jar, const std::string& domain) {
+  TIdDomainIndexLock lock(jar.CookieCollection(), ReadAccess);
+  std::vector<std::string> names;
+  const int d = lock.Index().IndexOfKey(domain);
+  if (d < 0) return names;
+  const TIdCookieList& list = *lock.Index().ListAt(d);
+  for (int i = 0; i < list.Count(); ++i) names.push_back(list.Keys(i));
+  return names;
+}
+
+TEST(CookieJar, EachSiteKeepsItsLatestThousand) {
+  TIdCookieManager jar(nullptr);
+  // Hosts of one registrable domain share the bound; another site has its own.
+  for (int i = 0; i < 1200; ++i) {
+    jar.TakeSetCookie("c" + IntToStr(i) + "=1; path=/", i % 2 ? "a.site.test" : "b.site.test");
+  }
+  jar.TakeSetCookie("own=1; path=/", "other.test");
+  EXPECT_EQ(jar.CookieCollection().FiledCount(), 1001);
+  EXPECT_EQ(jar.CookieCollection().Count(), 1001);
+  const std::vector<std::string> a = NamesOf(jar, "a.site.test");
+  const std::vector<std::string> b = NamesOf(jar, "b.site.test");
+  ASSERT_EQ(a.size() + b.size(), 1000u);
+  EXPECT_EQ(b.front(), "c200");
+  EXPECT_EQ(a.front(), "c201");
+  EXPECT_EQ(a.back(), "c1199");
+  EXPECT_EQ(NamesOf(jar, "other.test"), std::vector<std::string>{"own"});
+}
+
+TEST(CookieJar, SettingACookieAgainKeepsItFromEviction) {
+  TIdCookieManager jar(nullptr);
+  for (int i = 0; i < 1000; ++i) jar.TakeSetCookie("c" + IntToStr(i) + "=1; path=/", "h.test");
+  jar.TakeSetCookie("c0=2; path=/", "h.test");
+  jar.TakeSetCookie("new=1; path=/", "h.test");
+  const std::vector<std::string> names = NamesOf(jar, "h.test");
+  ASSERT_EQ(names.size(), 1000u);
+  // The replaced record keeps its place; c1 was the least recently set.
+  EXPECT_EQ(names[0], "c0");
+  EXPECT_EQ(names[1], "c2");
+  EXPECT_EQ(names.back(), "new");
+}
+
+TEST(CookieJar, TheJarKeepsItsLatestTenThousand) {
+  TIdCookieManager jar(nullptr);
+  for (int site = 0; site < 11; ++site) {
+    for (int i = 0; i < 1000; ++i) {
+      jar.TakeSetCookie("c" + IntToStr(i) + "=1; path=/", "s" + IntToStr(site) + ".test");
+    }
+  }
+  EXPECT_EQ(jar.CookieCollection().FiledCount(), 10000);
+  EXPECT_EQ(jar.CookieCollection().Count(), 10000);
+  EXPECT_TRUE(NamesOf(jar, "s0.test").empty());
+  EXPECT_EQ(NamesOf(jar, "s1.test").size(), 1000u);
+  EXPECT_EQ(Header(jar, "http://s0.test/"), "");
+  // Cookies still come and go: an expired one and a purge free their place.
+  jar.TakeSetCookie("c5=1; path=/; max-age=0", "s10.test");
+  EXPECT_EQ(jar.CookieCollection().FiledCount(), 9999);
+  jar.TakeSetCookie("back=1; path=/", "s0.test");
+  EXPECT_EQ(Header(jar, "http://s0.test/"), "back=1");
+  EXPECT_EQ(NamesOf(jar, "s1.test").size(), 1000u);
+}
+
+TEST(CookieJar, ThreeHundredCookiesFromOneSiteAllGoBack) {
+  TIdCookieManager jar(nullptr);
+  std::string expected;
+  for (int i = 0; i < 300; ++i) {
+    jar.TakeSetCookie("c" + IntToStr(i) + "=v" + IntToStr(i) + "; path=/", "shop.test");
+  }
+  // Equal paths: the last filed first.
+  for (int i = 299; i >= 0; --i) {
+    if (!expected.empty()) expected += "; ";
+    expected += "c" + IntToStr(i) + "=v" + IntToStr(i);
+  }
+  EXPECT_EQ(Header(jar, "http://shop.test/cart/"), expected);
 }
 
 }  // namespace

@@ -69,6 +69,11 @@ class HttpClientServer : public ::testing::Test {
     s.Get("/private", [](const httplib::Request& req, httplib::Response& res) {
       res.set_content("cookies: " + req.get_header_value("Cookie"), "text/plain");
     });
+    s.Get("/many-cookies", [](const httplib::Request&, httplib::Response& res) {
+      for (int i = 0; i < 300; ++i)
+        res.set_header("Set-Cookie", "c" + std::to_string(i) + "=v" + std::to_string(i) + "; path=/");
+      res.set_content("set", "text/plain");
+    });
     s.Get("/basic", [](const httplib::Request& req, httplib::Response& res) {
       // "user:pw"
       if (req.get_header_value("Authorization") == "Basic dXNlcjpwdw==") {
@@ -286,6 +291,18 @@ TEST_F(HttpClientServer, DroppingTheConnectionMakesTheNextRequestOpenANewOne) {
   EXPECT_EQ(http.ProxyParams().ProxyPort(), 3128);
   client.SetProxy("", 0);
   EXPECT_EQ(http.ProxyParams().ProxyServer(), "");
+}
+
+TEST_F(HttpClientServer, ThreeHundredCookiesFromOneSiteAllGoBack) {
+  TIdHTTP http(nullptr);
+  std::string text;
+  http.GetText(Url("/many-cookies"), text);
+  http.GetText(Url("/private"), text);
+  text += ";";
+  for (int i = 0; i < 300; ++i) {
+    const std::string pair = "c" + std::to_string(i) + "=v" + std::to_string(i);
+    EXPECT_NE(text.find(" " + pair + ";"), std::string::npos) << pair;
+  }
 }
 
 TEST_F(HttpClientServer, BasicChallengeAnsweredInProcess) {

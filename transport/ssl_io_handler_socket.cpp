@@ -255,6 +255,12 @@ void TIdSSLIOHandlerSocket::StartTLS(int timeout) {
     throw EIdSSLProtocolReplyError(int(code),
                                    "TLS handshake with " + where + " failed: " + reason);
   };
+  // OpenSSL takes an empty name as "check no name" and verifies the chain
+  // only: anyone with any valid certificate would pass.
+  if (name.empty() && !insecure_) fail("no server name to check the certificate against", 0);
+  // A server that takes the connection and never answers the hello must
+  // not hold the caller for ever.
+  if (timeout <= 0) timeout = handshake_timeout_limit_;
 
   ERR_clear_error();
   if (!t.ctx) {

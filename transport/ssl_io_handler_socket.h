@@ -79,6 +79,10 @@ class TIdSSLIOHandlerSocket : public TIdIOHandlerSocket {
   // and change the traffic. For local experiments only.
   bool Insecure() const { return insecure_; }
   void SetInsecure(bool value);
+  // The longest a handshake may take when the connection sets no time-out
+  // of its own, in ms (60 s).
+  int HandshakeTimeout() const { return handshake_timeout_limit_; }
+  void SetHandshakeTimeout(int value) { handshake_timeout_limit_ = value; }
 
  private:
   friend class TIdTLSSession;
@@ -90,6 +94,7 @@ class TIdSSLIOHandlerSocket : public TIdIOHandlerSocket {
   std::string server_name_;
   int server_port_ = 0;
   int handshake_timeout_ = 0;
+  int handshake_timeout_limit_ = 60000;
   std::string ca_file_;
   std::string verify_host_name_;
   bool insecure_ = false;

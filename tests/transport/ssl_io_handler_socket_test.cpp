@@ -220,6 +220,72 @@ TEST(SSLIOHandlerSocket, SilentServerTimesTheHandshakeOut) {
   EXPECT_FALSE(handler->IsOpen());
 }
 
+TEST(SSLIOHandlerSocket, HandshakeWithoutATimeOutEndsAtTheHandshakeTimeout) {
+  EXPECT_EQ(TIdSSLIOHandlerSocket(nullptr).HandshakeTimeout(), 60000);
+  // No time-out, the connection's (which the handler cannot see), none at all.
+  for (int timeout : {0, UseReadTimeout, WaitForever}) {
+    SCOPED_TRACE(timeout);
+    test::ScriptedServer server({test::Script().StaySilent()});
+    auto handler = TlsHandler();
+    handler->SetHandshakeTimeout(300);
+    try {
+      Connect(*handler, "localhost", server.Port(), timeout);
+      ADD_FAILURE() << "connected";
+    } catch (const EIdSSLProtocolReplyError& e) {
+      EXPECT_EQ(std::string(e.what()), "TLS handshake with localhost:" +
+                                           std::to_string(server.Port()) + " failed: timed out");
+    }
+    EXPECT_FALSE(handler->IsOpen());
+  }
+}
+
+TEST(SSLIOHandlerSocket, EmptyServerNameIsRefusedBeforeTheHandshake) {
+  struct Case {
+    const char* name;
+    bool insecure;
+    std::string verify_host_name;
+    bool refused;
+  };
+  const Case cases[] = {
+      {"checked", false, "", true},
+      {"checked against VerifyHostName", false, "localhost", false},
+      {"insecure: nothing to check", true, "", false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    TlsServer server(SiteCertificate(), {TlsScript()
+                                             .ReadUntil("\r\n\r\n")
+                                             .Send("HTTP/1.0 200 OK\r\n\r\n")
+                                             .StartTls()
+                                             .Echo()});
+    TIdSSLIOHandlerSocket handler(nullptr);
+    handler.SetCAFile(Pki().CAFile());
+    handler.SetInsecure(c.insecure);
+    handler.SetVerifyHostName(c.verify_host_name);
+    Connect(handler, "127.0.0.1", server.Port());
+    SendAll(handler, "CONNECT :443 HTTP/1.0\r\n\r\n");
+    ReceiveUntil(handler, "\r\n\r\n");
+    handler.SetServerName("");
+    if (c.refused) {
+      try {
+        handler.SetPassThrough(false);
+        ADD_FAILURE() << "handshake ran";
+      } catch (const EIdSSLProtocolReplyError& e) {
+        EXPECT_EQ(std::string(e.what()), "TLS handshake with :" + std::to_string(server.Port()) +
+                                             " failed: no server name to check the certificate "
+                                             "against");
+      }
+      EXPECT_FALSE(handler.IsOpen());
+      EXPECT_EQ(server.Received(0), "");
+    } else {
+      handler.SetPassThrough(false);
+      ASSERT_TRUE(handler.TLSActive());
+      SendAll(handler, "ok");
+      EXPECT_EQ(Receive(handler, 2), "ok");
+    }
+  }
+}
+
 TEST(SSLIOHandlerSocket, DecryptedBytesHeldByOpenSSLCountAsReadable) {
   TlsServer server(SiteCertificate(), {TlsScript().SendPattern(1000).StaySilent()});
   auto handler = TlsHandler();

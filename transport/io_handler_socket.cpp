@@ -29,7 +29,18 @@ void TIdConnectThread::Execute() {
 
 TIdIOHandlerSocket::TIdIOHandlerSocket(TComponent* owner) : TIdIOHandler(owner) {}
 
-TIdIOHandlerSocket::~TIdIOHandlerSocket() { CloseHandler(); }
+TIdIOHandlerSocket::~TIdIOHandlerSocket() {
+  CloseHandler();
+  LeaveSocksInfo();
+}
+
+void TIdIOHandlerSocket::LeaveSocksInfo() {
+  // Settings others keep using must not point at a handler that is gone.
+  if (socks_ && socks_ != own_socks_.get()) {
+    if (socks_->OwnerHandler() == this) socks_->SetOwnerHandler(nullptr);
+    RemoveFreeNotification(socks_);
+  }
+}
 
 void TIdIOHandlerSocket::CloseHandler() {
   if (binding_) binding_->ReleaseHandle();
@@ -69,7 +80,7 @@ TIdSocksInfo* TIdIOHandlerSocket::SocksInfo() {
 }
 
 void TIdIOHandlerSocket::SetSocksInfo(TIdSocksInfo* info) {
-  if (socks_ && socks_ != own_socks_.get()) RemoveFreeNotification(socks_);
+  LeaveSocksInfo();
   if (info && info->Owner()) {
     socks_ = info;
     FreeNotification(info);
@@ -120,7 +131,7 @@ void TIdIOHandlerSocket::ConnectToServer(const std::string& host, int port, int 
   else
     stack->CheckSocketResult(b.ConnectToPeer(Id_PF_INET));
 
-  socks->NegotiateSocks(host, port);
+  socks->NegotiateSocks(*this, host, port);
 }
 
 void TIdIOHandlerSocket::ConnectWithTimeout(int timeout) {

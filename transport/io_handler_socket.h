@@ -58,7 +58,8 @@ class TIdIOHandlerSocket : public TIdIOHandler {
   TIdSocketHandle* SocketBinding() const { return binding_.get(); }
 
   // Created and owned on first read. An assigned object with an owner
-  // component is only referenced (and dropped when it goes away); one
+  // component is only referenced (and dropped when it goes away), and may
+  // be shared by several handlers: each negotiates over its own socket. One
   // without an owner is copied into the handler's own object.
   TIdSocksInfo* SocksInfo();
   void SetSocksInfo(TIdSocksInfo* info);
@@ -71,6 +72,8 @@ class TIdIOHandlerSocket : public TIdIOHandler {
 
  private:
   void ConnectWithTimeout(int timeout);
+  // Lets go of referenced SOCKS settings.
+  void LeaveSocksInfo();
 
   std::unique_ptr<TIdSocketHandle> binding_;
   std::unique_ptr<TIdSocksInfo> own_socks_;

@@ -71,13 +71,18 @@ void TIdSocksInfo::Assign(const TPersistent& source) {
   TIdComponent::Assign(source);
 }
 
-void TIdSocksInfo::NegotiateSocks(const std::string& host, int port) {
+void TIdSocksInfo::NegotiateSocks(TIdIOHandler& handler, const std::string& host, int port) {
   switch (version_) {
     case svSocks4:
-    case svSocks4A: NegotiateSocks4(host, port); break;
-    case svSocks5: NegotiateSocks5(host, port); break;
+    case svSocks4A: NegotiateSocks4(handler, host, port); break;
+    case svSocks5: NegotiateSocks5(handler, host, port); break;
     case svNoSocks: break;
   }
+}
+
+void TIdSocksInfo::Notification(TComponent* component, TOperation operation) {
+  if (operation == opRemove && component == owner_handler_) owner_handler_ = nullptr;
+  TIdComponent::Notification(component, operation);
 }
 
 TIdIOHandler& TIdSocksInfo::Handler() const {
@@ -85,8 +90,7 @@ TIdIOHandler& TIdSocksInfo::Handler() const {
   return *owner_handler_;
 }
 
-void TIdSocksInfo::SendAll(const std::string& bytes) {
-  TIdIOHandler& handler = Handler();
+void TIdSocksInfo::SendAll(TIdIOHandler& handler, const std::string& bytes) {
   size_t offset = 0;
   while (offset < bytes.size()) {
     int sent = handler.SendRaw(bytes.data() + offset, int(bytes.size() - offset));
@@ -96,8 +100,7 @@ void TIdSocksInfo::SendAll(const std::string& bytes) {
   }
 }
 
-int TIdSocksInfo::ReceiveUpTo(uint8_t* buffer, int count) {
-  TIdIOHandler& handler = Handler();
+int TIdSocksInfo::ReceiveUpTo(TIdIOHandler& handler, uint8_t* buffer, int count) {
   int got = 0;
   while (got < count) {
     int n = handler.ReceiveRaw(buffer + got, count - got);
@@ -108,10 +111,10 @@ int TIdSocksInfo::ReceiveUpTo(uint8_t* buffer, int count) {
   return got;
 }
 
-void TIdSocksInfo::ReceiveExactly(uint8_t* buffer, int count) {
+void TIdSocksInfo::ReceiveExactly(TIdIOHandler& handler, uint8_t* buffer, int count) {
   int got;
   try {
-    got = ReceiveUpTo(buffer, count);
+    got = ReceiveUpTo(handler, buffer, count);
   } catch (const EIdSocksError&) {
     throw;
   } catch (const std::exception&) {
@@ -120,7 +123,7 @@ void TIdSocksInfo::ReceiveExactly(uint8_t* buffer, int count) {
   if (got < count) NoResponse();
 }
 
-void TIdSocksInfo::NegotiateSocks4(const std::string& host, int port) {
+void TIdSocksInfo::NegotiateSocks4(TIdIOHandler& handler, const std::string& host, int port) {
   const bool socks4a = version_ == svSocks4A;
   CheckTerminatedField(username_, "user id");
   if (socks4a) CheckTerminatedField(host, "host name");
@@ -146,7 +149,7 @@ void TIdSocksInfo::NegotiateSocks4(const std::string& host, int port) {
     request += host;
     request += char(0);
   }
-  SendAll(request);
+  SendAll(handler, request);
 
   // +----+----+----+----+----+----+----+----+
   // | VN | CD | DSTPORT |      DSTIP        |
@@ -154,7 +157,7 @@ void TIdSocksInfo::NegotiateSocks4(const std::string& host, int port) {
   std::array<uint8_t, 8> reply{};
   int got;
   try {
-    got = ReceiveUpTo(reply.data(), int(reply.size()));
+    got = ReceiveUpTo(handler, reply.data(), int(reply.size()));
   } catch (const std::exception&) {
     NoResponse();
   }
@@ -165,7 +168,7 @@ void TIdSocksInfo::NegotiateSocks4(const std::string& host, int port) {
   if (got < int(reply.size())) NoResponse();
 }
 
-void TIdSocksInfo::NegotiateSocks5(const std::string& host, int port) {
+void TIdSocksInfo::NegotiateSocks5(TIdIOHandler& handler, const std::string& host, int port) {
   const bool login = authentication_ == saUsernamePassword;
   CheckLengthField(host, "host name");
   if (login) {
@@ -178,13 +181,13 @@ void TIdSocksInfo::NegotiateSocks5(const std::string& host, int port) {
   // +----+----------+----------+
   //    5      1        0 or 2
   const uint8_t method = login ? 2 : 0;
-  SendAll(std::string{char(5), char(1), char(method)});
+  SendAll(handler, std::string{char(5), char(1), char(method)});
 
   // +----+--------+
   // |VER | METHOD |
   // +----+--------+
   uint8_t answer[2];
-  ReceiveExactly(answer, 2);
+  ReceiveExactly(handler, answer, 2);
   if (answer[1] != method || answer[1] == 255)
     throw EIdSocksAuthMethodError("Invalid socks authentication method.");
 
@@ -199,12 +202,12 @@ void TIdSocksInfo::NegotiateSocks5(const std::string& host, int port) {
     request += username_;
     request += char(password_.size());
     request += password_;
-    SendAll(request);
+    SendAll(handler, request);
 
     // +----+--------+
     // |VER | STATUS |
     // +----+--------+
-    ReceiveExactly(answer, 2);
+    ReceiveExactly(handler, answer, 2);
     if (answer[1] != 0) throw EIdSocksAuthError("Authentication error to socks server.");
   }
 
@@ -216,14 +219,14 @@ void TIdSocksInfo::NegotiateSocks5(const std::string& host, int port) {
   std::string request{char(5), char(1), char(0), char(3), char(host.size())};
   request += host;
   AppendPort(request, port);
-  SendAll(request);
+  SendAll(handler, request);
 
   // +----+-----+-------+------+----------+----------+
   // |VER | REP |  RSV  | ATYP | BND.ADDR | BND.PORT |
   // +----+-----+-------+------+----------+----------+
   // Read up to the first address byte, which for a name is its length.
   uint8_t head[5];
-  ReceiveExactly(head, 5);
+  ReceiveExactly(handler, head, 5);
   if (head[1] != 0) RaiseSocks5Code(head[1]);
   int rest;
   switch (head[3]) {
@@ -235,7 +238,7 @@ void TIdSocksInfo::NegotiateSocks5(const std::string& host, int port) {
   // The bound address is of no use to a client; it only has to be consumed
   // so the server's first bytes are not taken for part of it.
   uint8_t discard[255 + 2];
-  ReceiveExactly(discard, rest);
+  ReceiveExactly(handler, discard, rest);
 }
 
 }  // namespace ah

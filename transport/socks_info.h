@@ -27,14 +27,24 @@ class TIdSocksInfo : public TIdComponent {
   // Copies the six settings from another TIdSocksInfo.
   void Assign(const TPersistent& source) override;
 
-  // Asks the proxy, over OwnerHandler's already connected socket, for a
+  // Asks the proxy, over handler's already connected socket, for a
   // connection to host:port; on return the socket carries the server's
-  // protocol. Raises one of the EIdSocksError classes on refusal.
-  virtual void NegotiateSocks(const std::string& host, int port);
+  // protocol. Raises one of the EIdSocksError classes on refusal. A handler
+  // passes itself: settings shared by several handlers must negotiate over
+  // the one that is connecting.
+  virtual void NegotiateSocks(TIdIOHandler& handler, const std::string& host, int port);
   // SOCKS 4 (address resolved here) or 4A (name resolved by the proxy).
-  virtual void NegotiateSocks4(const std::string& host, int port);
+  virtual void NegotiateSocks4(TIdIOHandler& handler, const std::string& host, int port);
   // SOCKS 5 with no authentication or with user name and password.
-  virtual void NegotiateSocks5(const std::string& host, int port);
+  virtual void NegotiateSocks5(TIdIOHandler& handler, const std::string& host, int port);
+  // The same over OwnerHandler.
+  void NegotiateSocks(const std::string& host, int port) { NegotiateSocks(Handler(), host, port); }
+  void NegotiateSocks4(const std::string& host, int port) {
+    NegotiateSocks4(Handler(), host, port);
+  }
+  void NegotiateSocks5(const std::string& host, int port) {
+    NegotiateSocks5(Handler(), host, port);
+  }
 
   TSocksAuthentication Authentication() const { return authentication_; }
   void SetAuthentication(TSocksAuthentication value) { authentication_ = value; }
@@ -49,18 +59,22 @@ class TIdSocksInfo : public TIdComponent {
   TSocksVersion Version() const { return version_; }
   void SetVersion(TSocksVersion value) { version_ = value; }
 
-  // The handler whose raw receive and send carry the handshake; not owned.
+  // The handler these settings were last given to; not owned. A handler
+  // that goes away clears it.
   TIdIOHandler* OwnerHandler() const { return owner_handler_; }
   void SetOwnerHandler(TIdIOHandler* handler) { owner_handler_ = handler; }
 
+ protected:
+  void Notification(TComponent* component, TOperation operation) override;
+
  private:
   TIdIOHandler& Handler() const;
-  void SendAll(const std::string& bytes);
+  static void SendAll(TIdIOHandler& handler, const std::string& bytes);
   // Reads until count bytes arrived or the proxy closed; returns the count
   // read. A socket error raises EIdSocketError.
-  int ReceiveUpTo(uint8_t* buffer, int count);
+  static int ReceiveUpTo(TIdIOHandler& handler, uint8_t* buffer, int count);
   // Exactly count bytes, else EIdSocksServerRespondError.
-  void ReceiveExactly(uint8_t* buffer, int count);
+  static void ReceiveExactly(TIdIOHandler& handler, uint8_t* buffer, int count);
 
   TSocksAuthentication authentication_ = saNoAuthentication;
   std::string host_;

@@ -33,6 +33,11 @@ class EIdHTTPProtocolException : public EIdProtocolReplyError {
 // or chunk size that does not fit in 64 bits. Its connection is closed.
 AH_EXCEPTION_CLASS(EIdHTTPMalformedResponse, EIdException)
 
+// A request that cannot go out as it stands: its target, host or a header
+// holds a byte that would end or split its line. Raised before anything is
+// sent.
+AH_EXCEPTION_CLASS(EIdHTTPInvalidRequest, EIdException)
+
 // An address whose protocol is neither http nor https and that gives no
 // port; raised with an empty message.
 AH_EXCEPTION_CLASS(EIdUnknownProtocol, EIdException)

@@ -70,7 +70,17 @@ void TIdEntityHeaderInfo::ComposeHeaderLines() {
   if (date_ > 0) h.SetHeaderValue("Date", FormatInternetDate(date_, false));
   if (expires_ > 0) h.SetHeaderValue("Expires", FormatInternetDate(expires_, false));
   put_text("Pragma", pragma_);
-  if (custom_headers_->Count() > 0) h.SetText(h.Text() + custom_headers_->Text());
+  // Custom lines are taken one by one, so a line break inside one stays
+  // there for the sending side to refuse instead of becoming a header of
+  // its own; a folded custom header goes out joined on one line.
+  for (int i = 0; i < custom_headers_->Count(); ++i) {
+    const std::string& line = (*custom_headers_)[i];
+    if (TIdHeaderList::IsContinuationLine(line) && h.Count() > 0) {
+      h.Put(h.Count() - 1, TrimRight(h[h.Count() - 1]) + " " + Trim(line));
+    } else {
+      h.Add(line);
+    }
+  }
 }
 
 void TIdEntityHeaderInfo::ParseHeaderLines() {
@@ -110,7 +120,12 @@ void TIdEntityHeaderInfo::AssignTo(TPersistent& dest) const {
 
 // --- request ----------------------------------------------------------------
 
-TIdRequestHeaderInfo::TIdRequestHeaderInfo() { TIdRequestHeaderInfo::ResetFields(); }
+TIdRequestHeaderInfo::TIdRequestHeaderInfo() {
+  // Outgoing headers are never folded: continuation lines are obsolete on
+  // the wire, and servers refuse them.
+  header_lines_->SetFoldOnWrite(false);
+  TIdRequestHeaderInfo::ResetFields();
+}
 
 TIdRequestHeaderInfo::~TIdRequestHeaderInfo() = default;
 

@@ -34,6 +34,65 @@ const char* VersionText(TIdHTTPProtocolVersion version) {
 
 bool SendsBody(TIdHTTPMethod method) { return method == hmPost || method == hmPut; }
 
+bool IsControl(unsigned char c) { return c < 0x20 || c == 0x7F; }
+
+// The request target as it goes out: a space becomes %20; any other control
+// byte could end the request line early and is refused.
+std::string WireTarget(std::string_view target) {
+  std::string out;
+  out.reserve(target.size());
+  for (char c : target) {
+    if (c == ' ') {
+      out += "%20";
+    } else if (IsControl(static_cast<unsigned char>(c))) {
+      throw EIdHTTPInvalidRequest("The request is not sent: its target holds a control character");
+    } else {
+      out += c;
+    }
+  }
+  return out;
+}
+
+// A header value may hold a tab, nothing else below a space.
+bool FitsOnAHeaderLine(std::string_view value) {
+  return std::none_of(value.begin(), value.end(), [](char c) {
+    return c != '\t' && IsControl(static_cast<unsigned char>(c));
+  });
+}
+
+[[noreturn]] void RefuseHeader(std::string_view name) {
+  std::string shown;
+  for (char c : name) shown += IsControl(static_cast<unsigned char>(c)) ? '?' : c;
+  throw EIdHTTPInvalidRequest("The request is not sent: header \"" + shown +
+                              "\" holds a control character");
+}
+
+// Every line that would go out, by the header's name.
+void CheckHeaderLines(const TIdHeaderList& lines) {
+  for (int i = 0; i < lines.Count(); ++i) {
+    const std::string& line = lines[i];
+    if (!FitsOnAHeaderLine(line)) RefuseHeader(line.substr(0, line.find(':')));
+  }
+}
+
+// The values a caller sets, checked before the request goes anywhere.
+void CheckRequestFields(const TIdHTTPRequest& r) {
+  const std::pair<const char*, const std::string*> fields[] = {
+      {"Connection", &r.Connection()},           {"Content-Version", &r.ContentVersion()},
+      {"Content-Encoding", &r.ContentEncoding()}, {"Content-Language", &r.ContentLanguage()},
+      {"Content-Type", &r.ContentType()},         {"Cache-control", &r.CacheControl()},
+      {"Pragma", &r.Pragma()},                    {"Proxy-Connection", &r.ProxyConnection()},
+      {"Accept", &r.Accept()},                    {"Accept-Charset", &r.AcceptCharSet()},
+      {"Accept-Encoding", &r.AcceptEncoding()},   {"Accept-Language", &r.AcceptLanguage()},
+      {"From", &r.From()},                        {"Referer", &r.Referer()},
+      {"User-Agent", &r.UserAgent()},
+  };
+  for (const auto& [name, value] : fields) {
+    if (!FitsOnAHeaderLine(*value)) RefuseHeader(name);
+  }
+  CheckHeaderLines(r.CustomHeaders());
+}
+
 // Digits only (hexadecimal ones when hex), after an optional "+": a number
 // that fails to read only because it does not fit in 64 bits.
 bool IsTooLargeNumber(std::string_view text, bool hex) {
@@ -87,6 +146,13 @@ void TIdCustomHTTP::ResolveRequestTarget(TIdHTTPRequest& request) {
   target.SetDocument(u.Document());
   target.SetParams(u.Params());
   if (!u.Host().empty()) target.SetHost(u.Host());
+  const std::string& host = target.Host();
+  if (std::any_of(host.begin(), host.end(), [](char c) {
+        return c == ' ' || IsControl(static_cast<unsigned char>(c));
+      })) {
+    throw EIdHTTPInvalidRequest(
+        "The request is not sent: the host name holds a space or a control character");
+  }
   // A reference without a scheme (a relative redirect) stays on the scheme
   // it was resolved against: falling back to http would send what belongs to
   // an https site, form and cookies included, in clear text.
@@ -108,7 +174,7 @@ void TIdCustomHTTP::ResolveRequestTarget(TIdHTTPRequest& request) {
       }
     }
   }
-  request.SetRequestURL(target.Path() + target.Document() + target.Params());
+  request.SetRequestURL(WireTarget(target.Path() + target.Document() + target.Params()));
   TIdHTTPMethod method = request.RequestMethod();
   if (method == hmOptions && u.Document() == "*") request.SetRequestURL("*");
   if ((method == hmOptions || method == hmTrace || method == hmPut || method == hmDelete) &&
@@ -160,9 +226,10 @@ TIdHTTPRoute TIdCustomHTTP::SelectRoute() {
 }
 
 void TIdCustomHTTP::OpenAndSendRequest(TIdHTTPRequest& request, TIdHTTPResponse& response) {
+  CheckRequestFields(request);
   TIdHTTPRoute route = SelectRoute();
   request.SetRoute(route);
-  if (route == hrProxy) request.SetRequestURL(target_uri_->GetURI());
+  if (route == hrProxy) request.SetRequestURL(WireTarget(target_uri_->GetURI()));
   switch (route) {
     case hrDirect:
       if (protocol_version_ == pv1_0 && request.Connection().empty()) {
@@ -252,6 +319,9 @@ void TIdCustomHTTP::SendRequestHead(TIdHTTPProtocol& exchange, TIdURI* uri) {
   // The proxy's credentials are for the proxy alone.
   if (SentToProxy(request)) proxy_params_->AddProxyAuthorization(request.HeaderLines());
   if (uri) AddRequestCookies(*uri, request);
+  // Whatever went into the lines (a cookie a server set, a scheme's
+  // answer) must not break them either.
+  CheckHeaderLines(request.HeaderLines());
   exchange_unfinished_ = true;
   BeginSendBuffering(-1);
   try {

@@ -64,6 +64,8 @@ AH_EXCEPTION_CLASS(EIdAlreadyConnected, EIdException)                // "Already
 AH_EXCEPTION_CLASS(EIdClosedSocket, EIdException)                    // "Disconnected."
 AH_EXCEPTION_CLASS(EIdConnectTimeout, EIdException)                  // "Connect timed out."
 AH_EXCEPTION_CLASS(EIdConnectException, EIdException)
+// "Port %d is not a port: ports are 1 to 65535"
+AH_EXCEPTION_CLASS(EIdInvalidPort, EIdException)
 AH_EXCEPTION_CLASS(EIdSocketHandleError, EIdException)
 AH_EXCEPTION_CLASS(EIdCouldNotBindSocket, EIdSocketHandleError)
 AH_EXCEPTION_CLASS(EIdInvalidPortRange, EIdSocketHandleError)

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "framework/sysutils.h"
 #include "framework/threads.h"
 #include "transport/exceptions.h"
 
@@ -25,6 +26,12 @@ void TIdConnectThread::Execute() {
     failure_text_ = e.what();
   }
   finished_ = true;
+}
+
+void CheckPortNumber(int port) {
+  if (port < 1 || port > 65535) {
+    throw EIdInvalidPort(Format("Port %d is not a port: ports are 1 to 65535", port));
+  }
 }
 
 TIdIOHandlerSocket::TIdIOHandlerSocket(TComponent* owner) : TIdIOHandler(owner) {}
@@ -108,6 +115,7 @@ void TIdIOHandlerSocket::ConnectToServer(const std::string& host, int port, int 
   if (socks->Version() != svNoSocks) {
     target_host = socks->Host();
     target_port = socks->Port();
+    CheckPortNumber(target_port);
   }
   if (!binding_) PrepareOpen();
   TIdSocketHandle& b = *binding_;

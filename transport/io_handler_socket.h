@@ -37,6 +37,10 @@ class TIdConnectThread {
   std::thread thread_;
 };
 
+// Raises EIdInvalidPort for a port outside 1 to 65535, which the socket
+// calls would otherwise cut to 16 bits.
+void CheckPortNumber(int port);
+
 class TIdIOHandlerSocket : public TIdIOHandler {
  public:
   AH_CLASS_NAME(TIdIOHandlerSocket)

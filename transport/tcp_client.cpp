@@ -10,6 +10,7 @@ void TIdTCPClient::NotifyConnected() {
 }
 
 void TIdTCPClient::OpenConnection(int32_t timeout) {
+  CheckPortNumber(port_);
   if (!IOHandler()) {
     auto* handler = new TIdIOHandlerSocket(this);
     SetIOHandler(handler);

@@ -168,7 +168,7 @@ void TIdTCPConnection::DropSocket() {
 int TIdTCPConnection::FillInputBuffer(bool raise_if_disconnected, int timeout,
                                       bool raise_on_timeout) {
   return FillInputBufferUpTo(raise_if_disconnected, timeout, raise_on_timeout,
-                             recv_buffer_size_);
+                             ReceiveBlockSize());
 }
 
 int TIdTCPConnection::FillInputBufferUpTo(bool raise_if_disconnected, int timeout,
@@ -197,7 +197,7 @@ int TIdTCPConnection::ReceiveOnce(bool raise_if_disconnected, int32_t limit) {
     if (raise_if_disconnected) NotConnected();
     return 0;
   }
-  const int32_t ask = std::max<int32_t>(1, std::min(limit, recv_buffer_size_));
+  const int32_t ask = std::max<int32_t>(1, std::min(limit, ReceiveBlockSize()));
   int result;
   char* landed = nullptr;
   if (intercept_) {
@@ -313,9 +313,9 @@ void TIdTCPConnection::ReceiveBytes(void* buffer, int32_t count) {
 // instead of a remainder that would have to be moved to the front.
 void TIdTCPConnection::ReceiveBlockToStream(TStream& stream, int64_t count) {
   while (in_buffer_->Size() < count) {
-    int64_t room = int64_t(recv_buffer_size_) - in_buffer_->Size();
+    int64_t room = int64_t(ReceiveBlockSize()) - in_buffer_->Size();
     FillInputBufferUpTo(true, UseReadTimeout, true,
-                        room > 0 ? int32_t(room) : recv_buffer_size_);
+                        room > 0 ? int32_t(room) : ReceiveBlockSize());
     CheckDisconnected(true, true);
   }
   stream.WriteBuffer(in_buffer_->Memory(), count);
@@ -354,7 +354,7 @@ void TIdTCPConnection::ReceiveToStream(TStream& stream, int64_t count, bool unti
       in_buffer_->DropBytes(int32_t(n));
       remaining -= n;
     }
-    const int64_t chunk = std::min<int64_t>(remaining, recv_buffer_size_);
+    const int64_t chunk = std::min<int64_t>(remaining, ReceiveBlockSize());
     while (IsConnected() && remaining > 0) {
       const int64_t want = std::min(remaining, chunk);
       try {

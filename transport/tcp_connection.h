@@ -139,6 +139,9 @@ class TIdTCPConnection : public TIdComponent {
   void SetOwnsIOHandler(bool value) { owns_io_handler_ = value; }
 
  private:
+  // RecvBufferSize, or its default when it is below 1 (a block of nothing
+  // would never finish a read).
+  int32_t ReceiveBlockSize() const { return recv_buffer_size_ > 0 ? recv_buffer_size_ : 32768; }
   int FillInputBufferUpTo(bool raise_if_disconnected, int timeout, bool raise_on_timeout,
                           int32_t limit);
   int ReceiveOnce(bool raise_if_disconnected, int32_t limit);

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -145,6 +146,90 @@ TEST(RequestWire, MethodWordsAndTargets) {
     std::string received = server.Received(0);
     EXPECT_EQ(received.substr(0, received.find("\r\n")), c.request_line) << c.path;
   }
+}
+
+TEST(RequestWire, TargetsAndHeadersGoOutOnTheirLinesOrNotAtAll) {
+  struct Row {
+    std::string name;
+    std::string path;
+    std::function<void(TIdHTTP&)> prepare;
+    std::string expected;  // a line of the request head, or the error's message
+  };
+  const std::string target_error = "The request is not sent: its target holds a control character";
+  auto header_error = [](const std::string& name) {
+    return "The request is not sent: header \"" + name + "\" holds a control character";
+  };
+  const std::string words = [] {
+    std::string w;
+    for (int i = 0; i < 40; ++i) w += "word" + std::to_string(i) + ", ";
+    return w + "end";
+  }();
+  const Row rows[] = {
+      {"spaces in path and query", "/a b/c d?x=1 2", nullptr, "GET /a%20b/c%20d?x=1%202 HTTP/1.1"},
+      {"CR LF in the path", "/a\r\nX-Injected: 1", nullptr, target_error},
+      {"NUL in the query", std::string("/a?x=\0", 6), nullptr, target_error},
+      {"tab in the path", "/a\tb", nullptr, target_error},
+      {"CR LF in a field", "/",
+       [](TIdHTTP& h) { h.Request().SetReferer("http://x/\r\nX-Injected: 1"); },
+       header_error("Referer")},
+      {"LF in a custom header", "/",
+       [](TIdHTTP& h) { h.Request().CustomHeaders().Add("X-Custom: a\nX-Injected: 1"); },
+       header_error("X-Custom")},
+      {"a tab in a value is part of it", "/",
+       [](TIdHTTP& h) { h.Request().SetFrom("a\tb"); }, "From: a\tb"},
+      {"a long field on one line", "/", [&](TIdHTTP& h) { h.Request().SetReferer(words); },
+       "Referer: " + words},
+      {"a folded custom header joined on one line", "/",
+       [&](TIdHTTP& h) { h.Request().CustomHeaders().SetHeaderValue("X-Long", words); },
+       "X-Long: " + words},
+      {"a space in the host", "", [](TIdHTTP&) {},
+       "The request is not sent: the host name holds a space or a control character"},
+  };
+  for (const Row& row : rows) {
+    ScriptedServer server({Answer(Reply("200 OK", "ok"))});
+    TIdHTTP http(nullptr);
+    if (row.prepare) row.prepare(http);
+    const std::string url =
+        row.path.empty() ? "http://ex ample/" : Url(server, row.path);
+    std::string text;
+    try {
+      http.GetText(url, text);
+      http.CloseConnection();
+      const std::string head = server.Received(0);
+      EXPECT_NE(head.find(row.expected + "\r\n"), std::string::npos) << row.name << "\n" << head;
+      EXPECT_EQ(head.find("\r\n "), std::string::npos) << row.name << ": folded\n" << head;
+    } catch (const EIdHTTPInvalidRequest& e) {
+      EXPECT_EQ(e.Message(), row.expected) << row.name;
+      EXPECT_EQ(server.AcceptedCount(), 0) << row.name;
+    }
+  }
+}
+
+TEST(RequestWire, LongCookieLineAndRedirectTargetsAreNeverFoldedOrInjected) {
+  const std::string value(600, 'v');
+  ScriptedServer server(
+      {Script()
+           .ReadUntil("\r\n\r\n")
+           .Send(Reply("302 Found", "",
+                       "Set-Cookie: a=" + value + "; path=/\r\nSet-Cookie: b=" + value +
+                           "; path=/\r\nLocation: /moved here\r\n"))
+           .ReadUntil("\r\n\r\n")
+           .Send(Reply("302 Found", "", std::string("Location: /x\x7fy\r\n")))
+           .StaySilent()});
+  TIdHTTP http(nullptr);
+  http.SetHandleRedirects(true);
+  std::string text;
+  EXPECT_THROW(http.GetText(Url(server, "/"), text), EIdHTTPInvalidRequest);
+  http.CloseConnection();
+  const std::string wire = server.Received(0);
+  // The second request: its target encoded, its cookies on one line; no third.
+  EXPECT_NE(wire.find("GET /moved%20here HTTP/1.1\r\n"), std::string::npos) << wire;
+  const size_t cookie = wire.find("\r\nCookie: ");
+  ASSERT_NE(cookie, std::string::npos) << wire;
+  const std::string line = wire.substr(cookie + 2, wire.find("\r\n", cookie + 2) - cookie - 2);
+  EXPECT_EQ(line.size(), std::string("Cookie: a=; b=").size() + 2 * value.size()) << line;
+  EXPECT_EQ(wire.find("GET /x"), std::string::npos) << wire;
+  EXPECT_EQ(server.AcceptedCount(), 1);
 }
 
 TEST(RequestWire, Http11OnlyMethodsAreRefusedUnder10BeforeSending) {

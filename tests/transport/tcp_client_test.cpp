@@ -73,6 +73,37 @@ TEST(TCPClient, RefusedConnectRaisesAndLeavesNoSocket) {
   EXPECT_FALSE(client.IsConnected());
 }
 
+TEST(TCPClient, PortsOutsideTheirRangeAreRefusedBeforeConnecting) {
+  // 70000 would otherwise reach the socket call as 70000 - 65536 = 4464.
+  ScriptedServer server({Script().StaySilent()});
+  for (int port : {0, -1, 65536, 65536 + server.Port()}) {
+    TIdTCPClient client(nullptr);
+    client.SetHost("127.0.0.1");
+    client.SetPort(port);
+    try {
+      client.OpenConnection();
+      ADD_FAILURE() << "connected to " << port;
+    } catch (const EIdInvalidPort& e) {
+      EXPECT_EQ(e.Message(),
+                "Port " + std::to_string(port) + " is not a port: ports are 1 to 65535");
+    }
+    EXPECT_EQ(client.IOHandler(), nullptr) << port;
+  }
+  EXPECT_EQ(server.AcceptedCount(), 0);
+
+  // The same for the port of a SOCKS proxy.
+  TIdTCPClient client(nullptr);
+  auto* handler = new TIdIOHandlerSocket(&client);
+  client.SetIOHandler(handler);
+  handler->SocksInfo()->SetVersion(svSocks5);
+  handler->SocksInfo()->SetHost("127.0.0.1");
+  handler->SocksInfo()->SetPort(65536 + server.Port());
+  client.SetHost("127.0.0.1");
+  client.SetPort(server.Port());
+  EXPECT_THROW(client.OpenConnection(), EIdInvalidPort);
+  EXPECT_EQ(server.AcceptedCount(), 0);
+}
+
 TEST(TCPClient, ConnectTimeOut) {
   test::StalledListener stalled;
   TIdTCPClient client(nullptr);

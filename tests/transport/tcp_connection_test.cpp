@@ -154,6 +154,18 @@ TEST(ReceiveToStream, StreamReadsUseWholeBlocks) {
   for (int asked : s.handler->asked) EXPECT_LE(asked, 32768);
 }
 
+TEST(ReceiveToStream, AReceiveBufferSizeBelowOneIsTheDefault) {
+  for (int32_t size : {0, -5}) {
+    Scripted s({Pattern(40000), ""});
+    s.conn.SetRecvBufferSize(size);
+    TStringStream stream;
+    s.conn.ReceiveToStream(stream, 40000);
+    EXPECT_EQ(stream.DataString(), Pattern(40000)) << size;
+    EXPECT_EQ(s.conn.RecvBufferSize(), size);
+    for (int asked : s.handler->asked) EXPECT_EQ(asked, 32768) << size;
+  }
+}
+
 TEST(ReceiveToStream, BufferedBytesGoFirstAndTheRestStays) {
   Scripted s({"line\nabcdefgh"});
   EXPECT_EQ(s.conn.ReceiveLine(), "line");

@@ -9,6 +9,7 @@
 
 #include "tests/support/scripted_server.h"
 #include "tests/support/socks_proxy.h"
+#include "tests/transport/byte_string.h"
 #include "transport/exceptions.h"
 #include "transport/io_handler_socket.h"
 #include "transport/tcp_client.h"
@@ -16,14 +17,9 @@
 namespace ah {
 namespace {
 
+using test::Bytes;
 using test::Script;
 using test::ScriptedServer;
-
-std::string Bytes(std::initializer_list<int> values) {
-  std::string out;
-  for (int v : values) out += char(v);
-  return out;
-}
 
 std::string Hex(const std::string& bytes) {
   static const char* digits = "0123456789abcdef";

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "tests/support/scripted_server.h"
+#include "tests/transport/byte_string.h"
 #include "transport/exceptions.h"
 #include "transport/io_handler_socket.h"
 #include "transport/socks_info.h"
@@ -16,14 +17,9 @@
 namespace ah {
 namespace {
 
+using test::Bytes;
 using test::Script;
 using test::ScriptedServer;
-
-std::string Bytes(std::initializer_list<int> values) {
-  std::string out;
-  for (int v : values) out += char(v);
-  return out;
-}
 
 const std::string kHost = "origin.test";
 

@@ -170,19 +170,6 @@ TEST(CookieJar, AddressHostsTakeHostOnlyCookiesMatchedExactly) {
   for (const auto& row : rows) EXPECT_EQ(Header(jar, row.address), row.header) << row.address;
 }
 
-TEST(CookieJar, PublicSuffixDomainsAreRefused) {
-  TIdCookieManager jar(nullptr);
-  jar.TakeSetCookie("ALL=1; path=/; domain=.com", "shop.com");
-  jar.TakeSetCookie("UK=1; path=/; domain=.co.uk", "bbc.co.uk");
-  jar.TakeSetCookie("PAGES=1; path=/; domain=.github.io", "me.github.io");
-  jar.TakeSetCookie("OWN=1; path=/; domain=github.io", "github.io");
-  jar.TakeSetCookie("SITE=1; path=/; domain=.bbc.co.uk", "www.bbc.co.uk");
-  EXPECT_EQ(IndexText(jar), "github.io: OWN=1; .bbc.co.uk: SITE=1");
-  EXPECT_EQ(Header(jar, "http://other.com/"), "");
-  EXPECT_EQ(Header(jar, "http://you.github.io/"), "");
-  EXPECT_EQ(Header(jar, "http://news.bbc.co.uk/"), "SITE=1");
-}
-
 TEST(CookieJar, ReplacedRecordKeepsItsClassAndTakesTheDialect) {
   TIdCookieManager jar(nullptr);
   jar.TakeSetCookie2("A=1; path=/; Port=\"8080\"", "h.lan");
@@ -423,20 +410,6 @@ TEST(CookieJar, TheJarKeepsItsLatestTenThousand) {
   jar.TakeSetCookie("back=1; path=/", "s0.test");
   EXPECT_EQ(Header(jar, "http://s0.test/"), "back=1");
   EXPECT_EQ(NamesOf(jar, "s1.test").size(), 1000u);
-}
-
-TEST(CookieJar, ThreeHundredCookiesFromOneSiteAllGoBack) {
-  TIdCookieManager jar(nullptr);
-  std::string expected;
-  for (int i = 0; i < 300; ++i) {
-    jar.TakeSetCookie("c" + IntToStr(i) + "=v" + IntToStr(i) + "; path=/", "shop.test");
-  }
-  // Equal paths: the last filed first.
-  for (int i = 299; i >= 0; --i) {
-    if (!expected.empty()) expected += "; ";
-    expected += "c" + IntToStr(i) + "=v" + IntToStr(i);
-  }
-  EXPECT_EQ(Header(jar, "http://shop.test/cart/"), expected);
 }
 
 }  // namespace

@@ -201,16 +201,6 @@ TEST_F(Credentials, AnOperationEndingElsewhereLeavesTheCallersCredentials) {
   EXPECT_EQ(SeenRequests().back().authorization, Basic("user", "pw"));
 }
 
-TEST_F(Credentials, UserNameAndPasswordGoOutByteForByte) {
-  TIdHTTP http(nullptr);
-  http.Request().SetUsername(" user ");
-  http.Request().SetPassword("  pass  ");
-  http.Request().SetBasicAuthentication(true);
-  std::string text;
-  http.GetText(origin_.Url("/back"), text);
-  EXPECT_EQ(SeenRequests().back().authorization, Basic(" user ", "  pass  "));
-}
-
 // A wrong password behind a redirect: each answer goes to the address that
 // challenged, and AuthRetries answers in all end the operation.
 TEST_F(Credentials, ChallengesAreAnsweredWhereTheyCameFromAndBoundedPerOperation) {

@@ -10,7 +10,6 @@
 
 #include "tests/support/scripted_server.h"
 #include "tests/transport/byte_string.h"
-#include "transport/exceptions.h"
 #include "transport/io_handler_socket.h"
 #include "transport/socks_info.h"
 
@@ -104,12 +103,6 @@ TEST_F(SharedSocks, AFreedHandlerLeavesNoOwnerBehind) {
   a.SetSocksInfo(nullptr);
   EXPECT_EQ(settings_->OwnerHandler(), nullptr);
   EXPECT_NE(a.SocksInfo(), settings_);
-}
-
-TEST_F(SharedSocks, SettingsWithoutAHandlerRefuseToNegotiate) {
-  TIdSocksInfo loose(nullptr);
-  loose.SetVersion(svSocks5);
-  EXPECT_THROW(loose.NegotiateSocks(kHost, 80), EIdSocksError);
 }
 
 }  // namespace

@@ -234,14 +234,9 @@ void TIdCustomHTTP::AddRequestCookies(TIdURI& uri, TIdHTTPRequest& request) {
   auto* tls = dynamic_cast<TIdSSLIOHandlerSocket*>(IOHandler());
   bool secure = tls && tls->TLSActive();
   std::string text = cookie_manager_->BuildCookieHeader(uri, secure);
-  if (text.empty()) return;
-  // One line however long: folded into continuation lines, servers keep
-  // only the cookies of the first.
-  TIdHeaderList& lines = request.HeaderLines();
-  const bool fold = lines.FoldOnWrite();
-  lines.SetFoldOnWrite(false);
-  lines.SetHeaderValue("Cookie", text);
-  lines.SetFoldOnWrite(fold);
+  // The request's header list never folds, so the line stays whole however
+  // many cookies it carries.
+  if (!text.empty()) request.HeaderLines().SetHeaderValue("Cookie", text);
 }
 
 }  // namespace ah

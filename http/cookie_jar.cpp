@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "framework/date_time.h"
+#include "framework/exception.h"
 #include "framework/sysutils.h"
 #include "http/protocol_utils.h"
 #include "http/public_suffix.h"
@@ -121,10 +122,18 @@ TIdNetscapeCookie* TIdCookies::IndexCookie(TIdNetscapeCookie* cookie) {
   }
   if (filed >= 0) {
     TIdNetscapeCookie* existing = names.CookieAt(filed);
-    existing->CopyFrom(*cookie);
-    delete cookie;
-    NoteSet(existing, filings_.at(existing));
-    return existing;
+    try {
+      existing->CopyFrom(*cookie);
+      delete cookie;
+      NoteSet(existing, filings_.at(existing));
+      return existing;
+    } catch (const EConvertError&) {
+      // The takeover reads the newcomer's text, which cuts a path or domain
+      // holding ";" (a request directory given as the default path), and a
+      // Set-cookie2 record raises on a false port list cut out that way.
+      // The newcomer, read fine on its own, takes the namesake's place.
+      delete existing;
+    }
   }
   names.Add(cookie->CookieName(), cookie);
   Filing& filing = filings_[cookie];

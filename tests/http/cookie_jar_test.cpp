@@ -278,6 +278,16 @@ TEST(CookieJar, UnreadablePortLeavesNoRecordBehind) {
   EXPECT_EQ(IndexText(jar), "");
 }
 
+TEST(CookieJar, ANamesakeFromADirectoryWithAPortInItReplacesASetCookie2Record) {
+  TIdCookieManager jar(nullptr);
+  jar.TakeSetCookie2("A=1; path=/; Port=\"80\"", "h.lan");
+  // No path: the default is the directory /d;Port="x", which the takeover
+  // would read back as a port list.
+  EXPECT_NO_THROW(jar.TakeSetCookie("A=2", "h.lan", "/d;Port=\"x\"/page.html"));
+  EXPECT_EQ(IndexText(jar), "h.lan: A=2");
+  EXPECT_EQ(jar.CookieCollection().Cookies(0)->Path(), "/d;Port=\"x\"");
+}
+
 TEST(CookieJar, ManagerEventsSeeTheCollection) {
   std::string events;
   TIdCookies* created = nullptr;

@@ -1,6 +1,7 @@
 #include "transport/io_handler_socket.h"
 
 #include <algorithm>
+#include <chrono>
 
 #include "framework/sysutils.h"
 #include "framework/threads.h"
@@ -25,7 +26,17 @@ void TIdConnectThread::Execute() {
   } catch (const std::exception& e) {
     failure_text_ = e.what();
   }
-  finished_ = true;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    finished_ = true;
+  }
+  finished_changed_.notify_all();
+}
+
+void TIdConnectThread::SleepUnlessFinished(int ms) {
+  std::unique_lock<std::mutex> lock(mutex_);
+  finished_changed_.wait_for(lock, std::chrono::milliseconds(std::max(ms, 0)),
+                             [this] { return finished_.load(); });
 }
 
 void CheckPortNumber(int port) {
@@ -148,8 +159,9 @@ void TIdIOHandlerSocket::ConnectWithTimeout(int timeout) {
   int slice = 125;
   if (AntiFreezeInUse()) slice = std::min(TheAntiFreeze()->IdleTimeOut(), 125);
   int remaining = timeout == WaitForever ? slice + 1 : timeout;
+  // A connect that is made at once is not kept waiting for the slice.
   while (slice < remaining) {
-    SleepMs(slice);
+    thread->SleepUnlessFinished(slice);
     remaining = timeout == WaitForever ? slice + 1 : remaining - slice;
     KeepResponsive(true);
     if (thread->Finished()) {
@@ -157,7 +169,7 @@ void TIdIOHandlerSocket::ConnectWithTimeout(int timeout) {
       break;
     }
   }
-  SleepMs(remaining);
+  thread->SleepUnlessFinished(remaining);
   if (!thread->Finished()) {
     thread->Terminate();
     // Closing the socket makes the blocked connect return.

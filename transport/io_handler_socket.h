@@ -4,6 +4,8 @@
 // events, and then carries every raw receive and send of the connection.
 
 #include <atomic>
+#include <condition_variable>
+#include <mutex>
 #include <memory>
 #include <string>
 #include <thread>
@@ -23,6 +25,8 @@ class TIdConnectThread {
   void Start();
   void Terminate() { stop_requested_ = true; }
   bool Finished() const { return finished_; }
+  // Sleeps up to ms, less when the thread finishes first.
+  void SleepUnlessFinished(int ms);
   void WaitFor();
   // Set before Finished; read only after it.
   const std::string& FailureText() const { return failure_text_; }
@@ -34,6 +38,8 @@ class TIdConnectThread {
   std::string failure_text_;
   std::atomic<bool> finished_{false};
   std::atomic<bool> stop_requested_{false};
+  std::mutex mutex_;
+  std::condition_variable finished_changed_;
   std::thread thread_;
 };
 

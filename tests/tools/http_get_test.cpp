@@ -127,17 +127,33 @@ class HttpGetServer : public HttpGet {
   std::atomic<bool> authorized_elsewhere_{false};
 };
 
-TEST_F(HttpGetServer, GetsEveryUrlThroughOneClientAndAppendsToTheFile) {
+TEST_F(HttpGetServer, GetsEveryUrlThroughOneClientIntoTheFileItTruncatesOnce) {
   fs::path file = dir_ / "out.txt";
-  { std::ofstream(file) << "old:"; }
+  { std::ofstream(file) << "old content that is longer than the new"; }
   RunResult r = Run({"-o", file.string(), server_.Url("/a"), server_.Url("/b")});
   EXPECT_EQ(r.exit_code, 0) << r.err;
   EXPECT_EQ(r.out, "");
   EXPECT_EQ(r.err, "");
   // The cookie of the first reply went back with the second request, over
   // the same connection.
-  EXPECT_EQ(ReadFile(file), "old:first;second[seen=1]");
+  EXPECT_EQ(ReadFile(file), "first;second[seen=1]");
   EXPECT_EQ(server_.Connections(), 1);
+
+  r = Run({"-o", "-", server_.Url("/a")});
+  EXPECT_EQ(r.exit_code, 0) << r.err;
+  EXPECT_EQ(r.out, "first;");
+  EXPECT_FALSE(fs::exists(dir_ / "-"));
+}
+
+TEST_F(HttpGetServer, EndlessRedirectsExitWithOneLine) {
+  server_.server().Get("/loop", [](const httplib::Request&, httplib::Response& res) {
+    res.set_redirect("/loop");
+  });
+  RunResult r = Run({server_.Url("/a"), server_.Url("/loop"), server_.Url("/b")});
+  EXPECT_EQ(r.exit_code, 1);
+  EXPECT_EQ(r.out, "first;");
+  EXPECT_EQ(r.err, "http-get: " + server_.Url("/loop") +
+                       ": too many redirects: gave up after 15 requests\n");
 }
 
 TEST_F(HttpGetServer, WritesToStdoutAndFollowsRedirects) {
@@ -263,7 +279,7 @@ TEST_F(HttpGet, ProxyCarriesTheAbsoluteAddress) {
 
 TEST_F(HttpGet, TimeoutEndsASilentServer) {
   test::ScriptedServer silent({test::Script().ReadUntil("\r\n\r\n").StaySilent()});
-  RunResult r = Run({"--timeout", "200",
+  RunResult r = Run({"--timeout", "0.2",
                      "http://127.0.0.1:" + std::to_string(silent.Port()) + "/"});
   EXPECT_EQ(r.exit_code, 1);
   EXPECT_EQ(r.err, "http-get: http://127.0.0.1:" + std::to_string(silent.Port()) +
@@ -278,13 +294,29 @@ TEST_F(HttpGet, RefusedConnectionIsOneLine) {
                        "/: Socket Error # 10061 Connection refused.\n");
 }
 
-TEST_F(HttpGet, BadArgumentsExitWithOneLine) {
+TEST_F(HttpGet, BadArgumentsExitWithTwoAndOneLine) {
   for (const std::vector<std::string>& args :
        std::vector<std::vector<std::string>>{{}, {"-x", "http://h/"}, {"--timeout"}}) {
     RunResult r = Run(args);
-    EXPECT_EQ(r.exit_code, 1);
+    EXPECT_EQ(r.exit_code, 2);
     EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
     EXPECT_EQ(r.err.rfind("http-get: ", 0), 0u) << r.err;
+  }
+}
+
+TEST_F(HttpGet, HelpListsEveryFlagAndExitsWithZero) {
+  for (const std::string flag : {"-h", "--help"}) {
+    RunResult r = Run({"http://h/", flag});
+    EXPECT_EQ(r.exit_code, 0) << flag;
+    EXPECT_EQ(r.err, "") << flag;
+    EXPECT_EQ(r.out.rfind("usage: http-get", 0), 0u) << r.out;
+    for (const char* listed :
+         {"-o FILE", "--timeout SECONDS", "--proxy HOST:PORT", "--user NAME:PASSWORD",
+          "--socks4 HOST:PORT", "--socks4a HOST:PORT", "--socks5 HOST:PORT",
+          "--socks-user NAME:PASSWORD", "--cacert FILE", "--insecure", "--post-form NAME=VALUE",
+          "-v ", "-h, --help", "Exit status"}) {
+      EXPECT_NE(r.out.find(listed), std::string::npos) << listed;
+    }
   }
 }
 
@@ -319,7 +351,7 @@ TEST_F(HttpGet, HttpsWithTheTestAuthorityOrInsecure) {
 
 TEST(HttpGetArguments, ParsesEveryFlag) {
   HttpGetArguments a = ParseHttpGetArguments(
-      {"-o", "f.txt", "--timeout", "1500", "--proxy", "p.test:3128", "--user", "u:p:w",
+      {"-o", "f.txt", "--timeout", "1.5", "--proxy", "p.test:3128", "--user", "u:p:w",
        "--post-form", "a=1", "--post-form", "b=2", "-v", "http://h/"});
   ASSERT_TRUE(a.ok()) << a.error;
   EXPECT_EQ(a.options.output_file, "f.txt");
@@ -338,6 +370,20 @@ TEST(HttpGetArguments, ParsesEveryFlag) {
   ASSERT_TRUE(tls.ok()) << tls.error;
   EXPECT_EQ(tls.options.ca_file, "ca.pem");
   EXPECT_TRUE(tls.options.insecure);
+}
+
+TEST(HttpGetArguments, TimeoutIsSecondsWithFractions) {
+  const std::pair<std::string, int> rows[] = {
+      {"2", 2000}, {"0.25", 250}, {"0", 0}, {"0.0001", 1}, {"2147483", 2147483000}};
+  for (const auto& [text, ms] : rows) {
+    HttpGetArguments a = ParseHttpGetArguments({"--timeout", text, "http://h/"});
+    ASSERT_TRUE(a.ok()) << text << ": " << a.error;
+    EXPECT_EQ(a.options.read_timeout_ms, ms) << text;
+  }
+  for (const std::string bad : {"1e3", "-0.5", "2147484", ".", "1,5", "inf", "nan"}) {
+    HttpGetArguments a = ParseHttpGetArguments({"--timeout", bad, "http://h/"});
+    EXPECT_EQ(a.error, "--timeout wants seconds, not " + bad) << bad;
+  }
 }
 
 TEST(HttpGetArguments, SocksFlags) {

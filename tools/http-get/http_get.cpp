@@ -15,6 +15,11 @@ namespace {
 
 constexpr int32_t kReceiveBlock = 256 * 1024;
 
+class TooManyRedirects : public Exception {
+ public:
+  using Exception::Exception;
+};
+
 // Messages such as "Socket Error # 10061\r\nConnection refused." keep to
 // one line.
 std::string OneLine(std::string text) {
@@ -47,7 +52,7 @@ int RunHttpGet(const HttpGetOptions& options, std::ostream& err) {
     std::unique_ptr<TOutputFdStream> output =
         options.output_file.empty()
             ? std::make_unique<TOutputFdStream>(STDOUT_FILENO, false)
-            : TOutputFdStream::OpenForAppend(options.output_file);
+            : TOutputFdStream::Create(options.output_file);
 
     // Referenced by the client, so it outlives it. The TLS handler carries
     // plain http too (in pass-through) and SOCKS underneath either.
@@ -102,20 +107,28 @@ int RunHttpGet(const HttpGetOptions& options, std::ostream& err) {
         err << "< " << sender->Response().StatusLine() << '\n' << "* Redirect to " << dest << '\n';
       });
     }
-    auto report_status = [&] {
-      if (options.verbose) err << "< " << http.Response().StatusLine() << '\n';
+    // Every request ends with its status line under -v; a redirect that
+    // still stands at the end is the limit reached, not a result.
+    auto finish = [&] {
+      TIdHTTPResponse& response = http.Response();
+      if (options.verbose) err << "< " << response.StatusLine() << '\n';
+      const int code = response.StatusCode();
+      if ((code / 100 == 3 && code != 304) || !response.Location().empty()) {
+        throw TooManyRedirects("too many redirects: gave up after " +
+                               std::to_string(http.RedirectMaximum()) + " requests");
+      }
     };
 
     if (!options.form_lines.empty()) {
       current_url = options.urls.front();
       TStringList lines(options.form_lines);
       http.PostFormToStream(current_url, &lines, output.get());
-      report_status();
+      finish();
     } else {
       for (const std::string& url : options.urls) {
         current_url = url;
         http.GetToStream(url, output.get());
-        report_status();
+        finish();
       }
     }
     return 0;

@@ -10,7 +10,8 @@
 namespace ah {
 
 // Returns the exit code: 0 when every request succeeded, otherwise 1 after
-// one line on err (a refused status gives its status line). With verbose,
+// one line on err (a refused status gives its status line; a redirect still
+// standing after RedirectMaximum requests is an error too). With verbose,
 // the status events and the status lines of the responses go to err.
 int RunHttpGet(const HttpGetOptions& options, std::ostream& err);
 

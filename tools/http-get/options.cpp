@@ -1,6 +1,7 @@
 #include "tools/http-get/options.h"
 
 #include <charconv>
+#include <cmath>
 
 namespace ah {
 namespace {
@@ -29,11 +30,53 @@ bool ReadHostPort(const std::string& text, std::string& host, int& port) {
 }  // namespace
 
 const char* HttpGetUsage() {
-  return "usage: http-get [-o FILE] [--timeout MS] [--proxy HOST:PORT] "
+  return "usage: http-get [-o FILE] [--timeout SECONDS] [--proxy HOST:PORT] "
          "[--user NAME:PASSWORD] [--socks4|--socks4a|--socks5 HOST:PORT] "
          "[--socks-user NAME:PASSWORD] [--cacert FILE] [--insecure] "
          "[--post-form NAME=VALUE ...] [-v] URL [URL ...]";
 }
+
+const char* HttpGetHelp() {
+  return "usage: http-get [OPTIONS] URL [URL ...]\n"
+         "GETs every URL in order through one client (the kept-alive connection, cookies and\n"
+         "redirects carry over) and writes every body, in order, to standard output.\n"
+         "\n"
+         "  -o FILE                   write the bodies to FILE, created or truncated once;\n"
+         "                            - is standard output\n"
+         "  --timeout SECONDS         connect and idle read time-out, fractions allowed;\n"
+         "                            0 or none: wait without limit\n"
+         "  --proxy HOST:PORT         go through an HTTP proxy (https through CONNECT)\n"
+         "  --user NAME:PASSWORD      answer Basic authorization challenges\n"
+         "  --socks4 HOST:PORT        reach the servers through a SOCKS 4 proxy\n"
+         "  --socks4a HOST:PORT       ... a SOCKS 4A proxy (it resolves the host names)\n"
+         "  --socks5 HOST:PORT        ... a SOCKS 5 proxy\n"
+         "  --socks-user NAME:PASSWORD  the SOCKS 4 user id, or the SOCKS 5 login\n"
+         "  --cacert FILE             trust the certificates in FILE besides the system's\n"
+         "  --insecure                check no TLS certificate or host name (local tests only)\n"
+         "  --post-form NAME=VALUE    post this form line (repeatable) to the one URL\n"
+         "  -v                        connection events and status lines on stderr\n"
+         "  -h, --help                this help\n"
+         "\n"
+         "Exit status: 0 every request succeeded; 1 a network or protocol error, or too many\n"
+         "redirects (one line on stderr); 2 a usage error.\n";
+}
+
+namespace {
+
+// Seconds with an optional fraction, as whole milliseconds (a positive value
+// is at least 1 ms).
+std::optional<int> ReadSeconds(const std::string& text) {
+  double seconds = 0;
+  const char* end = text.data() + text.size();
+  auto [ptr, ec] = std::from_chars(text.data(), end, seconds, std::chars_format::fixed);
+  if (text.empty() || ec != std::errc() || ptr != end || !(seconds >= 0) ||
+      seconds > 2147483.0) {
+    return std::nullopt;
+  }
+  return int(std::ceil(seconds * 1000));
+}
+
+}  // namespace
 
 HttpGetArguments ParseHttpGetArguments(const std::vector<std::string>& args) {
   HttpGetArguments result;
@@ -57,6 +100,10 @@ HttpGetArguments ParseHttpGetArguments(const std::vector<std::string>& args) {
       o.verbose = true;
       continue;
     }
+    if (arg == "-h" || arg == "--help") {
+      result.help = true;
+      return result;
+    }
     if (arg == "--insecure") {
       o.insecure = true;
       continue;
@@ -70,10 +117,10 @@ HttpGetArguments ParseHttpGetArguments(const std::vector<std::string>& args) {
     const std::string& value = args[++i];
     if (arg == "-o") {
       if (value.empty()) return fail("-o needs a file name");
-      o.output_file = value;
+      o.output_file = value == "-" ? std::string() : value;
     } else if (arg == "--timeout") {
-      auto ms = ReadNumber(value, 0, 0x7fffffff);
-      if (!ms) return fail("--timeout wants milliseconds, not " + value);
+      auto ms = ReadSeconds(value);
+      if (!ms) return fail("--timeout wants seconds, not " + value);
       o.read_timeout_ms = *ms;
     } else if (arg == "--proxy") {
       if (!ReadHostPort(value, o.proxy_host, o.proxy_port)) {

@@ -1,8 +1,5 @@
 #pragma once
-// The command line of http-get:
-//   http-get [-o FILE] [--timeout MS] [--proxy HOST:PORT] [--user NAME:PASSWORD]
-//            [--socks4 | --socks4a | --socks5 HOST:PORT] [--socks-user NAME:PASSWORD]
-//            [--cacert FILE] [--insecure] [--post-form NAME=VALUE ...] [-v] URL [URL ...]
+// The command line of http-get; HttpGetHelp() lists every flag.
 
 #include <optional>
 #include <string>
@@ -11,8 +8,8 @@
 namespace ah {
 
 struct HttpGetOptions {
-  std::string output_file;               // empty: standard output
-  std::optional<int> read_timeout_ms;    // --timeout
+  std::string output_file;               // -o; empty or "-": standard output
+  std::optional<int> read_timeout_ms;    // --timeout, given in seconds
   std::string proxy_host;                // --proxy, empty: direct
   int proxy_port = 0;
   std::optional<std::string> user_name;  // --user, split at the first ":"
@@ -29,15 +26,20 @@ struct HttpGetOptions {
   std::vector<std::string> urls;
 };
 
-// The parse result: options, or the one-line complaint to print.
+// The parse result: options, or the one-line complaint to print, or a wish
+// for the help text.
 struct HttpGetArguments {
   HttpGetOptions options;
   std::string error;
+  bool help = false;  // -h or --help
   bool ok() const { return error.empty(); }
 };
 
 HttpGetArguments ParseHttpGetArguments(const std::vector<std::string>& args);
 
+// One line, for the end of a complaint.
 const char* HttpGetUsage();
+// The usage, each flag and the exit codes.
+const char* HttpGetHelp();
 
 }  // namespace ah

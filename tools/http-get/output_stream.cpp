@@ -25,8 +25,8 @@ TOutputFdStream::~TOutputFdStream() {
   if (owns_fd_) ::close(fd_);
 }
 
-std::unique_ptr<TOutputFdStream> TOutputFdStream::OpenForAppend(const std::string& file_name) {
-  int fd = ::open(file_name.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+std::unique_ptr<TOutputFdStream> TOutputFdStream::Create(const std::string& file_name) {
+  int fd = ::open(file_name.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
   if (fd < 0) {
     throw EFOpenError("Cannot open file \"" + ExpandFileName(file_name) + "\". " +
                       std::strerror(errno));

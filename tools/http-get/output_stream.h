@@ -1,6 +1,6 @@
 #pragma once
-// The stream http-get writes bodies through: a file opened for appending,
-// or standard output. Pipes, terminals and devices cannot seek or be
+// The stream http-get writes bodies through: a file it created or
+// truncated, or standard output. Pipes, terminals and devices cannot seek or be
 // resized; there the stream counts its own position and takes a size
 // reservation as a no-op, so a body streams through without being held.
 
@@ -18,9 +18,9 @@ class TOutputFdStream : public TStream {
   TOutputFdStream(int fd, bool owns_fd);
   ~TOutputFdStream() override;
 
-  // Opens (creating when missing) for writing after the current end.
-  // Raises EFOpenError with the full path and the system's text.
-  static std::unique_ptr<TOutputFdStream> OpenForAppend(const std::string& file_name);
+  // Creates the file, or empties it when it exists. Raises EFOpenError with
+  // the full path and the system's text.
+  static std::unique_ptr<TOutputFdStream> Create(const std::string& file_name);
 
   int64_t Read(void*, int64_t) override { return 0; }
   // A failed write raises EWriteError with the system's text.

@@ -2,10 +2,14 @@
 # http-get next to curl against a local nginx, in one run:
 #   1. one 1 GiB body (Content-Length) to /dev/null
 #   2. 2000 GETs of a 1 KiB file over one kept-alive connection
-# plain and over https (a certificate made for the run, trusted by --cacert).
-#   3. one 256 MiB chunked body to /dev/null
-# Prints the median wall time of each client, the ratio http-get / curl, and
-# the peak resident memory of http-get for the 1 GiB body.
+#   3. 2000 GETs of a 1 KiB file, each on a new connection (the server closes)
+# plain and (1, 2) over https (a certificate made for the run, trusted by
+# --cacert), and
+#   4. one 256 MiB chunked body to /dev/null
+# The two clients run in turn, A B A B ..., RUNS times each. Prints for each
+# the median CPU time (user + sys) and wall time, the medians of the
+# pair-by-pair ratios http-get / curl, and the peak resident memory of
+# http-get. CPU time is the figure to trust on a busy machine.
 #
 # Usage: bench/http_get_vs_curl.sh [BUILD_DIR] [RUNS]
 set -euo pipefail
@@ -48,10 +52,11 @@ cleanup() {
 }
 trap cleanup EXIT
 
-mkdir -p "$work/www/chunked" "$work/logs"
+mkdir -p "$work/www/chunked" "$work/www/close" "$work/logs"
 head -c $((1024 * 1024 * 1024)) /dev/zero | tr '\0' 'a' > "$work/www/big.bin"
 head -c $((256 * 1024 * 1024)) /dev/zero | tr '\0' 'b' > "$work/www/chunked/mid.bin"
 head -c 1024 /dev/zero | tr '\0' 'c' > "$work/www/small.txt"
+cp "$work/www/small.txt" "$work/www/close/small.txt"
 
 free_port() {
   python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1]); s.close()'
@@ -83,6 +88,8 @@ http {
     root $work/www;
     # SSI processing leaves the length unknown, so HTTP/1.1 replies are chunked.
     location /chunked/ { ssi on; ssi_types *; }
+    # Every reply ends its connection.
+    location /close/ { keepalive_timeout 0; }
   }
   server {
     listen 127.0.0.1:$tls_port ssl;
@@ -103,25 +110,35 @@ base=http://127.0.0.1:$port
 small_urls=()
 for _ in $(seq 2000); do small_urls+=("$base/small.txt"); done
 
-# Runs a command $runs times; prints the median wall time in seconds and the
-# largest peak RSS in KiB.
-measure() {
-  local times=() peak=0 out
-  for _ in $(seq "$runs"); do
-    /usr/bin/time -f '%e %M' -o "$work/time.txt" "$@" >/dev/null 2>/dev/null
-    out=$(tail -1 "$work/time.txt")
-    times+=("${out% *}")
-    [ "${out#* }" -gt "$peak" ] && peak=${out#* }
+# Runs the commands in the arrays ours and theirs in turn, $runs times each,
+# and prints one line: the medians of CPU (user + sys) and wall seconds of
+# each, the medians of the pair-by-pair ratios, and ours' largest peak RSS.
+compare() {
+  local name=$1 i
+  : > "$work/pairs.txt"
+  for i in $(seq "$runs"); do
+    /usr/bin/time -f '%U %S %e %M' -o "$work/a.txt" "${ours[@]}" >/dev/null 2>/dev/null
+    /usr/bin/time -f '%U %S %e %M' -o "$work/b.txt" "${theirs[@]}" >/dev/null 2>/dev/null
+    echo "$(tail -1 "$work/a.txt") $(tail -1 "$work/b.txt")" >> "$work/pairs.txt"
   done
-  printf '%s\n' "${times[@]}" | sort -n | awk -v p="$peak" '{a[NR]=$1} END {print a[int((NR+1)/2)], p}'
-}
-
-report() {
-  local name=$1 ours=$2 theirs=$3
-  local t_ours=${ours% *} t_theirs=${theirs% *} rss=${ours#* }
-  awk -v n="$name" -v a="$t_ours" -v b="$t_theirs" -v m="$rss" 'BEGIN {
-    r = (b > 0) ? a / b : 0
-    printf "%-28s http-get %7.2f s  curl %7.2f s  ratio %.2f  http-get peak RSS %d KiB\n", n, a, b, r, m }'
+  awk -v n="$name" '
+    function median(v, k,   i, j, t) {
+      for (i = 2; i <= k; i++) for (j = i; j > 1 && v[j - 1] > v[j]; j--) {
+        t = v[j]; v[j] = v[j - 1]; v[j - 1] = t
+      }
+      return (k % 2) ? v[(k + 1) / 2] : (v[k / 2] + v[k / 2 + 1]) / 2
+    }
+    {
+      k++
+      ac[k] = $1 + $2; aw[k] = $3; bc[k] = $5 + $6; bw[k] = $7
+      rc[k] = bc[k] > 0 ? ac[k] / bc[k] : 0
+      rw[k] = bw[k] > 0 ? aw[k] / bw[k] : 0
+      if ($4 > rss) rss = $4
+    }
+    END {
+      printf "%-26s http-get cpu %6.2f s wall %6.2f s | curl cpu %6.2f s wall %6.2f s | ratio cpu %.2f wall %.2f | http-get peak RSS %d KiB\n",
+        n, median(ac, k), median(aw, k), median(bc, k), median(bw, k), median(rc, k), median(rw, k), rss
+    }' "$work/pairs.txt"
 }
 
 # Checks each client reads the whole body before timing it.
@@ -135,20 +152,27 @@ check_size $((1024 * 1024 * 1024)) "$http_get" "$base/big.bin"
 check_size $((256 * 1024 * 1024)) "$http_get" "$base/chunked/mid.bin"
 check_size $((2000 * 1024)) "$http_get" "${small_urls[@]}"
 
-echo "runs per case: $runs (median wall time)"
-report "1 GiB body" "$(measure "$http_get" -o /dev/null "$base/big.bin")" \
-  "$(measure curl -s -o /dev/null "$base/big.bin")"
-report "2000 GETs of 1 KiB" "$(measure "$http_get" -o /dev/null "${small_urls[@]}")" \
-  "$(measure curl -s -o /dev/null "${small_urls[@]}")"
+echo "runs per case: $runs of each client, in turn (medians)"
+ours=("$http_get" -o /dev/null "$base/big.bin"); theirs=(curl -s -o /dev/null "$base/big.bin")
+compare "1 GiB body"
+ours=("$http_get" -o /dev/null "${small_urls[@]}"); theirs=(curl -s -o /dev/null "${small_urls[@]}")
+compare "2000 GETs of 1 KiB"
+close_urls=()
+for _ in $(seq 2000); do close_urls+=("$base/close/small.txt"); done
+check_size $((2000 * 1024)) "$http_get" "${close_urls[@]}"
+ours=("$http_get" -o /dev/null "${close_urls[@]}"); theirs=(curl -s -o /dev/null "${close_urls[@]}")
+compare "2000 new connections"
 tls_base=https://127.0.0.1:$tls_port
 tls_urls=()
 for _ in $(seq 2000); do tls_urls+=("$tls_base/small.txt"); done
 ca=(--cacert "$work/cert.pem")
 check_size $((1024 * 1024 * 1024)) "$http_get" "${ca[@]}" "$tls_base/big.bin"
 check_size $((2000 * 1024)) "$http_get" "${ca[@]}" "${tls_urls[@]}"
-report "1 GiB body over https" "$(measure "$http_get" "${ca[@]}" -o /dev/null "$tls_base/big.bin")" \
-  "$(measure curl -s "${ca[@]}" -o /dev/null "$tls_base/big.bin")"
-report "2000 GETs over https" "$(measure "$http_get" "${ca[@]}" -o /dev/null "${tls_urls[@]}")" \
-  "$(measure curl -s "${ca[@]}" -o /dev/null "${tls_urls[@]}")"
-report "256 MiB chunked body" "$(measure "$http_get" -o /dev/null "$base/chunked/mid.bin")" \
-  "$(measure curl -s -o /dev/null "$base/chunked/mid.bin")"
+ours=("$http_get" "${ca[@]}" -o /dev/null "$tls_base/big.bin")
+theirs=(curl -s "${ca[@]}" -o /dev/null "$tls_base/big.bin")
+compare "1 GiB body over https"
+ours=("$http_get" "${ca[@]}" -o /dev/null "${tls_urls[@]}")
+theirs=(curl -s "${ca[@]}" -o /dev/null "${tls_urls[@]}")
+compare "2000 GETs over https"
+ours=("$http_get" -o /dev/null "$base/chunked/mid.bin"); theirs=(curl -s -o /dev/null "$base/chunked/mid.bin")
+compare "256 MiB chunked body"

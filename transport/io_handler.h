@@ -34,6 +34,17 @@ class TIdIOHandler : public TIdComponent {
   // error whose code the stack holds.
   virtual int ReceiveRaw(void* buffer, int length) = 0;
   virtual int SendRaw(const void* buffer, int length) = 0;
+
+  // What ReceiveNow gives when nothing has arrived yet.
+  static constexpr int kNothingYet = -2;
+  // A receive of what has already arrived, without waiting: as ReceiveRaw,
+  // or kNothingYet, after which the caller waits (WaitReadable) and uses
+  // ReceiveRaw. A handler that cannot tell without waiting always says
+  // kNothingYet.
+  virtual int ReceiveNow(void* buffer, int length) {
+    (void)buffer, (void)length;
+    return kNothingYet;
+  }
 };
 
 }  // namespace ah

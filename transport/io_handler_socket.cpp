@@ -1,5 +1,7 @@
 #include "transport/io_handler_socket.h"
 
+#include <sys/socket.h>
+
 #include <algorithm>
 #include <chrono>
 
@@ -81,6 +83,15 @@ bool TIdIOHandlerSocket::WaitReadable(int timeout) {
 int TIdIOHandlerSocket::ReceiveRaw(void* buffer, int length) {
   if (!IsOpen()) throw EIdClosedSocket("Disconnected.");
   return binding_->ReceiveRaw(buffer, length, 0);
+}
+
+int TIdIOHandlerSocket::ReceiveNow(void* buffer, int length) {
+  if (!IsOpen()) throw EIdClosedSocket("Disconnected.");
+  int result = binding_->ReceiveRaw(buffer, length, MSG_DONTWAIT);
+  if (result == Id_SOCKET_ERROR && TheStack()->StackLastError() == Id_WSAEWOULDBLOCK) {
+    return kNothingYet;
+  }
+  return result;
 }
 
 int TIdIOHandlerSocket::SendRaw(const void* buffer, int length) {

@@ -63,6 +63,7 @@ class TIdIOHandlerSocket : public TIdIOHandler {
   bool WaitReadable(int timeout) override;
   int ReceiveRaw(void* buffer, int length) override;
   int SendRaw(const void* buffer, int length) override;
+  int ReceiveNow(void* buffer, int length) override;
 
   // Owned; created by the first PrepareOpen.
   TIdSocketHandle* SocketBinding() const { return binding_.get(); }

@@ -428,6 +428,11 @@ int TIdSSLIOHandlerSocket::ReceiveRaw(void* buffer, int length) {
   return 0;
 }
 
+int TIdSSLIOHandlerSocket::ReceiveNow(void* buffer, int length) {
+  if (tls_->ssl) return kNothingYet;
+  return TIdIOHandlerSocket::ReceiveNow(buffer, length);
+}
+
 int TIdSSLIOHandlerSocket::SendRaw(const void* buffer, int length) {
   TIdTLSSession& t = *tls_;
   if (!t.ssl) return TIdIOHandlerSocket::SendRaw(buffer, length);

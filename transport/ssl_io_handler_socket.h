@@ -40,6 +40,8 @@ class TIdSSLIOHandlerSocket : public TIdIOHandlerSocket {
   bool WaitReadable(int timeout) override;
   int ReceiveRaw(void* buffer, int length) override;
   int SendRaw(const void* buffer, int length) override;
+  // Plain bytes only: what a TLS session holds needs a readable wait.
+  int ReceiveNow(void* buffer, int length) override;
 
   bool PassThrough() const { return pass_through_; }
   // Off on an open plain connection runs the handshake there. On while TLS

@@ -31,6 +31,7 @@ constexpr int Id_TCP_NODELAY = 1;
 constexpr int Id_WSAEINTR = 10004;
 constexpr int Id_WSAEBADF = 10009;
 constexpr int Id_WSAEINVAL = 10022;
+constexpr int Id_WSAEWOULDBLOCK = 10035;
 constexpr int Id_WSAENOTSOCK = 10038;
 constexpr int Id_WSAEADDRINUSE = 10048;
 constexpr int Id_WSAECONNABORTED = 10053;

@@ -13,6 +13,7 @@
 #include "framework/text_tokens.h"
 #include "transport/exceptions.h"
 #include "transport/io_handler_socket.h"
+#include "transport/kernel_splice.h"
 #include "transport/ssl_io_handler_socket.h"
 #include "transport/stack.h"
 
@@ -91,6 +92,7 @@ void TIdTCPConnection::NotifyDisconnected() {
 void TIdTCPConnection::ResetInputState() {
   in_buffer_->Empty();
   peer_closed_ = false;
+  receiving_ = false;
 }
 
 std::string TIdTCPConnection::ReceiveAll() {
@@ -124,7 +126,11 @@ void TIdTCPConnection::CheckDisconnected(bool raise, bool ignore_buffer) {
     throw EIdConnClosedGracefully("Connection Closed Gracefully.");
 }
 
-int TIdTCPConnection::PollPeerClose(bool raise) { return FillInputBuffer(raise, 1, false); }
+int TIdTCPConnection::PollPeerClose(bool raise) {
+  // Asked between exchanges, when nothing is due: a look costs one call.
+  receiving_ = false;
+  return FillInputBuffer(raise, 1, false);
+}
 
 int16_t TIdTCPConnection::CheckReplyCode(int16_t code, std::initializer_list<int16_t> allowed) {
   if (allowed.size() == 0) return code;
@@ -181,39 +187,52 @@ int TIdTCPConnection::FillInputBufferUpTo(bool raise_if_disconnected, int timeou
   }
   int result;
   do {
-    if (!io_handler_->WaitReadable(timeout)) {
-      if (raise_on_timeout) throw EIdReadTimeout("Read Timeout");
-      return -1;
+    // While bytes keep coming (and nothing was sent since that waits for an
+    // answer) more are waiting, as a rule: take them at once instead of
+    // asking first whether they are there.
+    result = TIdIOHandler::kNothingYet;
+    if (receiving_) result = ReceiveOnce(raise_if_disconnected, limit, true);
+    if (result == TIdIOHandler::kNothingYet) {
+      if (!io_handler_->WaitReadable(timeout)) {
+        if (raise_on_timeout) throw EIdReadTimeout("Read Timeout");
+        return -1;
+      }
+      result = ReceiveOnce(raise_if_disconnected, limit, false);
     }
-    result = ReceiveOnce(raise_if_disconnected, limit);
     CheckDisconnected(raise_if_disconnected, false);
   } while (result == 0 && IsConnected());
   return result;
 }
 
 // One receive call into the input buffer, with the error rules of a read.
-int TIdTCPConnection::ReceiveOnce(bool raise_if_disconnected, int32_t limit) {
+// Without waiting (now), it may give kNothingYet and change nothing.
+int TIdTCPConnection::ReceiveOnce(bool raise_if_disconnected, int32_t limit, bool now) {
   if (!io_handler_) {
     if (raise_if_disconnected) NotConnected();
     return 0;
   }
   const int32_t ask = std::max<int32_t>(1, std::min(limit, ReceiveBlockSize()));
+  auto receive = [&](void* into) {
+    return now ? io_handler_->ReceiveNow(into, ask) : io_handler_->ReceiveRaw(into, ask);
+  };
   int result;
   char* landed = nullptr;
   if (intercept_) {
     recv_chunk_->SetSize(ask);
-    result = io_handler_->ReceiveRaw(recv_chunk_->MutableMemory(), ask);
+    result = receive(recv_chunk_->MutableMemory());
   } else {
     // Without a filter the bytes go straight to the end of the input buffer.
     landed = in_buffer_->GrowEnd(ask);
     try {
-      result = io_handler_->ReceiveRaw(landed, ask);
+      result = receive(landed);
     } catch (...) {
       in_buffer_->ShrinkEnd(ask);
       throw;
     }
     in_buffer_->ShrinkEnd(ask - std::max(result, 0));
   }
+  receiving_ = result > 0;
+  if (result == TIdIOHandler::kNothingYet) return result;
   peer_closed_ = result == 0;
   if (result == Id_SOCKET_ERROR) {
     TIdStack* stack = TheStack();
@@ -354,6 +373,7 @@ void TIdTCPConnection::ReceiveToStream(TStream& stream, int64_t count, bool unti
       in_buffer_->DropBytes(int32_t(n));
       remaining -= n;
     }
+    if (remaining > 0 && IsConnected()) remaining -= SpliceToSink(stream, remaining, until_close);
     const int64_t chunk = std::min<int64_t>(remaining, ReceiveBlockSize());
     while (IsConnected() && remaining > 0) {
       const int64_t want = std::min(remaining, chunk);
@@ -375,6 +395,57 @@ void TIdTCPConnection::ReceiveToStream(TStream& stream, int64_t count, bool unti
   }
   FinishWork(wmRead);
   if (stream.Size() > stream.Position()) stream.SetSize(stream.Position());
+}
+
+int64_t TIdTCPConnection::SpliceToSink(TStream& stream, int64_t remaining, bool until_close) {
+  // Short reads are not worth the pipe; nothing may need to see the bytes.
+  constexpr int64_t kWorthSplicing = 256 * 1024;
+  auto* sink = dynamic_cast<TIdKernelSink*>(&stream);
+  if (!sink || remaining < kWorthSplicing || intercept_ || ascii_filter_ || !socket_handler_ ||
+      socket_handler_ != io_handler_ || !socket_handler_->IsOpen()) {
+    return 0;
+  }
+  auto* tls = dynamic_cast<TIdSSLIOHandlerSocket*>(socket_handler_);
+  if (tls && !tls->PassThrough()) return 0;
+  const int fd = sink->KernelSinkDescriptor();
+  if (fd < 0) return 0;
+  if (!splice_) splice_ = std::make_unique<TIdKernelSplice>();
+  if (!splice_->Usable() || !splice_->CanWriteTo(fd)) return 0;
+
+  const int timeout = read_timeout_ == 0 ? WaitForever : read_timeout_;
+  const TIdStackSocketHandle socket = socket_handler_->SocketBinding()->SocketHandle();
+  int64_t moved = 0;
+  try {
+    while (remaining > 0) {
+      if (!io_handler_->WaitReadable(timeout)) throw EIdReadTimeout("Read Timeout");
+      const int64_t n = splice_->Move(socket, fd, remaining);
+      if (n > 0) {
+        sink->KernelWritten(n);
+        AdvanceWork(wmRead, int32_t(n));
+        moved += n;
+        remaining -= n;
+        continue;
+      }
+      if (n == 0) {
+        // The same close rules as a receive of 0 bytes.
+        peer_closed_ = true;
+        CheckDisconnected(!until_close, true);
+        return moved;
+      }
+      if (n == TIdKernelSplice::kUnsupported && moved == 0) return 0;
+      if (n == TIdKernelSplice::kSinkFailed) {
+        throw EWriteError(std::string("Stream write error: ") + std::strerror(errno));
+      }
+      const int code = n == TIdKernelSplice::kUnsupported ? Id_WSAEINVAL : WSACodeFromErrno(errno);
+      if (code == Id_WSAESHUTDOWN || code == Id_WSAECONNABORTED) DropSocket();
+      TheStack()->ThrowSocketError(code);
+    }
+  } catch (...) {
+    // Bytes of this read may be left in the pipe.
+    splice_.reset();
+    throw;
+  }
+  return moved;
 }
 
 std::string TIdTCPConnection::ReceiveAvailable() {

@@ -23,6 +23,7 @@
 namespace ah {
 
 class TIdIOHandlerSocket;
+class TIdKernelSplice;
 
 // Stands in for an exception class reference: raises that class with the
 // message. RaiseAs<EIdSocksError> is one.
@@ -144,8 +145,12 @@ class TIdTCPConnection : public TIdComponent {
   int32_t ReceiveBlockSize() const { return recv_buffer_size_ > 0 ? recv_buffer_size_ : 32768; }
   int FillInputBufferUpTo(bool raise_if_disconnected, int timeout, bool raise_on_timeout,
                           int32_t limit);
-  int ReceiveOnce(bool raise_if_disconnected, int32_t limit);
+  int ReceiveOnce(bool raise_if_disconnected, int32_t limit, bool now);
   void ReceiveBlockToStream(TStream& stream, int64_t count);
+  // The part of a stream read that the kernel moves straight from the socket
+  // to a TIdKernelSink's descriptor; the bytes moved, 0 when this read
+  // cannot go that way. A close ends it as a receive of 0 bytes would.
+  int64_t SpliceToSink(TStream& stream, int64_t remaining, bool until_close);
   [[noreturn]] void LineTooLong();
 
   bool ascii_filter_ = false;
@@ -164,8 +169,12 @@ class TIdTCPConnection : public TIdComponent {
   std::unique_ptr<TIdManagedBuffer> in_buffer_;
   std::unique_ptr<TIdSimpleBuffer> recv_chunk_;
   std::unique_ptr<TIdSimpleBuffer> out_buffer_;
+  // Created by the first read into a kernel sink; kept across connections.
+  std::unique_ptr<TIdKernelSplice> splice_;
   int32_t out_buffer_threshold_ = 0;
   bool peer_closed_ = false;
+  // The last receive brought bytes and nothing was sent after it.
+  bool receiving_ = false;
   bool line_timed_out_ = false;
   bool line_was_split_ = false;
   bool owns_io_handler_ = false;

@@ -90,6 +90,8 @@ void TIdTCPConnection::SendBytes(const void* buffer, int32_t count, bool send_no
     count = int32_t(filtered.Size());
     data = filtered.Memory();
   }
+  // What answers this comes later; the next read asks before it receives.
+  receiving_ = false;
   int32_t offset = 0;
   while (offset < count) {
     int sent = io_handler_->SendRaw(data + offset, count - offset);

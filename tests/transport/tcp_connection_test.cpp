@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "tests/support/scripted_server.h"
+#include "tests/transport/wire_client.h"
 #include "tests/transport/scripted_handler.h"
 #include "transport/exceptions.h"
 #include "transport/tcp_client.h"
@@ -20,6 +21,7 @@ namespace {
 using test::Script;
 using test::ScriptedHandler;
 using test::ScriptedServer;
+using test::Wire;
 
 std::string Pattern(size_t n) {
   std::string s(n, '\0');
@@ -34,17 +36,6 @@ struct Scripted {
   explicit Scripted(std::vector<std::string> receives) {
     handler->receives.assign(receives.begin(), receives.end());
     conn.SetIOHandler(handler);
-  }
-};
-
-// A client connected to a scripted server on 127.0.0.1.
-struct Wire {
-  ScriptedServer server;
-  TIdTCPClient client{nullptr};
-  explicit Wire(Script script) : server({std::move(script)}) {
-    client.SetHost("127.0.0.1");
-    client.SetPort(server.Port());
-    client.OpenConnection();
   }
 };
 

@@ -46,6 +46,11 @@ int64_t TOutputFdStream::Write(const void* buffer, int64_t count) {
   return done;
 }
 
+void TOutputFdStream::KernelWritten(int64_t count) {
+  // A regular file's offset moved on with the bytes already.
+  if (!regular_) position_ += count;
+}
+
 int64_t TOutputFdStream::Seek(int64_t offset, TSeekOrigin origin) {
   if (regular_) {
     int whence = origin == TSeekOrigin::soBeginning ? SEEK_SET

@@ -8,10 +8,13 @@
 #include <string>
 
 #include "framework/streams.h"
+#include "transport/kernel_splice.h"
 
 namespace ah {
 
-class TOutputFdStream : public TStream {
+// The kernel may write received bodies to the descriptor itself
+// (TIdKernelSink), except into a file opened for appending.
+class TOutputFdStream : public TStream, public TIdKernelSink {
  public:
   AH_CLASS_NAME(TOutputFdStream)
   // Writes to fd; closes it at the end only when owns_fd.
@@ -28,6 +31,9 @@ class TOutputFdStream : public TStream {
   int64_t Seek(int64_t offset, TSeekOrigin origin) override;
   int64_t Size() override;
   void SetSize(int64_t size) override;
+
+  int KernelSinkDescriptor() override { return fd_; }
+  void KernelWritten(int64_t count) override;
 
  private:
   int fd_;

@@ -232,6 +232,9 @@ DownloadResult DownloadUrl(const DownloadRequest& request) noexcept {
     const std::string proxy =
         request.proxy ? request.proxy->host + ":" + std::to_string(request.proxy->port) : "";
     curl_easy_setopt(c, CURLOPT_PROXY, proxy.c_str());
+    // no_proxy has been applied in that choice already; libcurl reading it
+    // again could send a forced proxy's transfer around it.
+    curl_easy_setopt(c, CURLOPT_NOPROXY, "");
     curl_easy_setopt(c, CURLOPT_CONNECTTIMEOUT_MS, long(request.connect_timeout_ms));
     if (request.idle_timeout_ms > 0) {
       // At least one byte a second, judged over the idle time-out.

@@ -223,6 +223,10 @@ TEST_F(DownloadToFileTest, TheProxyIsTheCallersChoiceNotTheEnvironments) {
   request.path = dir_ + "e.jpg";
   request.proxy = ProxyAddress{"127.0.0.1", UnusedLoopbackPort()};
   EXPECT_EQ(DownloadUrl(request).failure.error, TransferError::kConnection);
+  // A chosen proxy is not bypassed for a host that no_proxy names.
+  setenv("no_proxy", "127.0.0.1", 1);
+  EXPECT_EQ(DownloadUrl(request).failure.error, TransferError::kConnection);
+  unsetenv("no_proxy");
   unsetenv("http_proxy");
 }
 

@@ -9,10 +9,14 @@
 //
 // Image addresses come from the input, so the process gives itself an
 // empty network namespace before the first run: no download can leave the
-// machine, and none reaches even the loopback.
+// machine, and none reaches even the loopback. Where no namespace can be
+// had, every transfer goes through a proxy on a loopback port that refuses
+// connections, so nothing leaves the machine either.
 
+#include <netinet/in.h>
 #include <sched.h>
 #include <stdlib.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -21,6 +25,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -98,6 +103,22 @@ class Window : public HarvestFields, public HarvestLog, public MessagePump, publ
 
 std::string g_output_dir;
 std::string g_scratch_dir;
+std::optional<ProxyAddress> g_refusing_proxy;
+
+// A loopback port that is bound but never listens, so connecting to it is
+// refused at once; the socket stays open for the process's lifetime so no
+// one else can take the port.
+std::optional<ProxyAddress> RefusingLoopbackProxy() {
+  int fd = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t length = sizeof address;
+  if (fd < 0 || bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+      getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0)
+    return std::nullopt;
+  return ProxyAddress{"127.0.0.1", ntohs(address.sin_port)};
+}
 
 void RemoveScratch() {
   std::error_code ignored;
@@ -108,9 +129,13 @@ void RemoveScratch() {
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
   if (unshare(CLONE_NEWNET) != 0 && unshare(CLONE_NEWUSER | CLONE_NEWNET) != 0) {
-    std::fprintf(stderr, "album_page_fuzzer: no network namespace of its own: %s\n",
-                 std::strerror(errno));
-    std::exit(1);
+    g_refusing_proxy = RefusingLoopbackProxy();
+    if (!g_refusing_proxy) {
+      std::fprintf(stderr,
+                   "album_page_fuzzer: neither a network namespace nor a loopback port: %s\n",
+                   std::strerror(errno));
+      std::exit(1);
+    }
   }
   // Images found before any title line are named relative to the working
   // directory; album folders go below a plain file, so none can be made.
@@ -137,6 +162,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   settings.profile.TitleSuffix = " - Fuzz";
   settings.profile.ImageHostMarker = "img.fuzz.invalid/photo";
   settings.output_dir = g_output_dir;
+  settings.proxy = g_refusing_proxy;
+  // No transfer here can succeed, so waiting to retry one finds nothing new.
+  settings.transfer.attempts = 1;
   RunHarvest({window, window, window, window, window.scratch}, settings);
 
   AH_FUZZ_CHECK(!window.log.empty() && window.log.back() == kDoneLine);

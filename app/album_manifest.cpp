@@ -89,7 +89,7 @@ std::optional<ManifestPhoto> ReadPhoto(const json& entry) {
   photo.sha256 = r.Raw("sha256");
   std::string status = r.Raw("status");
   photo.error = r.Text("error");
-  if (!r.ok() || number > std::uint64_t(INT32_MAX)) return std::nullopt;
+  if (!r.ok() || number == 0 || number > std::uint64_t(INT32_MAX)) return std::nullopt;
   photo.number = int(number);
   if (status == StatusName(PhotoStatus::psSaved))
     photo.status = PhotoStatus::psSaved;
@@ -97,9 +97,9 @@ std::optional<ManifestPhoto> ReadPhoto(const json& entry) {
     photo.status = PhotoStatus::psFailed;
   else
     return std::nullopt;
-  // A saved file always has a number, is named inside the folder and has a digest.
+  // A saved file is named inside the folder and has a digest.
   if (photo.status == PhotoStatus::psSaved &&
-      (photo.number == 0 || !IsDigest(photo.sha256) || photo.file_name.empty() ||
+      (!IsDigest(photo.sha256) || photo.file_name.empty() ||
        photo.file_name.find('/') != std::string::npos || photo.file_name == "." ||
        photo.file_name == ".."))
     return std::nullopt;
@@ -109,18 +109,6 @@ std::optional<ManifestPhoto> ReadPhoto(const json& entry) {
 }  // namespace
 
 void AlbumManifest::Record(ManifestPhoto photo) {
-  if (photo.number == 0) {
-    auto end = std::find_if(photos.begin(), photos.end(),
-                            [](const ManifestPhoto& p) { return p.number != 0; });
-    auto same = std::find_if(photos.begin(), end, [&](const ManifestPhoto& p) {
-      return p.page_url == photo.page_url;
-    });
-    if (same != end)
-      *same = std::move(photo);
-    else
-      photos.insert(end, std::move(photo));
-    return;
-  }
   auto at = std::lower_bound(photos.begin(), photos.end(), photo.number,
                              [](const ManifestPhoto& p, int n) { return p.number < n; });
   if (at != photos.end() && at->number == photo.number)
@@ -130,7 +118,6 @@ void AlbumManifest::Record(ManifestPhoto photo) {
 }
 
 const ManifestPhoto* AlbumManifest::FindByNumber(int number) const {
-  if (number < 1) return nullptr;
   auto at = std::lower_bound(photos.begin(), photos.end(), number,
                              [](const ManifestPhoto& p, int n) { return p.number < n; });
   return at != photos.end() && at->number == number ? &*at : nullptr;
@@ -193,7 +180,7 @@ std::optional<AlbumManifest> ParseManifest(std::string_view text) {
   std::set<int> numbers;
   for (const auto& entry : *photos) {
     auto photo = ReadPhoto(entry);
-    if (!photo || (photo->number != 0 && !numbers.insert(photo->number).second))
+    if (!photo || !numbers.insert(photo->number).second)
       return std::nullopt;
     manifest.Record(std::move(*photo));
   }
@@ -212,8 +199,10 @@ std::optional<AlbumManifest> ReadManifest(const std::filesystem::path& folder) {
   return ParseManifest(text);
 }
 
-void WriteManifest(const std::filesystem::path& folder, const AlbumManifest& manifest) {
-  ReplaceFileAtomically(folder / std::string(kManifestFileName), ManifestJson(manifest));
+void WriteManifest(const std::filesystem::path& folder, const AlbumManifest& manifest,
+                   bool flush_to_disk) {
+  ReplaceFileAtomically(folder / std::string(kManifestFileName), ManifestJson(manifest),
+                        flush_to_disk);
 }
 
 std::filesystem::path PhotoPath(const std::filesystem::path& folder, std::string_view file_name) {

@@ -24,8 +24,9 @@ inline constexpr std::string_view kManifestFileName = "album.json";
 enum class PhotoStatus { psSaved, psFailed };
 
 struct ManifestPhoto {
-  // The photo number in the file name, from 1; 0 for a photo page that
-  // failed before its images were known (then `file_name` is empty).
+  // The photo number in the file name, from 1. A photo page that could not
+  // be read stands for one photo and has a number too, so the photos after
+  // it keep theirs; its image address and file name are empty.
   int number = 0;
   std::string title;      // as in the log line
   std::string page_url;   // the photo page it was found on
@@ -44,14 +45,12 @@ struct AlbumManifest {
   std::string title;
   std::string folder;
   std::string last_run;  // local time, e.g. "2025-03-01T14:05:09+03:00"
-  // By number, each number from 1 once; failed photo pages (number 0)
-  // first, once per page address.
+  // By number, each number from 1 once.
   std::vector<ManifestPhoto> photos;
 
   bool operator==(const AlbumManifest&) const = default;
 
-  // Adds the photo, or replaces the one with its number (a failed page:
-  // with its number 0 and page address), keeping the order.
+  // Adds the photo, or replaces the one with its number, keeping the order.
   void Record(ManifestPhoto photo);
   const ManifestPhoto* FindByNumber(int number) const;
   // The first saved photo recorded with this image address.
@@ -64,15 +63,16 @@ struct AlbumManifest {
 std::string ManifestJson(const AlbumManifest& manifest);
 // Nothing when the text is not a manifest this program wrote: broken or
 // truncated JSON, another document, a field of the wrong kind, a photo
-// number that comes twice, or is 0 for a saved photo, an unknown status.
+// number that is 0 or comes twice, an unknown status.
 std::optional<AlbumManifest> ParseManifest(std::string_view text);
 
 // album.json of the folder; nothing when it is missing, unreadable or not
 // a manifest (then it is as if there were none).
 std::optional<AlbumManifest> ReadManifest(const std::filesystem::path& folder);
-// Replaces album.json of the folder atomically (ReplaceFileAtomically);
-// raises EFCreateError when it cannot.
-void WriteManifest(const std::filesystem::path& folder, const AlbumManifest& manifest);
+// Replaces album.json of the folder atomically (ReplaceFileAtomically,
+// flushed to disk or not); raises EFCreateError when it cannot.
+void WriteManifest(const std::filesystem::path& folder, const AlbumManifest& manifest,
+                   bool flush_to_disk = true);
 
 // Whether the photo was saved and its file in the folder still has the
 // recorded size and SHA-256.

@@ -124,18 +124,15 @@ std::string GalleryHtml(const AlbumManifest& m) {
   if (failed > 0) {
     page += "<section class=\"failed\">\n<h2>Не сохранены: " + std::to_string(failed) +
             "</h2>\n<ul>\n";
-    // Numbered photos first, then the photo pages that gave none.
-    for (bool pages : {false, true}) {
-      for (const auto& p : m.photos) {
-        if (p.status != PhotoStatus::psFailed || (p.number == 0) != pages) continue;
-        page += "<li>";
-        if (p.number > 0)
-          page += "<b class=\"n\">" + std::to_string(p.number) + "</b> " + Html(p.title) + " (" +
-                  AddressLink(p.page_url, "страница") + ")";
-        else
-          page += AddressLink(p.page_url);
-        page += " — <span class=\"error\">" + Html(p.error) + "</span></li>\n";
-      }
+    for (const auto& p : m.photos) {
+      if (p.status != PhotoStatus::psFailed) continue;
+      page += "<li><b class=\"n\">" + std::to_string(p.number) + "</b> ";
+      // A photo page that could not be read is known by its address alone.
+      if (p.image_url.empty())
+        page += AddressLink(p.page_url);
+      else
+        page += Html(p.title) + " (" + AddressLink(p.page_url, "страница") + ")";
+      page += " — <span class=\"error\">" + Html(p.error) + "</span></li>\n";
     }
     page += "</ul>\n</section>\n";
   }
@@ -143,8 +140,10 @@ std::string GalleryHtml(const AlbumManifest& m) {
   return page;
 }
 
-void WriteGallery(const std::filesystem::path& folder, const AlbumManifest& manifest) {
-  ReplaceFileAtomically(folder / std::string(kGalleryFileName), GalleryHtml(manifest));
+void WriteGallery(const std::filesystem::path& folder, const AlbumManifest& manifest,
+                  bool flush_to_disk) {
+  ReplaceFileAtomically(folder / std::string(kGalleryFileName), GalleryHtml(manifest),
+                        flush_to_disk);
 }
 
 }  // namespace ah

@@ -18,9 +18,10 @@ inline constexpr std::string_view kGalleryFileName = "index.html";
 
 // The page (UTF-8).
 std::string GalleryHtml(const AlbumManifest& manifest);
-// Replaces index.html of the folder atomically; raises EFCreateError when
-// it cannot.
-void WriteGallery(const std::filesystem::path& folder, const AlbumManifest& manifest);
+// Replaces index.html of the folder atomically (flushed to disk or not);
+// raises EFCreateError when it cannot.
+void WriteGallery(const std::filesystem::path& folder, const AlbumManifest& manifest,
+                  bool flush_to_disk = true);
 
 // Text (UTF-8) made safe inside an element or a quoted attribute.
 std::string HtmlEscape(std::string_view utf8);

@@ -1,5 +1,7 @@
 #include "app/previous_harvest.h"
 
+#include <utility>
+
 #include "platform/atomic_file.h"
 #include "platform/sha256.h"
 
@@ -14,12 +16,20 @@ PreviousHarvest::PreviousHarvest(std::filesystem::path folder,
       continue;
     }
     std::filesystem::path at = PhotoPath(folder_, photo.file_name);
-    entries_.push_back({std::move(photo), std::move(at), false});
+    entries_.push_back({std::move(photo), std::move(at), false, std::nullopt});
   }
 }
 
-bool PreviousHarvest::IntactLocked(const Entry& entry) const {
-  return FileMatchesDigest(entry.at, entry.record.bytes, entry.record.sha256);
+bool PreviousHarvest::IntactLocked(Entry& entry) {
+  if (!entry.intact)
+    entry.intact = FileMatchesDigest(entry.at, entry.record.bytes, entry.record.sha256);
+  return *entry.intact;
+}
+
+void PreviousHarvest::MovedLocked(Entry& entry, std::filesystem::path to) {
+  if (entry.at == PhotoPath(folder_, entry.record.file_name))
+    displaced_.push_back(entry.record.number);
+  entry.at = std::move(to);
 }
 
 void PreviousHarvest::MakeRoomLocked(const std::filesystem::path& target) {
@@ -30,10 +40,15 @@ void PreviousHarvest::MakeRoomLocked(const std::filesystem::path& target) {
     std::error_code ec;
     std::filesystem::rename(target, aside, ec);
     if (ec) return;
-    entry.at = aside;
     moved_aside_.insert(aside);
+    MovedLocked(entry, aside);
     return;
   }
+}
+
+std::vector<int> PreviousHarvest::TakeDisplaced() {
+  std::lock_guard lock(mutex_);
+  return std::exchange(displaced_, {});
 }
 
 void PreviousHarvest::MakeRoom(std::string_view file_name) {
@@ -61,7 +76,7 @@ std::optional<ManifestPhoto> PreviousHarvest::Reuse(int number, std::string_view
     std::filesystem::rename(found->at, target, ec);
     if (ec) return std::nullopt;
     moved_aside_.erase(found->at);
-    found->at = target;
+    MovedLocked(*found, target);
   }
   found->taken = true;
   ManifestPhoto photo = found->record;
@@ -77,9 +92,9 @@ std::optional<std::vector<ManifestPhoto>> PreviousHarvest::SavedPage(std::string
   std::lock_guard lock(mutex_);
   if (pages_with_failures_.count(std::string(page_url))) return std::nullopt;
   std::vector<ManifestPhoto> photos;
-  for (const auto& entry : entries_) {
+  for (auto& entry : entries_) {
     if (entry.record.page_url != page_url) continue;
-    if (entry.taken || !IntactLocked(entry)) return std::nullopt;
+    if (!IntactLocked(entry)) return std::nullopt;
     photos.push_back(entry.record);
   }
   if (photos.empty()) return std::nullopt;

@@ -40,11 +40,17 @@ class PreviousHarvest {
 
   // The previous records of a photo page when every image found on it was
   // saved and is intact, in number order; then the page need not be
-  // fetched again. Nothing otherwise.
+  // fetched again, and each record goes to Reuse. Nothing otherwise. The
+  // answer does not depend on what this run took over already, so it is
+  // the same whenever it is asked.
   std::optional<std::vector<ManifestPhoto>> SavedPage(std::string_view page_url);
 
   // Call before a new file is written under `file_name`.
   void MakeRoom(std::string_view file_name);
+
+  // The previous numbers whose files left the place their records name
+  // (taken over or moved aside) since the last call.
+  std::vector<int> TakeDisplaced();
 
   // Removes the moved-aside files that no photo took over; returns how many.
   int Finish();
@@ -54,16 +60,20 @@ class PreviousHarvest {
     ManifestPhoto record;
     std::filesystem::path at;  // where its file is now
     bool taken = false;
+    // Checked once: only this run moves the file, and never changes it.
+    std::optional<bool> intact;
   };
 
-  bool IntactLocked(const Entry& entry) const;
+  bool IntactLocked(Entry& entry);
   void MakeRoomLocked(const std::filesystem::path& target);
+  void MovedLocked(Entry& entry, std::filesystem::path to);
 
   const std::filesystem::path folder_;
   std::mutex mutex_;
   std::vector<Entry> entries_;  // the previous run's saved photos
   std::set<std::filesystem::path> moved_aside_;
   std::set<std::string> pages_with_failures_;
+  std::vector<int> displaced_;
 };
 
 }  // namespace ah

@@ -1,6 +1,7 @@
 #include "platform/atomic_file.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -55,6 +56,15 @@ bool IsLeftoverName(std::string_view name) {
   return random_part(".download", ".part") || random_part(".", ".tmp");
 }
 
+// A download in progress holds a lock on its temporary file.
+bool HeldByAWriter(const std::filesystem::path& file) {
+  int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+  if (fd < 0) return false;
+  const bool held = ::flock(fd, LOCK_SH | LOCK_NB) != 0 && errno == EWOULDBLOCK;
+  ::close(fd);
+  return held;
+}
+
 }  // namespace
 
 std::filesystem::path TempPathBeside(const std::filesystem::path& target) {
@@ -64,7 +74,8 @@ std::filesystem::path TempPathBeside(const std::filesystem::path& target) {
   return target.parent_path() / ("." + target.filename().native() + "-" + suffix + ".tmp");
 }
 
-void ReplaceFileAtomically(const std::filesystem::path& target, std::string_view content) {
+void ReplaceFileAtomically(const std::filesystem::path& target, std::string_view content,
+                           bool flush_to_disk) {
   const std::filesystem::path dir = target.has_parent_path() ? target.parent_path() : ".";
   std::filesystem::path temp;
   int fd = -1;
@@ -76,13 +87,14 @@ void ReplaceFileAtomically(const std::filesystem::path& target, std::string_view
   if (fd < 0) Fail(target, EEXIST);
 
   int error = 0;
-  if (!WriteAll(fd, content) || ::fsync(fd) != 0) error = errno;
+  if (!WriteAll(fd, content) || (flush_to_disk && ::fsync(fd) != 0)) error = errno;
   if (::close(fd) != 0 && error == 0) error = errno;
   if (error == 0 && ::rename(temp.c_str(), target.c_str()) != 0) error = errno;
   if (error != 0) {
     ::unlink(temp.c_str());
     Fail(target, error);
   }
+  if (!flush_to_disk) return;
   // The rename itself is durable only once the folder is.
   int dir_fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (dir_fd >= 0) {
@@ -98,7 +110,7 @@ int RemoveLeftoverTempFiles(const std::filesystem::path& folder) {
   for (; !ec && it != end; it.increment(ec)) {
     if (!IsLeftoverName(it->path().filename().native())) continue;
     std::error_code type_ec;
-    if (!it->is_regular_file(type_ec)) continue;
+    if (!it->is_regular_file(type_ec) || HeldByAWriter(it->path())) continue;
     if (::unlink(it->path().c_str()) == 0) ++removed;
   }
   return removed;

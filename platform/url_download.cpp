@@ -193,32 +193,45 @@ DownloadResult Failed(TransferError error, std::string message) {
   return result;
 }
 
-struct EasyHandle {
-  CURL* curl = curl_easy_init();
-  ~EasyHandle() {
-    if (curl) curl_easy_cleanup(curl);
-  }
-};
+CURL* NewHandle() noexcept {
+  GlobalInit();
+  return curl_easy_init();
+}
 
 }  // namespace
 
+UrlDownloader::UrlDownloader() noexcept : curl_(NewHandle()) {}
+
+UrlDownloader::~UrlDownloader() {
+  if (curl_) curl_easy_cleanup(static_cast<CURL*>(curl_));
+}
+
 DownloadResult DownloadUrl(const DownloadRequest& request) noexcept {
+  return UrlDownloader().Download(request);
+}
+
+DownloadResult UrlDownloader::Download(const DownloadRequest& request) noexcept {
   try {
-    GlobalInit();
     const std::string& target = request.path;
     if (!HasWebScheme(request.url))
       return Failed(TransferError::kAddress, "Not an http or https address: " + request.url);
     if (target.empty() || target.back() == '/')
       return Failed(TransferError::kLocalFile, "No file name: " + target);
 
-    EasyHandle easy;
-    if (!easy.curl) return Failed(TransferError::kOther, "Cannot start a download.");
+    if (!curl_) return Failed(TransferError::kOther, "Cannot start a download.");
+    CURL* c = static_cast<CURL*>(curl_);
+    // Every option from scratch; the handle keeps only its connections.
+    curl_easy_reset(c);
     TempFile file(target);
     if (!file.ok()) return Failed(TransferError::kLocalFile, std::strerror(file.error()));
     Transfer transfer{&file, &request, {}, {}};
     char error_text[CURL_ERROR_SIZE] = "";
+    // The handle outlives this call: it must not keep pointers to it.
+    struct ResetAfter {
+      CURL* c;
+      ~ResetAfter() { curl_easy_reset(c); }
+    } reset_after{c};
 
-    CURL* c = easy.curl;
     curl_easy_setopt(c, CURLOPT_URL, request.url.c_str());
     curl_easy_setopt(c, CURLOPT_PROTOCOLS_STR, "http,https");
     curl_easy_setopt(c, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");

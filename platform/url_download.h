@@ -33,13 +33,30 @@ struct DownloadResult {
   TransferFailure failure;  // when not saved
 };
 
-// Fetches the request's address into its path. Redirects are followed. The
-// body goes to an exclusively created, locked temporary file in the
-// target's folder that is renamed over the target only when the whole
-// transfer succeeded, so a failure or a cancel never leaves a partial,
-// empty or temporary file and an existing file is either kept or replaced
-// whole. A status of 400 or more, an empty body and any other scheme are
-// failures. Never throws.
+// One image connection: the handle it keeps between downloads holds the
+// kept-alive connections, so the next download from the same host goes out
+// without a new connect. One thread at a time.
+class UrlDownloader {
+ public:
+  UrlDownloader() noexcept;
+  ~UrlDownloader();
+  UrlDownloader(const UrlDownloader&) = delete;
+  UrlDownloader& operator=(const UrlDownloader&) = delete;
+
+  // Fetches the request's address into its path. Redirects are followed.
+  // The body goes to an exclusively created, locked temporary file in the
+  // target's folder that is renamed over the target only when the whole
+  // transfer succeeded, so a failure or a cancel never leaves a partial,
+  // empty or temporary file and an existing file is either kept or
+  // replaced whole. A status of 400 or more, an empty body and any other
+  // scheme are failures. Never throws.
+  DownloadResult Download(const DownloadRequest& request) noexcept;
+
+ private:
+  void* curl_;  // the libcurl easy handle
+};
+
+// A download on a connection of its own.
 DownloadResult DownloadUrl(const DownloadRequest& request) noexcept;
 
 // Removes the temporary files that a download into `folder` (a file-system

@@ -74,7 +74,8 @@ class ManifestTest : public testing::Test {
     failed.file_name = "3_x.jpg";
     failed.error = "HTTP/1.1 500 Internal Server Error";
     m.Record(failed);
-    ManifestPhoto page;
+    ManifestPhoto page;  // a photo page that could not be read
+    page.number = 4;
     page.page_url = "http://127.0.0.1:1/users/demo/a/photo/9/";
     page.error = "Read timed out.";
     m.Record(page);
@@ -95,8 +96,8 @@ TEST_F(ManifestTest, WritesUtf8JsonAndReadsBackTheSameRecord) {
   ASSERT_TRUE(back);
   EXPECT_EQ(*back, m);
   ASSERT_EQ(back->photos.size(), 4u);
-  EXPECT_EQ(back->photos[0].page_url, "http://127.0.0.1:1/users/demo/a/photo/9/");
-  EXPECT_EQ(back->photos[1].number, 1);  // kept in number order
+  EXPECT_EQ(back->photos[0].number, 1);  // kept in number order
+  EXPECT_EQ(back->photos[3].page_url, "http://127.0.0.1:1/users/demo/a/photo/9/");
   EXPECT_EQ(back->SavedCount(), 2);
   EXPECT_EQ(back->FailedCount(), 2);
   EXPECT_TRUE(std::regex_match(m.last_run,
@@ -121,7 +122,7 @@ TEST_F(ManifestTest, AnythingButAManifestReadsAsNone) {
       {"array", "[1, 2, 3]"},
       {"other format", with("album-harvester manifest", "something else")},
       {"other version", with("\"version\": 1", "\"version\": 2")},
-      {"saved without number", with("\"number\": 1", "\"number\": 0")},
+      {"photo without number", with("\"number\": 1", "\"number\": 0")},
       {"number twice", with("\"number\": 2", "\"number\": 1")},
       {"number as text", with("\"number\": 1", "\"number\": \"1\"")},
       {"negative size", with("\"bytes\": 11", "\"bytes\": -11")},
@@ -165,23 +166,23 @@ TEST_F(ManifestTest, AFileIsTakenAsSavedOnlyWhenItsSizeAndDigestMatch) {
   }
 }
 
-TEST_F(ManifestTest, RecordsReplaceByNumberOrFailedPageAddress) {
+TEST_F(ManifestTest, RecordsReplaceByNumber) {
   AlbumManifest m = Sample();
   EXPECT_EQ(m.FindSavedByImageUrl("http://127.0.0.1:2/photo/demo/a/3.jpg"), nullptr) << "failed";
-  ManifestPhoto again = *m.FindByNumber(2), page_again = m.photos[0];
+  ManifestPhoto again = *m.FindByNumber(2), page_again = *m.FindByNumber(4);
   again.title = "new";
   page_again.error = "again";
   m.Record(again);
   m.Record(page_again);
   ASSERT_EQ(m.photos.size(), 4u);
   EXPECT_EQ(m.FindSavedByImageUrl("http://127.0.0.1:2/photo/demo/a/2.jpg")->title, "new");
-  EXPECT_EQ(m.photos[0].error, "again");
+  EXPECT_EQ(m.FindByNumber(4)->error, "again");
 }
 
 TEST_F(ManifestTest, AKilledWriterLeavesTheOldOrTheNewManifest) {
   AlbumManifest a = Sample(), b = Sample();
   // Large enough that a kill lands inside a write now and then.
-  for (int n = 4; n < 3000; ++n) {
+  for (int n = 5; n < 3000; ++n) {
     ManifestPhoto p = *b.FindByNumber(3);  // failed, so no file needed
     p.number = n;
     b.Record(p);

@@ -54,10 +54,12 @@ TEST(GalleryPage, ShowsSavedPhotosAsTilesAndFailedOnesWithTheirErrors) {
   m.Record(Photo(1, "\xCC\xEE\xF0\xE5", "1_\xCC\xEE\xF0\xE5.jpg", PhotoStatus::psSaved));
   m.Record(Photo(2, "\"><script>x()</script>", "2_x\" onload=\"y.jpg", PhotoStatus::psSaved));
   ManifestPhoto failed = Photo(3, "lost", "3_lost.jpg", PhotoStatus::psFailed);
+  failed.image_url = "http://127.0.0.1:2/photo/3.jpg";
   failed.error = "</li><script>bad()</script>";
   failed.page_url = "javascript:bad()";
   m.Record(failed);
-  ManifestPhoto page;
+  ManifestPhoto page;  // a photo page that could not be read
+  page.number = 4;
   page.page_url = "http://127.0.0.1:1/photo/9/";
   page.error = "Read timed out.";
   m.Record(page);
@@ -76,8 +78,9 @@ TEST(GalleryPage, ShowsSavedPhotosAsTilesAndFailedOnesWithTheirErrors) {
   EXPECT_NE(html.find("<b class=\"n\">1</b> Море</span>"), std::string::npos);
   EXPECT_NE(html.find("Сохранено: 2 из 4, ошибок: 2"), std::string::npos);
   EXPECT_NE(html.find("&lt;/li&gt;&lt;script&gt;bad()&lt;/script&gt;"), std::string::npos);
-  EXPECT_LT(html.find("lost"), html.find("Read timed out.")) << "numbered photos first";
-  EXPECT_NE(html.find("<a href=\"http://127.0.0.1:1/photo/9/\""), std::string::npos);
+  EXPECT_LT(html.find("lost"), html.find("Read timed out.")) << "in number order";
+  EXPECT_NE(html.find("<b class=\"n\">4</b> <a href=\"http://127.0.0.1:1/photo/9/\""),
+            std::string::npos) << "a page that gave no image, by its address";
   // Nothing is loaded from the network, nothing runs.
   for (std::string_view absent : {"<link", "@import", "url(", "src=\"http", "<iframe", "<object"})
     EXPECT_EQ(html.find(absent), std::string::npos) << absent;

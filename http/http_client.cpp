@@ -151,6 +151,15 @@ IHTTPClient::ReplyFacts TIdHTTP::LastReplyFacts() {
   return facts;
 }
 
+void TIdHTTP::ShareCookiesOf(IHTTPClient& holder) {
+  auto* other = dynamic_cast<TIdCustomHTTP*>(&holder);
+  if (!other || other == this || !AllowCookies() || !other->AllowCookies()) return;
+  // Made as the holder's own jar would be at its first response: a child
+  // that goes with it.
+  if (!other->CookieManager()) other->SetCookieManager(new TIdCookieManager(other));
+  SetCookieManager(other->CookieManager());
+}
+
 void TIdHTTP::SetProxy(const std::string& host, int port) {
   TIdProxyConnectionInfo& proxy = ProxyParams();
   if (proxy.ProxyServer() == host && proxy.ProxyPort() == port) return;

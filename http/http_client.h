@@ -272,6 +272,7 @@ class TIdHTTP : public TIdCustomHTTP, public IHTTPClient {
   void DropConnection() override {
     if (IsConnected()) CloseConnection();
   }
+  void ShareCookiesOf(IHTTPClient& holder) override;
 };
 
 }  // namespace ah

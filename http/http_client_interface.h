@@ -52,6 +52,11 @@ class IHTTPClient {
   }
   // Closes the open connection, so the next request starts on a new one.
   virtual void DropConnection() {}
+  // From now on keeps and sends its cookies in the jar of `holder` (made
+  // there when it has none yet), so several clients act in one session.
+  // The holder keeps the jar; when it goes, this client starts a jar of its
+  // own again. Not while either of them is in a request.
+  virtual void ShareCookiesOf(IHTTPClient& holder) { (void)holder; }
 };
 
 }  // namespace ah

@@ -9,6 +9,7 @@
 #include <mutex>
 #include <optional>
 #include <random>
+#include <set>
 #include <stdexcept>
 #include <thread>
 
@@ -91,6 +92,15 @@ struct DemoSite::Impl {
   int sessions_made = 0;
   std::mt19937_64 random{std::random_device{}()};
   std::map<std::pair<int, bool>, std::shared_ptr<const std::string>> image_cache;
+
+  std::set<std::pair<bool, int>> connections;  // (image host, client port)
+
+  void NoteConnection(const httplib::Request& req) {
+    const bool image_host = req.local_port == image_port;
+    std::lock_guard lock(mutex);
+    if (connections.insert({image_host, req.remote_port}).second)
+      ++(image_host ? stats.image_connections : stats.site_connections);
+  }
 
   std::string ImageRoot() const { return "http://127.0.0.1:" + std::to_string(image_port); }
 
@@ -376,6 +386,8 @@ struct DemoSite::Impl {
     add("other_requests", s.other_requests);
     add("faults", s.faults);
     add("stalled", s.stalled);
+    add("site_connections", s.site_connections);
+    add("image_connections", s.image_connections);
     return out + "}\n";
   }
 };
@@ -400,6 +412,7 @@ void DemoSite::Start() {
   httplib::Server::HandlerWithResponse start_of_request = [&m, latency](const Request& req,
                                                                           Response& res) {
     t_handled = false;
+    m.NoteConnection(req);
     if (m.Stalls(req)) {
       // Released only as the site stops; nobody waits for this answer.
       t_handled = true;

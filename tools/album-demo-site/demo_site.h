@@ -56,6 +56,10 @@ struct DemoSiteStats {
   int other_requests = 0;  // paths the site does not know (answered 404)
   int faults = 0;          // requests answered with the fault status
   int stalled = 0;         // requests accepted and never answered
+  // Connections that brought requests, by the client's port: a client
+  // that keeps its connections alive opens few.
+  int site_connections = 0;
+  int image_connections = 0;
 };
 
 class DemoSite {

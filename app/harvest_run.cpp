@@ -1,7 +1,11 @@
 #include "app/harvest_run.h"
 
-#include <set>
+#include <ctime>
+#include <map>
+#include <memory>
 
+#include "app/album_folder.h"
+#include "app/harvest_scheduler.h"
 #include "app/harvest_transfers.h"
 #include "app/scratch_lines.h"
 #include "app/stop_flag.h"
@@ -11,7 +15,6 @@
 #include "http/http_client_interface.h"
 #include "platform/code_page.h"
 #include "platform/files.h"
-#include "platform/url_download.h"
 
 namespace ah {
 namespace {
@@ -51,29 +54,38 @@ class Run {
       : around_(around),
         settings_(settings),
         profile_(settings.profile),
-        output_dir_(settings.output_dir.empty() ? ExecutableDir() : settings.output_dir) {}
+        output_dir_(settings.output_dir.empty() ? ExecutableDir() : settings.output_dir),
+        run_time_(ManifestTime(std::time(nullptr))) {}
 
   HarvestReport Execute() {
-    around_.log.AddLogLine(std::string(kLogSignIn));
+    Log(LogLineKind::kProgress, std::string(kLogSignIn));
     report_.sign_in_confirmed = true;
     PrepareClient();
     SignIn();
+    HarvestScheduler photos(around_, settings_, report_);
 
     std::string album_text;
     std::vector<std::string_view> lines;
     int sign_in_counter = 0;
     int page = 1;
     bool more_pages = true;
+    bool walked = false;
     while (more_pages && !Stopping()) {
       if (++sign_in_counter > kPagesPerSignIn) {
+        // The jobs' clients live in the old session until they are done.
+        photos.Settle();
         RenewClient();
         SignIn();
+        photos.ShareCookies();
         sign_in_counter = 0;
       }
-      if (around_.log.LogLineCount() > kLogLineLimit) around_.log.ClearLog();
+      photos.AddStep([this] {
+        if (around_.log.LogLineCount() > kLogLineLimit) around_.log.ClearLog();
+      });
       around_.pump.ProcessMessages();
       if (Stopping()) break;
-      around_.log.AddLogLine(std::string(kLogPage) + IntToStr(page));
+      photos.SetPage(page);
+      photos.AddStep([this, page] { Log(LogLineKind::kProgress, std::string(kLogPage) + IntToStr(page)); });
       const std::string address = around_.fields.Edit4Text() + std::string(kPageQuery) + IntToStr(page);
       TextTransfer fetched = Get(address);
       if (Cancelled(fetched.failure)) break;
@@ -84,10 +96,10 @@ class Run {
       outcome.attempts = fetched.attempts;
       if (fetched.failure) {
         outcome.error = OneLine(fetched.failure->message);
-        around_.log.AddLogLine(PageFailureLogLine(outcome));
+        photos.AddStep([this, line = PageFailureLogLine(outcome)] { Log(LogLineKind::kError, line); });
       }
       // The lines point into album_text, which stays put while photo pages
-      // are fetched.
+      // are handed over.
       album_text = ReplaceAll(fetched.failure ? CompleteLines(fetched.text) : fetched.text, "\"", "\r\n");
       lines = SplitPageText(album_text);
 
@@ -97,19 +109,26 @@ class Run {
         if (Stopping()) break;
         if (Contains(line, next_page)) more_pages = true;
         if (Contains(line, kTitleMarker)) TakeTitle(line);
-        if (Contains(line, kPhotoLinkMarker) && !Contains(line, kPhotoLinkExclusion)) HarvestPhotoPage(line);
+        if (Contains(line, kPhotoLinkMarker) && !Contains(line, kPhotoLinkExclusion))
+          photos.AddPhotoPage(profile_.SiteRoot + std::string(line), folder_, album_);
       }
+      // The photo pages of a page are read before the next page is, as
+      // when there is one job: a site may end the session at any page.
+      photos.FinishPhotoPages();
       // What follows a page that could not be read is unknown.
       if (fetched.failure) more_pages = false;
+      else if (!more_pages && !Stopping()) walked = true;
       ++page;
     }
+    photos.Settle();
     report_.interrupted = Stopping();
+    for (auto& [name, album] : albums_) album->Finish(walked && !report_.interrupted);
     report_.folder = folder_;
-    around_.log.AddLogLine(SummaryLogLine(report_));
+    Log(LogLineKind::kClosing, SummaryLogLine(report_));
     std::string shown = folder_;
     if (shown.size() > 1 && shown.back() == '/') shown.pop_back();
     around_.log.AddPathLine(FolderLogCaption(), shown);
-    if (!report_.interrupted) around_.log.AddLogLine(std::string(kLogDone));
+    if (!report_.interrupted) Log(LogLineKind::kClosing, std::string(kLogDone));
     return std::move(report_);
   }
 
@@ -119,21 +138,18 @@ class Run {
     return report_.interrupted;
   }
 
+  void Log(LogLineKind kind, const std::string& line) { around_.log.AddLogLineOf(kind, line); }
+
   // The settings of the run that the client carries itself.
   void PrepareClient() {
     if (IHTTPClient* client = around_.client.IdHTTP1())
       client->SetTimeouts(settings_.transfer.connect_timeout_ms, settings_.transfer.read_timeout_ms);
   }
 
-  void UseProxyFor(IHTTPClient& client, const std::string& address) {
-    std::optional<ProxyAddress> proxy = ChooseProxy(address, settings_.proxy);
-    client.SetProxy(proxy ? proxy->host : std::string(), proxy ? proxy->port : 0);
-  }
-
   TextTransfer Get(const std::string& address) {
     return TransferText([this] { return around_.client.IdHTTP1(); },
                         [this, &address](IHTTPClient& client, std::string& text) {
-                          UseProxyFor(client, address);
+                          UseProxyFor(client, address, settings_.proxy);
                           client.GetText(address, text);
                         },
                         settings_.transfer, around_.stop);
@@ -157,7 +173,7 @@ class Run {
           form.Add("domain=" + around_.fields.Edit3Text());
           form.Add("password=" + around_.fields.Edit2Text());
           form.Add("remember=on");
-          UseProxyFor(client, address);
+          UseProxyFor(client, address, settings_.proxy);
           client.PostFormText(address, form, reply);
           const IHTTPClient::ReplyFacts facts = client.LastReplyFacts();
           redirected_or_cookie = facts.redirected || facts.set_cookie;
@@ -166,8 +182,8 @@ class Run {
     if (Cancelled(posted.failure)) return;
     if (!posted.failure && redirected_or_cookie) return;
     report_.sign_in_confirmed = false;
-    around_.log.AddLogLine(SignInNotConfirmedLogLine(
-        posted.failure ? OneLine(posted.failure->message) : UnconfirmedSignInReason()));
+    Log(LogLineKind::kError,
+        SignInNotConfirmedLogLine(posted.failure ? OneLine(posted.failure->message) : UnconfirmedSignInReason()));
   }
 
   void RenewClient() {
@@ -191,71 +207,22 @@ class Run {
     // the bytes it is.
     folder_ = ReplaceAll(output_dir_ + "/" + FileSystemName(title) + "/", "//", "/");
     if (!DirectoryExists(folder_)) CreateDir(folder_);
-    // Once per folder and run: later in the run the temporary files there
-    // are this run's own.
-    if (swept_folders_.insert(folder_).second) RemoveStaleDownloads(folder_);
-  }
-
-  void HarvestPhotoPage(std::string_view line) {
-    const std::string address = profile_.SiteRoot + std::string(line);
-    TextTransfer fetched = Get(address);
-    if (Cancelled(fetched.failure)) return;
-    if (fetched.failure) {
-      PhotoOutcome& photo = report_.photos.emplace_back();
-      photo.number = photo_number_++;
-      photo.page_address = address;
-      photo.status = OutcomeStatus::kFailed;
-      photo.error = OneLine(fetched.failure->message);
-      photo.attempts = fetched.attempts;
-      around_.log.AddLogLine(PhotoLogLine(photo));
-      return;
-    }
-    const std::string page_text = ReplaceAll(Utf8ToAnsi(fetched.text), "\"", "\r\n");
-    ScratchLines& scratch = around_.scratch;
-    scratch.Clear();
-    scratch.Add(page_text);
-    for (int k = 0, count = scratch.Count(); k < count; ++k) {
-      if (!Contains(scratch.Line(k), profile_.ImageHostMarker) || !Contains(scratch.Line(k + 1), kImageTitleMarker))
-        continue;
-      if (Stopping()) return;
-      const std::string title = CleanFileTitle(Trim(StripTags(scratch.Line(k + 2))));
-      SaveImage(address, scratch.Line(k), title);
-      if (report_.interrupted) return;
-    }
-  }
-
-  void SaveImage(const std::string& page_address, std::string_view image_line, const std::string& title) {
-    PhotoOutcome photo;
-    photo.number = photo_number_;
-    photo.title = title;
-    photo.page_address = page_address;
-    photo.image_address = AnsiToUtf8(image_line);
-    photo.file_name = folder_ + FileSystemName(IntToStr(photo_number_) + "_" + title + ".jpg");
-    ImageTransfer saved = TransferImage(photo.image_address, photo.file_name,
-                                        ChooseProxy(photo.image_address, settings_.proxy),
-                                        settings_.transfer, around_.stop);
-    if (Cancelled(saved.failure)) {
-      report_.interrupted = true;
-      return;
-    }
-    photo.attempts = saved.attempts;
-    photo.bytes = saved.bytes;
-    if (saved.failure) {
-      photo.status = OutcomeStatus::kFailed;
-      photo.error = OneLine(saved.failure->message);
-    }
-    around_.log.AddLogLine(PhotoLogLine(photo));
-    report_.photos.push_back(std::move(photo));
-    ++photo_number_;
+    // Opened once per folder and run: later in the run the temporary files
+    // there are this run's own.
+    std::unique_ptr<AlbumFolder>& album = albums_[folder_];
+    if (!album) album = std::make_unique<AlbumFolder>(folder_, settings_.force, run_time_);
+    album->SetAlbum(around_.fields.Edit4Text(), title);
+    album_ = album.get();
   }
 
   const HarvestSurroundings& around_;
   const HarvestSettings& settings_;
   const SiteProfile profile_;
   const std::string output_dir_;
+  const std::string run_time_;
   std::string folder_;
-  std::set<std::string> swept_folders_;
-  int photo_number_ = 1;
+  std::map<std::string, std::unique_ptr<AlbumFolder>> albums_;
+  AlbumFolder* album_ = nullptr;
   HarvestReport report_;
 };
 
@@ -286,9 +253,24 @@ std::vector<std::string_view> SplitPageText(std::string_view text) {
   return lines;
 }
 
+std::vector<FoundImage> ScanPhotoPage(std::string_view page_text, const SiteProfile& profile,
+                                      ScratchLines& scratch) {
+  std::vector<FoundImage> images;
+  scratch.Clear();
+  scratch.Add(ReplaceAll(Utf8ToAnsi(page_text), "\"", "\r\n"));
+  for (int k = 0, count = scratch.Count(); k < count; ++k) {
+    if (!Contains(scratch.Line(k), profile.ImageHostMarker) || !Contains(scratch.Line(k + 1), kImageTitleMarker))
+      continue;
+    images.push_back({std::string(scratch.Line(k)), CleanFileTitle(Trim(StripTags(scratch.Line(k + 2))))});
+  }
+  return images;
+}
+
 HarvestReport RunHarvest(const HarvestSurroundings& around, const HarvestSettings& settings) {
   return Run(around, settings).Execute();
 }
+
+void HarvestLog::AddLogLineOf(LogLineKind, const std::string& line) { AddLogLine(line); }
 
 void HarvestLog::AddPathLine(const std::string& line, const std::string& path) {
   AddLogLine(line + DisplayName(path));

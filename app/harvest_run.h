@@ -10,6 +10,7 @@
 // failed with its reason); the log lines and the closing summary are made
 // from them, and the run hands them all back.
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -36,11 +37,20 @@ class HarvestFields {
   virtual std::string Edit4Text() = 0;  // album address
 };
 
+// What a log line tells, for a front end that shows only some.
+enum class LogLineKind {
+  kProgress,  // sign-in, pages, saved photos
+  kError,     // something that did not work
+  kClosing,   // the summary and the last lines
+};
+
 // The log pane.
 class HarvestLog {
  public:
   virtual ~HarvestLog() = default;
   virtual void AddLogLine(const std::string& line) = 0;
+  // The run adds every line through this; by default each one is shown.
+  virtual void AddLogLineOf(LogLineKind kind, const std::string& line);
   virtual int LogLineCount() = 0;
   virtual void ClearLog() = 0;
   // A line that ends in a file-system name, which the log shows as best it
@@ -68,6 +78,22 @@ class HTTPClientSlot {
   virtual IHTTPClient* CreateIdHTTP() = 0;
 };
 
+// What the run has done so far.
+struct HarvestProgress {
+  int page = 0;       // the album page being walked
+  int saved = 0;      // photos saved or already there
+  int failed = 0;     // failed photos and album pages
+  int found = 0;      // photos numbered so far
+  int64_t bytes = 0;  // image bytes downloaded
+};
+
+// A live display of the progress; told on the run's thread, often.
+class HarvestProgressView {
+ public:
+  virtual ~HarvestProgressView() = default;
+  virtual void ShowProgress(const HarvestProgress& progress) = 0;
+};
+
 struct HarvestSurroundings {
   HarvestFields& fields;
   HarvestLog& log;
@@ -78,6 +104,8 @@ struct HarvestSurroundings {
   // a wait between attempts or during an image transfer, and still writes
   // its summary.
   const StopFlag* stop = nullptr;
+  // Told as the run goes (may be null).
+  HarvestProgressView* progress = nullptr;
 };
 
 // Everything a front end chooses for a run.
@@ -90,6 +118,12 @@ struct HarvestSettings {
   TransferPolicy transfer;
   // The proxy of pages and images alike; none: the proxy variables decide.
   std::optional<ProxyAddress> proxy;
+  // Photo pages and images are fetched on this many connections at once,
+  // each with a client of its own in the run's session; 1 keeps all
+  // requests on the run's client, one after the other.
+  int jobs = 1;
+  // Downloads every image again, whatever the folder holds.
+  bool force = false;
 };
 
 inline constexpr std::string_view kHarvestUserAgent =
@@ -108,5 +142,16 @@ HarvestReport RunHarvest(const HarvestSurroundings& around, const HarvestSetting
 // lines a list holding the text as its one entry reads back after a round
 // trip through a file, without the file. The views point into `text`.
 std::vector<std::string_view> SplitPageText(std::string_view text);
+
+// A full-size image a photo page shows: its address line and its cleaned
+// title (Windows-1251).
+struct FoundImage {
+  std::string address;
+  std::string title;
+};
+// The images of a photo page as fetched (UTF-8), in page order; `scratch`
+// is the line buffer the scan works in.
+std::vector<FoundImage> ScanPhotoPage(std::string_view page_text, const SiteProfile& profile,
+                                      ScratchLines& scratch);
 
 }  // namespace ah

@@ -91,8 +91,14 @@ TextTransfer TransferText(const std::function<IHTTPClient*()>& current, const Cl
   return result;
 }
 
-ImageTransfer TransferImage(const std::string& url, const std::string& path,
-                            const std::optional<ProxyAddress>& proxy,
+void UseProxyFor(IHTTPClient& client, const std::string& address,
+                 const std::optional<ProxyAddress>& forced) {
+  std::optional<ProxyAddress> proxy = ChooseProxy(address, forced);
+  client.SetProxy(proxy ? proxy->host : std::string(), proxy ? proxy->port : 0);
+}
+
+ImageTransfer TransferImage(UrlDownloader& downloader, const std::string& url,
+                            const std::string& path, const std::optional<ProxyAddress>& proxy,
                             const TransferPolicy& policy, const StopFlag* stop) {
   ImageTransfer result;
   DownloadRequest request;
@@ -104,7 +110,7 @@ ImageTransfer TransferImage(const std::string& url, const std::string& path,
   if (stop) request.cancelled = [stop] { return stop->Requested(); };
   AttemptsResult attempts = RunAttempts(policy, stop, [&](int number) -> std::optional<TransferFailure> {
     request.fresh_connection = number > 1;
-    DownloadResult download = DownloadUrl(request);
+    DownloadResult download = downloader.Download(request);
     if (!download.saved) return download.failure;
     result.bytes = download.bytes;
     return std::nullopt;

@@ -16,6 +16,7 @@ namespace ah {
 
 class IHTTPClient;
 class StopFlag;
+class UrlDownloader;
 
 // Inside a catch block: what the exception being handled says about the
 // failure of a client call.
@@ -46,10 +47,16 @@ struct ImageTransfer {
 };
 
 // Downloads `url` (UTF-8) into `path` (a file-system name) with the
-// policy's time-outs, through `proxy`, on a fresh connection for every
-// retry; a stop cancels a transfer under way, which then leaves no file.
-ImageTransfer TransferImage(const std::string& url, const std::string& path,
-                            const std::optional<ProxyAddress>& proxy,
+// policy's time-outs, through `proxy`, on the downloader's kept-alive
+// connection and on a fresh one for every retry; a stop cancels a transfer
+// under way, which then leaves no file.
+ImageTransfer TransferImage(UrlDownloader& downloader, const std::string& url,
+                            const std::string& path, const std::optional<ProxyAddress>& proxy,
                             const TransferPolicy& policy, const StopFlag* stop);
+
+// Points the client at the proxy that `address` goes through: `forced`
+// when given, else what the proxy variables say.
+void UseProxyFor(IHTTPClient& client, const std::string& address,
+                 const std::optional<ProxyAddress>& forced);
 
 }  // namespace ah

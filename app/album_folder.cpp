@@ -1,0 +1,97 @@
+#include "app/album_folder.h"
+
+#include "app/gallery_page.h"
+#include "platform/atomic_file.h"
+
+namespace ah {
+namespace {
+
+std::optional<AlbumManifest> Previous(const std::string& folder) {
+  // Whatever an interrupted write or download left goes first.
+  RemoveLeftoverTempFiles(folder);
+  return ReadManifest(folder);
+}
+
+}  // namespace
+
+AlbumFolder::AlbumFolder(std::string folder, bool force, std::string run_time)
+    : folder_(std::move(folder)), run_time_(std::move(run_time)) {
+  std::optional<AlbumManifest> previous = Previous(folder_);
+  if (previous)
+    for (const auto& photo : previous->photos) previous_records_[photo.number] = photo;
+  if (force) previous.reset();
+  previous_.emplace(folder_, std::move(previous));
+}
+
+void AlbumFolder::SetAlbum(std::string_view album_url, std::string_view title) {
+  album_url_ = album_url;
+  title_ = title;
+}
+
+std::optional<std::vector<ManifestPhoto>> AlbumFolder::SavedPage(std::string_view page_url) {
+  return previous_->SavedPage(page_url);
+}
+
+std::optional<ManifestPhoto> AlbumFolder::TakeOverOrMakeRoom(int number, std::string_view title,
+                                                             std::string_view page_url,
+                                                             std::string_view image_url,
+                                                             std::string_view file_name) {
+  std::optional<ManifestPhoto> taken = previous_->Reuse(number, title, page_url, image_url, file_name);
+  if (!taken) previous_->MakeRoom(file_name);
+  NoteDisplaced();
+  return taken;
+}
+
+void AlbumFolder::NoteDisplaced() {
+  std::vector<int> moved = previous_->TakeDisplaced();
+  if (moved.empty()) return;
+  displaced_.insert(moved.begin(), moved.end());
+  dirty_ = true;
+}
+
+void AlbumFolder::Record(ManifestPhoto photo) {
+  const int number = photo.number;
+  recorded_[number] = std::move(photo);
+  dirty_ = true;
+}
+
+AlbumManifest AlbumFolder::Compose(bool this_run_only) const {
+  AlbumManifest m;
+  m.album_url = album_url_;
+  m.title = title_;
+  m.folder = folder_;
+  if (m.folder.size() > 1 && m.folder.back() == '/') m.folder.pop_back();
+  m.last_run = run_time_;
+  for (const auto& [number, photo] : recorded_) m.photos.push_back(photo);
+  if (!this_run_only) {
+    for (const auto& [number, photo] : previous_records_)
+      if (!recorded_.count(number) && !displaced_.count(number)) m.Record(photo);
+  }
+  return m;
+}
+
+void AlbumFolder::Write(bool flush_to_disk) {
+  const AlbumManifest m = Compose(whole_album_);
+  try {
+    WriteManifest(folder_, m, flush_to_disk);
+    WriteGallery(folder_, m, flush_to_disk);
+  } catch (...) {
+  }
+  dirty_ = false;
+  last_write_ = std::chrono::steady_clock::now();
+}
+
+void AlbumFolder::Save(bool now) {
+  if (!dirty_) return;
+  if (!now && std::chrono::steady_clock::now() - last_write_ < kWriteInterval) return;
+  Write(false);
+}
+
+void AlbumFolder::Finish(bool whole_album_walked) {
+  previous_->Finish();
+  NoteDisplaced();
+  whole_album_ = whole_album_walked;
+  Write(true);
+}
+
+}  // namespace ah

@@ -1,0 +1,78 @@
+#pragma once
+// One album folder during a run: what the run before left there, and the
+// manifest (album.json) and gallery page (index.html) that this run keeps
+// up to date as photos get their outcomes.
+//
+// The manifest starts from the previous records, so a run that ends early
+// forgets none of the photos it did not reach; this run's records replace
+// them by number, and a previous record whose file this run moved leaves.
+// Once the whole album was walked, the manifest holds this run's photos
+// only. It is used by one thread, the run's.
+
+#include <chrono>
+#include <map>
+#include <optional>
+#include <set>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "app/album_manifest.h"
+#include "app/previous_harvest.h"
+
+namespace ah {
+
+class AlbumFolder {
+ public:
+  // Between two writes of the manifest and gallery at least this much time
+  // passes (the last one waits for the end); each write costs a
+  // serialisation of the whole album.
+  static constexpr std::chrono::milliseconds kWriteInterval{100};
+
+  // `folder` is the file system's name; temporary files an earlier run
+  // left there are removed. With `force` nothing is taken over.
+  AlbumFolder(std::string folder, bool force, std::string run_time);
+
+  void SetAlbum(std::string_view album_url, std::string_view title);
+
+  // The previous records of a photo page whose images are all on disk
+  // intact; nothing when it has to be fetched.
+  std::optional<std::vector<ManifestPhoto>> SavedPage(std::string_view page_url);
+  // The record of a photo whose image is on disk from the previous run
+  // (renamed to `file_name` when it was saved under another one); nothing
+  // when it is to be downloaded, and then a previous image in the way of
+  // the download is moved aside.
+  std::optional<ManifestPhoto> TakeOverOrMakeRoom(int number, std::string_view title,
+                                                  std::string_view page_url,
+                                                  std::string_view image_url,
+                                                  std::string_view file_name);
+
+  void Record(ManifestPhoto photo);
+  // Writes album.json and index.html when something changed since the
+  // last write and that write is older than the interval, or `now`.
+  // Failures to write are dropped: the images are what matters.
+  void Save(bool now = false);
+  // The run's end: moved-aside images nobody took are removed; after a
+  // walk of the whole album the previous records it did not replace go.
+  // The last write is flushed to disk.
+  void Finish(bool whole_album_walked);
+
+  const std::string& folder() const { return folder_; }
+
+ private:
+  AlbumManifest Compose(bool this_run_only) const;
+  void Write(bool flush_to_disk);
+  void NoteDisplaced();
+
+  const std::string folder_;
+  std::optional<PreviousHarvest> previous_;
+  std::map<int, ManifestPhoto> previous_records_;
+  std::set<int> displaced_;  // previous numbers whose files this run moved
+  std::map<int, ManifestPhoto> recorded_;
+  std::string album_url_, title_, run_time_;
+  bool dirty_ = false;
+  bool whole_album_ = false;
+  std::chrono::steady_clock::time_point last_write_{};
+};
+
+}  // namespace ah

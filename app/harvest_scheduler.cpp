@@ -1,0 +1,330 @@
+#include "app/harvest_scheduler.h"
+
+#include <algorithm>
+#include <chrono>
+#include <optional>
+
+#include "app/album_folder.h"
+#include "app/harvest_transfers.h"
+#include "app/scratch_lines.h"
+#include "app/stop_flag.h"
+#include "framework/sysutils.h"
+#include "http/http_client_interface.h"
+#include "platform/code_page.h"
+#include "platform/files.h"
+#include "platform/sha256.h"
+#include "platform/url_download.h"
+
+namespace ah {
+namespace {
+
+// How long the run's thread waits for a job before it looks at the stop
+// flag and the progress again.
+constexpr std::chrono::milliseconds kWaitSlice{50};
+
+bool Cancelled(const std::optional<TransferFailure>& failure) {
+  return failure && failure->error == TransferError::kCancelled;
+}
+
+}  // namespace
+
+// A photo page: fetched by a job, or taken from the manifest.
+struct HarvestScheduler::PageWork {
+  std::string address;
+  std::string folder;
+  AlbumFolder* album = nullptr;
+  JobPool::TaskRef task;  // none: nothing to fetch
+  // The job's result.
+  std::optional<TransferFailure> failure;
+  int attempts = 0;
+  std::vector<FoundImage> images;
+};
+
+struct HarvestScheduler::ImageWork {
+  ImageTransfer saved;
+  std::optional<FileDigest> digest;
+};
+
+// One place in album order: a log step, a photo page not yet numbered, or
+// a photo.
+struct HarvestScheduler::Entry {
+  std::function<void()> step;
+  std::shared_ptr<PageWork> page;
+  bool photo = false;
+  PhotoOutcome outcome;
+  ManifestPhoto record;
+  AlbumFolder* album = nullptr;
+  std::shared_ptr<ImageWork> image;
+  JobPool::TaskRef task;  // the download, when there is one
+};
+
+HarvestScheduler::HarvestScheduler(const HarvestSurroundings& around,
+                                   const HarvestSettings& settings, HarvestReport& report)
+    : around_(around), settings_(settings), report_(report) {
+  for (int i = 0; settings.jobs > 1 && i < settings.jobs; ++i) {
+    IHTTPClient* client = around_.client.CreateIdHTTP();
+    if (!client) break;
+    PrepareClient(*client);
+    clients_.push_back(client);
+  }
+  if (clients_.size() < 2) {
+    for (IHTTPClient* client : clients_) delete client;
+    clients_.clear();
+    downloaders_.push_back(std::make_unique<UrlDownloader>());
+    pool_ = std::make_unique<JobPool>(JobTools{[this] { return around_.client.IdHTTP1(); },
+                                               downloaders_.back().get(), &around_.scratch});
+    return;
+  }
+  std::vector<JobTools> jobs;
+  for (IHTTPClient* client : clients_) {
+    downloaders_.push_back(std::make_unique<UrlDownloader>());
+    scratches_.push_back(std::make_unique<ScratchLines>());
+    jobs.push_back({[client] { return client; }, downloaders_.back().get(), scratches_.back().get()});
+  }
+  ShareCookies();
+  pool_ = std::make_unique<JobPool>(std::move(jobs));
+}
+
+HarvestScheduler::~HarvestScheduler() {
+  pool_.reset();
+  for (IHTTPClient* client : clients_) delete client;
+}
+
+void HarvestScheduler::PrepareClient(IHTTPClient& client) const {
+  client.SetHandleRedirects(true);
+  client.SetRequestUserAgent(std::string(kHarvestUserAgent));
+  client.SetTimeouts(settings_.transfer.connect_timeout_ms, settings_.transfer.read_timeout_ms);
+}
+
+void HarvestScheduler::ShareCookies() {
+  IHTTPClient* holder = around_.client.IdHTTP1();
+  if (!holder) return;
+  for (IHTTPClient* client : clients_) client->ShareCookiesOf(*holder);
+}
+
+bool HarvestScheduler::Stopping() const {
+  return report_.interrupted || StopRequested(around_.stop);
+}
+
+void HarvestScheduler::SetPage(int page) {
+  page_ = page;
+  ShowProgress();
+}
+
+void HarvestScheduler::AddStep(std::function<void()> step) {
+  Entry& entry = queue_.emplace_back();
+  entry.step = std::move(step);
+  Advance();
+}
+
+void HarvestScheduler::AddPhotoPage(std::string address, std::string folder, AlbumFolder* album) {
+  auto work = std::make_shared<PageWork>();
+  work->address = std::move(address);
+  work->folder = std::move(folder);
+  work->album = album;
+  std::optional<std::vector<ManifestPhoto>> saved;
+  if (album) saved = album->SavedPage(work->address);
+  if (saved) {
+    for (const ManifestPhoto& photo : *saved) work->images.push_back({photo.image_url, photo.title});
+  } else {
+    work->task = pool_->Submit([this, work](JobTools& tools) {
+      const std::string& address = work->address;
+      TextTransfer fetched = TransferText(
+          tools.client,
+          [this, &address](IHTTPClient& client, std::string& text) {
+            UseProxyFor(client, address, settings_.proxy);
+            client.GetText(address, text);
+          },
+          settings_.transfer, around_.stop);
+      work->failure = std::move(fetched.failure);
+      work->attempts = fetched.attempts;
+      if (!work->failure) work->images = ScanPhotoPage(fetched.text, settings_.profile, *tools.scratch);
+    });
+  }
+  queue_.emplace_back().page = std::move(work);
+  Advance();
+}
+
+bool HarvestScheduler::Ready(const Entry& entry) const {
+  if (entry.page) return !entry.page->task || pool_->Done(entry.page->task);
+  return !entry.task || pool_->Done(entry.task);
+}
+
+void HarvestScheduler::Advance() {
+  Number();
+  Release();
+}
+
+void HarvestScheduler::Number() {
+  for (auto it = queue_.begin(); it != queue_.end();) {
+    if (!it->page) {
+      ++it;
+      continue;
+    }
+    if (!Ready(*it)) return;
+    auto next = std::next(it);
+    NumberPage(it);
+    it = next;
+  }
+}
+
+void HarvestScheduler::NumberPage(std::list<Entry>::iterator at) {
+  const std::shared_ptr<PageWork> work = at->page;
+  // The page's photos take its place; it stays in the queue until then,
+  // so that nothing after it is released early.
+  auto add = [&](Entry entry) {
+    queue_.insert(at, std::move(entry));
+    Release();
+  };
+  if (Cancelled(work->failure)) {
+    report_.interrupted = true;
+  } else if (work->failure) {
+    // It stands for one photo, so the numbers after it are those a good
+    // run gives them.
+    Entry entry;
+    entry.photo = true;
+    entry.album = work->album;
+    PhotoOutcome& photo = entry.outcome;
+    photo.number = next_number_++;
+    photo.page_address = work->address;
+    photo.status = OutcomeStatus::kFailed;
+    photo.error = OneLine(work->failure->message);
+    photo.attempts = work->attempts;
+    entry.record.number = photo.number;
+    entry.record.page_url = photo.page_address;
+    entry.record.status = PhotoStatus::psFailed;
+    entry.record.error = photo.error;
+    add(std::move(entry));
+  } else {
+    for (const FoundImage& image : work->images) {
+      if (Stopping()) break;
+      Entry entry;
+      entry.photo = true;
+      entry.album = work->album;
+      PhotoOutcome& photo = entry.outcome;
+      photo.number = next_number_++;
+      photo.title = image.title;
+      photo.page_address = work->address;
+      photo.image_address = AnsiToUtf8(image.address);
+      const std::string name = IntToStr(photo.number) + "_" + image.title + ".jpg";
+      photo.file_name = work->folder + FileSystemName(name);
+      ManifestPhoto& record = entry.record;
+      record.number = photo.number;
+      record.title = image.title;
+      record.page_url = work->address;
+      record.image_url = image.address;
+      record.file_name = name;
+      std::optional<ManifestPhoto> taken;
+      if (work->album)
+        taken = work->album->TakeOverOrMakeRoom(photo.number, image.title, work->address,
+                                                image.address, name);
+      if (taken) {
+        photo.status = OutcomeStatus::kAlreadyThere;
+        photo.bytes = int64_t(taken->bytes);
+        record = std::move(*taken);
+      } else {
+        auto download = std::make_shared<ImageWork>();
+        entry.image = download;
+        entry.task = pool_->Submit([this, download, url = photo.image_address,
+                                    path = photo.file_name](JobTools& tools) {
+          download->saved = TransferImage(*tools.images, url, path,
+                                          ChooseProxy(url, settings_.proxy), settings_.transfer,
+                                          around_.stop);
+          if (!download->saved.failure) download->digest = DigestFile(path);
+        });
+      }
+      add(std::move(entry));
+    }
+  }
+  queue_.erase(at);
+}
+
+void HarvestScheduler::Release() {
+  bool released = false;
+  while (!queue_.empty()) {
+    Entry& entry = queue_.front();
+    if (entry.page || !Ready(entry)) break;
+    if (entry.step)
+      entry.step();
+    else
+      ReleasePhoto(entry);
+    queue_.pop_front();
+    released = true;
+  }
+  if (!released) return;
+  for (AlbumFolder* album : touched_) album->Save();
+  ShowProgress();
+}
+
+void HarvestScheduler::ReleasePhoto(Entry& entry) {
+  PhotoOutcome& photo = entry.outcome;
+  ManifestPhoto& record = entry.record;
+  bool recorded = true;
+  if (entry.image) {
+    const ImageTransfer& saved = entry.image->saved;
+    // A transfer cut short by a stop leaves no file and no outcome.
+    if (Cancelled(saved.failure)) {
+      report_.interrupted = true;
+      return;
+    }
+    photo.attempts = saved.attempts;
+    photo.bytes = saved.bytes;
+    if (saved.failure) {
+      photo.status = OutcomeStatus::kFailed;
+      photo.error = OneLine(saved.failure->message);
+      record.status = PhotoStatus::psFailed;
+      record.error = photo.error;
+      record.file_name.clear();
+    } else {
+      bytes_ += saved.bytes;
+      // A file that cannot be read back is not vouched for.
+      recorded = entry.image->digest.has_value();
+      if (recorded) {
+        record.status = PhotoStatus::psSaved;
+        record.bytes = entry.image->digest->bytes;
+        record.sha256 = entry.image->digest->sha256;
+      }
+    }
+  }
+  around_.log.AddLogLineOf(photo.status == OutcomeStatus::kFailed ? LogLineKind::kError
+                                                                  : LogLineKind::kProgress,
+                           PhotoLogLine(photo));
+  report_.photos.push_back(std::move(photo));
+  if (!entry.album || !recorded) return;
+  entry.album->Record(std::move(record));
+  if (std::find(touched_.begin(), touched_.end(), entry.album) == touched_.end())
+    touched_.push_back(entry.album);
+}
+
+void HarvestScheduler::WaitFor(const std::function<bool()>& done) {
+  for (;;) {
+    const uint64_t seen = pool_->Finished();
+    Advance();
+    if (done()) return;
+    pool_->WaitPast(seen, kWaitSlice);
+    ShowProgress();
+  }
+}
+
+void HarvestScheduler::FinishPhotoPages() {
+  WaitFor([this] {
+    return std::none_of(queue_.begin(), queue_.end(), [](const Entry& e) { return bool(e.page); });
+  });
+}
+
+void HarvestScheduler::Settle() {
+  WaitFor([this] { return queue_.empty(); });
+}
+
+void HarvestScheduler::ShowProgress() {
+  if (!around_.progress) return;
+  HarvestProgress progress;
+  progress.page = page_;
+  progress.saved = report_.Saved();
+  progress.failed = report_.Failed();
+  progress.found = PhotosFound();
+  progress.bytes = bytes_;
+  around_.progress->ShowProgress(progress);
+}
+
+}  // namespace ah

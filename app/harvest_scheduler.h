@@ -1,0 +1,92 @@
+#pragma once
+// The photo work of a harvest: photo pages and image downloads, handed to
+// the jobs (one, on the run's own client, or several threads with clients
+// of their own that share the run's cookie jar), and their results taken
+// back in album order. Numbers, file names, the decisions about what is on
+// disk already, the log lines, the report and the manifest are all made
+// here, on the run's thread, in the order a one-job run makes them; so a
+// run gives the same files, names, log and manifest whatever the number
+// of jobs.
+
+#include <cstdint>
+#include <functional>
+#include <list>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/harvest_outcome.h"
+#include "app/harvest_run.h"
+#include "app/job_pool.h"
+
+namespace ah {
+
+class AlbumFolder;
+class UrlDownloader;
+
+class HarvestScheduler {
+ public:
+  // With settings.jobs above 1 the jobs' clients are made through the
+  // client slot and share the cookie jar of the client it holds.
+  HarvestScheduler(const HarvestSurroundings& around, const HarvestSettings& settings,
+                   HarvestReport& report);
+  ~HarvestScheduler();
+
+  // Something for the log, done when everything handed over before it is.
+  void AddStep(std::function<void()> step);
+  // A photo page found on an album page; its images go into `folder`
+  // (the file system's name, with a trailing "/", or empty), whose
+  // manifest `album` keeps (may be null).
+  void AddPhotoPage(std::string address, std::string folder, AlbumFolder* album);
+
+  // Waits until every photo page handed over is read and its images are
+  // numbered.
+  void FinishPhotoPages();
+  // Waits until all work is done and taken back.
+  void Settle();
+  // After the run's client signed in anew: the jobs' clients act in its
+  // session. Only while nothing is under way (after Settle).
+  void ShareCookies();
+
+  // The album page the run is at, for the progress shown.
+  void SetPage(int page);
+
+  // The photo numbers given so far.
+  int PhotosFound() const { return next_number_ - 1; }
+  int64_t BytesSaved() const { return bytes_; }
+
+ private:
+  struct PageWork;
+  struct ImageWork;
+  struct Entry;
+
+  bool Stopping() const;
+  void Advance();
+  bool Ready(const Entry& entry) const;
+  // Turns finished photo pages, in order, into their photos.
+  void Number();
+  void NumberPage(std::list<Entry>::iterator at);
+  void Release();
+  void ReleasePhoto(Entry& entry);
+  // Takes back what the jobs finish until `done` says so.
+  void WaitFor(const std::function<bool()>& done);
+  void ShowProgress();
+  void PrepareClient(IHTTPClient& client) const;
+
+  const HarvestSurroundings& around_;
+  const HarvestSettings& settings_;
+  HarvestReport& report_;
+  std::list<Entry> queue_;
+  int page_ = 0;
+  int next_number_ = 1;
+  int64_t bytes_ = 0;
+  std::vector<AlbumFolder*> touched_;
+
+  // The jobs' own connections (none with one job: it is the run's).
+  std::vector<IHTTPClient*> clients_;
+  std::vector<std::unique_ptr<UrlDownloader>> downloaders_;
+  std::vector<std::unique_ptr<ScratchLines>> scratches_;
+  std::unique_ptr<JobPool> pool_;
+};
+
+}  // namespace ah

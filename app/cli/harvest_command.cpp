@@ -6,6 +6,7 @@
 #include <ostream>
 #include <string_view>
 
+#include "app/cli/progress_line.h"
 #include "app/default_fields.h"
 #include "app/harvest_run.h"
 #include "app/scratch_lines.h"
@@ -40,7 +41,17 @@ const char* const kHarvestUsage =
     "                           (default: 30 to connect, 60 without a byte)\n"
     "  --proxy HOST:PORT        HTTP proxy for pages and images alike (default: what\n"
     "                           http_proxy, https_proxy, all_proxy and no_proxy say)\n"
+    "  --jobs N                 photo pages and images fetched at once, 1 to 64 (default 4);\n"
+    "                           the files, names and log are the same for every N\n"
+    "  --force                  download every image again, even those already on disk\n"
+    "  --quiet                  print only errors and the summary\n"
     "  --version                the version\n"
+    "\n"
+    "A run into a folder that holds an earlier run's album.json keeps the images that\n"
+    "are still there intact (\"(уже есть)\" in the log) and downloads only the rest.\n"
+    "Each album folder gets album.json, the record of every photo, and index.html, a\n"
+    "gallery page to open in any browser. On a terminal a progress line is kept on\n"
+    "stderr.\n"
     "\n"
     "Exit status: 0 when every album page was read and every photo found was saved\n"
     "(at least one), 3 when the run ended but something is missing, 1 when it could not\n"
@@ -62,8 +73,10 @@ struct Flag {
 // nothing to pump, and the client slot.
 class Console : public HarvestFields, public HarvestLog, public MessagePump, public HTTPClientSlot {
  public:
-  Console(FieldTexts fields, const HarvestClientFactory& make_client, std::ostream& out)
-      : fields_(std::move(fields)), make_client_(make_client), out_(out) {}
+  Console(FieldTexts fields, const HarvestClientFactory& make_client, std::ostream& out,
+          bool quiet, ProgressLine* progress)
+      : fields_(std::move(fields)), make_client_(make_client), out_(out), quiet_(quiet),
+        progress_(progress) {}
   ~Console() override { delete client_; }
 
   std::string Edit1Text() override { return fields_.login; }
@@ -71,14 +84,14 @@ class Console : public HarvestFields, public HarvestLog, public MessagePump, pub
   std::string Edit3Text() override { return fields_.domain; }
   std::string Edit4Text() override { return fields_.album; }
 
-  void AddLogLine(const std::string& line) override {
-    out_ << AnsiToUtf8(line) << '\n' << std::flush;
-    ++lines_;
+  void AddLogLine(const std::string& line) override { Print(AnsiToUtf8(line)); }
+  void AddLogLineOf(LogLineKind kind, const std::string& line) override {
+    if (quiet_ && kind == LogLineKind::kProgress) return;
+    AddLogLine(line);
   }
   // The terminal takes the name's own bytes.
   void AddPathLine(const std::string& line, const std::string& path) override {
-    out_ << AnsiToUtf8(line) << path << '\n' << std::flush;
-    ++lines_;
+    Print(AnsiToUtf8(line) + path);
   }
   // Printed lines cannot be taken back; emptying only restarts the count.
   int LogLineCount() override { return lines_; }
@@ -92,8 +105,17 @@ class Console : public HarvestFields, public HarvestLog, public MessagePump, pub
 
  private:
   FieldTexts fields_;  // Windows-1251
+  void Print(const std::string& text) {
+    if (progress_) progress_->Hide();
+    out_ << text << '\n' << std::flush;
+    if (progress_) progress_->Restore();
+    ++lines_;
+  }
+
   const HarvestClientFactory& make_client_;
   std::ostream& out_;
+  const bool quiet_;
+  ProgressLine* progress_;
   IHTTPClient* client_ = nullptr;  // owned
   int lines_ = 0;
 };
@@ -117,10 +139,10 @@ std::string SiteRootFor(const HarvestCommandLine& line) {
   return RootOf(line.album);
 }
 
-std::optional<int> ReadRetries(std::string_view text) {
+std::optional<int> ReadCount(std::string_view text, int min, int max) {
   int value = 0;
   auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
-  if (ec != std::errc() || end != text.data() + text.size() || value < 0 || value > kMostRetries)
+  if (ec != std::errc() || end != text.data() + text.size() || value < min || value > max)
     return std::nullopt;
   return value;
 }
@@ -150,7 +172,7 @@ HarvestCommandParse ParseHarvestCommandLine(const std::vector<std::string>& args
   };
   HarvestCommandParse result;
   HarvestCommandLine& line = result.line;
-  std::optional<std::string> album, retries, timeout;
+  std::optional<std::string> album, retries, timeout, jobs;
   auto fail = [&result](std::string error) {
     result.error = std::move(error);
     return result;
@@ -165,6 +187,10 @@ HarvestCommandParse ParseHarvestCommandLine(const std::vector<std::string>& args
       line.version = true;
       return result;
     }
+    if (arg == "--force" || arg == "--quiet") {
+      (arg == "--force" ? line.force : line.quiet) = true;
+      continue;
+    }
     if (!arg.starts_with("--")) {
       if (album) return fail("more than one album address: " + std::string(arg));
       album = std::string(arg);
@@ -174,6 +200,7 @@ HarvestCommandParse ParseHarvestCommandLine(const std::vector<std::string>& args
     std::optional<std::string>* target = name == "--album"     ? &album
                                          : name == "--retries" ? &retries
                                          : name == "--timeout" ? &timeout
+                                         : name == "--jobs"    ? &jobs
                                                                : nullptr;
     for (const Flag& f : kFlags)
       if (name == f.name) target = &(line.*f.field);
@@ -190,17 +217,23 @@ HarvestCommandParse ParseHarvestCommandLine(const std::vector<std::string>& args
   if (!album) return fail("the album address is required");
   if (!HasWebScheme(*album)) return fail("the album address must begin with http:// or https://");
   line.album = *album;
-  if (retries && !(line.retries = ReadRetries(*retries)))
+  if (retries && !(line.retries = ReadCount(*retries, 0, kMostRetries)))
     return fail("--retries takes a whole number from 0 to " + std::to_string(kMostRetries));
   if (timeout && !(line.timeout_ms = ReadTimeoutMs(*timeout)))
     return fail("--timeout takes a number of seconds above 0");
   if (line.proxy && !ParseProxyAddress(*line.proxy)) return fail("--proxy takes HOST:PORT");
+  if (jobs) {
+    std::optional<int> n = ReadCount(*jobs, 1, kMostJobs);
+    if (!n) return fail("--jobs takes a whole number from 1 to " + std::to_string(kMostJobs));
+    line.jobs = *n;
+  }
   if (!line.password && env_password) line.password = env_password;
   return result;
 }
 
 int RunHarvestCommand(const HarvestCommandLine& line, const HarvestClientFactory& make_client,
-                      std::ostream& out, std::ostream& err, const StopFlag* stop) {
+                      std::ostream& out, std::ostream& err, const StopFlag* stop,
+                      bool live_progress) {
   HarvestSettings settings;
   SiteProfile& profile = settings.profile;
   profile.SiteRoot = SiteRootFor(line);
@@ -210,6 +243,8 @@ int RunHarvestCommand(const HarvestCommandLine& line, const HarvestClientFactory
   if (line.retries) settings.transfer.attempts = *line.retries + 1;
   if (line.timeout_ms) settings.transfer.connect_timeout_ms = settings.transfer.read_timeout_ms = *line.timeout_ms;
   if (line.proxy) settings.proxy = ParseProxyAddress(*line.proxy);
+  settings.jobs = line.jobs;
+  settings.force = line.force;
 
   FieldTexts fields = DefaultFieldTexts(profile);
   fields.album = Utf8ToAnsi(line.album);
@@ -229,7 +264,10 @@ int RunHarvestCommand(const HarvestCommandLine& line, const HarvestClientFactory
     return kExitCannotRun;
   }
 
-  Console console(std::move(fields), make_client, out);
+  std::optional<ProgressLine> progress;
+  if (live_progress && !line.quiet) progress.emplace(err);
+  ProgressLine* shown = progress ? &*progress : nullptr;
+  Console console(std::move(fields), make_client, out, line.quiet, shown);
   IHTTPClient* client = make_client();
   if (!client) {
     err << "album-harvest: no HTTP client is available in this build\n";
@@ -243,14 +281,17 @@ int RunHarvestCommand(const HarvestCommandLine& line, const HarvestClientFactory
   ScratchLines scratch;
   HarvestReport report;
   try {
-    report = RunHarvest({console, console, console, console, scratch, stop}, settings);
+    report = RunHarvest({console, console, console, console, scratch, stop, shown}, settings);
   } catch (const Exception& e) {
+    if (shown) shown->End();
     err << "album-harvest: " << AnsiToUtf8(e.Message()) << "\n";
     return kExitCannotRun;
   } catch (const std::exception& e) {
+    if (shown) shown->End();
     err << "album-harvest: " << e.what() << "\n";
     return kExitCannotRun;
   }
+  if (shown) shown->End();
   if (report.interrupted) {
     err << "album-harvest: interrupted\n";
     return kExitInterrupted;
@@ -260,7 +301,7 @@ int RunHarvestCommand(const HarvestCommandLine& line, const HarvestClientFactory
 
 int HarvestMain(const std::vector<std::string>& args, const char* env_password,
                 const HarvestClientFactory& make_client, std::ostream& out, std::ostream& err,
-                const StopFlag* stop) {
+                const StopFlag* stop, bool live_progress) {
   HarvestCommandParse parsed = ParseHarvestCommandLine(args, env_password);
   if (!parsed.error.empty()) {
     err << "album-harvest: " << parsed.error << "\n" << kHarvestUsage;
@@ -274,7 +315,7 @@ int HarvestMain(const std::vector<std::string>& args, const char* env_password,
     out << kHarvestVersion << "\n";
     return kExitComplete;
   }
-  return RunHarvestCommand(parsed.line, make_client, out, err, stop);
+  return RunHarvestCommand(parsed.line, make_client, out, err, stop, live_progress);
 }
 
 }  // namespace ah

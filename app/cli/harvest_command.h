@@ -22,6 +22,10 @@ inline constexpr int kExitUsage = 2;
 inline constexpr int kExitIncomplete = 3;   // the run ended, but something is missing
 inline constexpr int kExitInterrupted = 130;
 
+// Photo pages and images fetched at once unless --jobs says otherwise.
+inline constexpr int kDefaultJobs = 4;
+inline constexpr int kMostJobs = 64;
+
 // Values as the command line gives them (UTF-8; the output folder is the
 // file system's bytes).
 struct HarvestCommandLine {
@@ -36,6 +40,9 @@ struct HarvestCommandLine {
   std::optional<int> retries;
   std::optional<int> timeout_ms;
   std::optional<std::string> proxy;  // "HOST:PORT"
+  int jobs = kDefaultJobs;
+  bool force = false;
+  bool quiet = false;
   bool help = false;
   bool version = false;
 };
@@ -45,8 +52,9 @@ struct HarvestCommandParse {
   std::string error;  // empty when the arguments were understood
 };
 
-// `args` are the arguments after the program name; each flag but --help
-// and --version takes a value, as "--flag VALUE" or "--flag=VALUE"; the one
+// `args` are the arguments after the program name; each flag but --help,
+// --version, --force and --quiet takes a value, as "--flag VALUE" or
+// "--flag=VALUE"; the one
 // argument that is not a flag is the album address. `env_password` (the
 // variable ALBUM_HARVEST_PASSWORD, may be null) stands in for a missing
 // --password.
@@ -62,13 +70,15 @@ extern const char* const kHarvestVersion;
 using HarvestClientFactory = std::function<IHTTPClient*()>;
 
 // Runs one harvest and returns its exit code; what keeps it from running
-// goes to `err`. `stop` (may be null) ends the run early.
+// goes to `err`. `stop` (may be null) ends the run early. With
+// `live_progress` (stderr is a terminal) a progress line is kept on `err`.
 int RunHarvestCommand(const HarvestCommandLine& line, const HarvestClientFactory& make_client,
-                      std::ostream& out, std::ostream& err, const StopFlag* stop = nullptr);
+                      std::ostream& out, std::ostream& err, const StopFlag* stop = nullptr,
+                      bool live_progress = false);
 
 // The whole program: parse, then run.
 int HarvestMain(const std::vector<std::string>& args, const char* env_password,
                 const HarvestClientFactory& make_client, std::ostream& out, std::ostream& err,
-                const StopFlag* stop = nullptr);
+                const StopFlag* stop = nullptr, bool live_progress = false);
 
 }  // namespace ah

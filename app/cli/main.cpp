@@ -1,6 +1,7 @@
 // album-harvest: the harvest run from a terminal.
 
 #include <signal.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <iostream>
@@ -36,5 +37,5 @@ int main(int argc, char** argv) {
   CatchStopSignals();
   std::vector<std::string> args(argv + 1, argv + argc);
   return ah::HarvestMain(args, std::getenv("ALBUM_HARVEST_PASSWORD"), ah::CreateCliClient,
-                         std::cout, std::cerr, &g_stop);
+                         std::cout, std::cerr, &g_stop, isatty(STDERR_FILENO) == 1);
 }

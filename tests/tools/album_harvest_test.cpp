@@ -26,6 +26,7 @@
 #include "app/stop_flag.h"
 #include "tests/support/forward_proxy.h"
 #include "tests/support/local_http_server.h"
+#include "tests/tools/demo_harvest.h"
 #include "tests/tools/loopback_client.h"
 #include "tools/album-demo-site/demo_site.h"
 
@@ -43,24 +44,6 @@ int UnusedPort() {
   ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
   ::close(fd);
   return ntohs(addr.sin_port);
-}
-
-constexpr const char* kAlbumFolder = "Крым Лето 2024: морегоры";
-
-std::map<std::string, std::string> FilesIn(const std::string& dir) {
-  std::map<std::string, std::string> files;
-  if (DIR* d = opendir(dir.c_str())) {
-    while (dirent* e = readdir(d)) {
-      std::string name = e->d_name;
-      if (name == "." || name == "..") continue;
-      std::ifstream in(dir + "/" + name, std::ios::binary);
-      std::ostringstream bytes;
-      bytes << in.rdbuf();
-      files[name] = bytes.str();
-    }
-    closedir(d);
-  }
-  return files;
 }
 
 int Find(const std::vector<std::string>& log, const std::string& prefix, int from = 0) {
@@ -276,7 +259,9 @@ TEST_F(AlbumHarvestTest, EachFaultOfTheSiteEndsWithItsLogFilesAndExitCode) {
         "Страница № 2 — ОШИБКА: HTTP/1.1 500 Internal Server Error"},
        {1, 2}, 3},
       {"a site that stops answering is given up after the time-out",
-       [](DemoSiteOptions& o) { o.faults.stall_after = 5; }, {"--timeout", "0.5", "--retries", "0"},
+       // Which request is the one that stalls depends on their order: one job.
+       [](DemoSiteOptions& o) { o.faults.stall_after = 5; },
+       {"--timeout", "0.5", "--retries", "0", "--jobs", "1"},
        {"Страница № 1", "  Рассвет над морем",
         "  {root}/users/demo/krym-2024/photo/2/#mainImageLink — ОШИБКА: Read Timeout", "Страница № 2",
         "Страница № 2 — ОШИБКА: Read Timeout"},
@@ -286,7 +271,7 @@ TEST_F(AlbumHarvestTest, EachFaultOfTheSiteEndsWithItsLogFilesAndExitCode) {
          o.album.pages = 1;
          o.faults.stall_after = 4;
        },
-       {"--timeout", "1", "--retries", "0"},
+       {"--timeout", "1", "--retries", "0", "--jobs", "1"},
        {"Страница № 1",
         "  Рассвет над морем — ОШИБКА: Operation too slow. Less than 1 bytes/sec transferred the last 1 seconds",
         "  {root}/users/demo/krym-2024/photo/2/#mainImageLink — ОШИБКА: Read Timeout"},
@@ -455,6 +440,9 @@ TEST(AlbumHarvestCommand, UsageErrorsExitWithTwo) {
       {"http://h/", "--timeout", "0"},
       {"http://h/", "--timeout", "soon"},
       {"http://h/", "--proxy", "h:x"},
+      {"http://h/", "--jobs", "0"},
+      {"http://h/", "--jobs", "65"},
+      {"http://h/", "--jobs", "many"},
   };
   for (const auto& args : cases) {
     std::ostringstream out, err;
@@ -474,7 +462,8 @@ TEST(AlbumHarvestCommand, UsageErrorsExitWithTwo) {
 TEST(AlbumHarvestCommand, ReadsBothFlagFormsAndTheAddressAsTheLastArgument) {
   auto parsed = ParseHarvestCommandLine(
       {"--title-suffix", " - X", "--domain=@m.example", "--login", "--x", "--retries=5",
-       "--timeout", "2.5", "--proxy", "p.example:3128", "http://h/a/"},
+       "--timeout", "2.5", "--proxy", "p.example:3128", "--jobs=8", "--force", "--quiet",
+       "http://h/a/"},
       "env");
   ASSERT_EQ(parsed.error, "");
   EXPECT_EQ(parsed.line.album, "http://h/a/");
@@ -485,7 +474,11 @@ TEST(AlbumHarvestCommand, ReadsBothFlagFormsAndTheAddressAsTheLastArgument) {
   EXPECT_EQ(parsed.line.retries, 5);
   EXPECT_EQ(parsed.line.timeout_ms, 2500);
   EXPECT_EQ(parsed.line.proxy, "p.example:3128");
+  EXPECT_EQ(parsed.line.jobs, 8);
+  EXPECT_TRUE(parsed.line.force);
+  EXPECT_TRUE(parsed.line.quiet);
   EXPECT_FALSE(parsed.line.site_root);
+  EXPECT_EQ(ParseHarvestCommandLine({"http://h/"}, nullptr).line.jobs, kDefaultJobs);
   EXPECT_EQ(ParseHarvestCommandLine({"--album=http://h/b/"}, nullptr).line.album, "http://h/b/");
 }
 

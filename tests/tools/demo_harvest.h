@@ -100,6 +100,12 @@ class DemoHarvestTest : public testing::Test {
   std::map<std::string, std::string> Album(const std::string& name) const {
     return FilesIn(Folder(name));
   }
+  // The images in the album folder, temporary files left out.
+  size_t Images(const std::string& name) const {
+    size_t n = 0;
+    for (const auto& [file, bytes] : Album(name)) n += !file.starts_with(".");
+    return n;
+  }
   // Every file has the bytes the site serves for its photo number.
   void ExpectServedBytes(const std::map<std::string, std::string>& album) {
     for (const auto& [file, bytes] : album)

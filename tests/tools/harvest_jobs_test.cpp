@@ -111,7 +111,7 @@ TEST_F(HarvestJobsTest, AStopEndsAParallelRunWithItsSummaryAndNoTemporaryFile) {
   StartSite(options);
   StopFlag stop;
   std::thread stopper([&] {
-    for (int i = 0; i < 2000 && Album("stopped").size() < 12; ++i)
+    for (int i = 0; i < 2000 && Images("stopped") < 12; ++i)
       std::this_thread::sleep_for(std::chrono::milliseconds(5));
     stop.Request();
   });

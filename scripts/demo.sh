@@ -38,7 +38,7 @@ echo
 for album in "$work/albums"/*/; do
   [ -d "$album" ] || continue
   count=$(find "$album" -maxdepth 1 -name '*.jpg' | wc -l)
-  echo "album saved in $album ($count images)"
+  echo "album saved in $album ($count images; the gallery: ${album}index.html)"
 done
 # 3: the run ended but something is missing (the site's faults, say).
 [ "$status" -eq 0 ] || echo "album-harvest exited $status"

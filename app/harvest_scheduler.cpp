@@ -289,6 +289,7 @@ void HarvestScheduler::ReleasePhoto(Entry& entry) {
   around_.log.AddLogLineOf(photo.status == OutcomeStatus::kFailed ? LogLineKind::kError
                                                                   : LogLineKind::kProgress,
                            PhotoLogLine(photo));
+  saved_ += photo.status != OutcomeStatus::kFailed;
   report_.photos.push_back(std::move(photo));
   if (!entry.album || !recorded) return;
   entry.album->Record(std::move(record));
@@ -320,9 +321,11 @@ void HarvestScheduler::ShowProgress() {
   if (!around_.progress) return;
   HarvestProgress progress;
   progress.page = page_;
-  progress.saved = report_.Saved();
-  progress.failed = report_.Failed();
-  progress.found = PhotosFound();
+  progress.saved = saved_;
+  progress.failed = int(report_.photos.size()) - saved_ +
+                    int(std::count_if(report_.pages.begin(), report_.pages.end(),
+                                      [](const PageOutcome& p) { return !p.read; }));
+  progress.found = next_number_ - 1;
   progress.bytes = bytes_;
   around_.progress->ShowProgress(progress);
 }

@@ -51,10 +51,6 @@ class HarvestScheduler {
   // The album page the run is at, for the progress shown.
   void SetPage(int page);
 
-  // The photo numbers given so far.
-  int PhotosFound() const { return next_number_ - 1; }
-  int64_t BytesSaved() const { return bytes_; }
-
  private:
   struct PageWork;
   struct ImageWork;
@@ -80,6 +76,7 @@ class HarvestScheduler {
   int page_ = 0;
   int next_number_ = 1;
   int64_t bytes_ = 0;
+  int saved_ = 0;  // released photos saved or already there
   std::vector<AlbumFolder*> touched_;
 
   // The jobs' own connections (none with one job: it is the run's).

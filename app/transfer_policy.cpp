@@ -76,6 +76,11 @@ AttemptsResult RunAttempts(const TransferPolicy& policy, const StopFlag* stop,
     }
     result.attempts = number;
     result.failure = attempt(number);
+    // A stop cuts the transfer under way short; that is no failure of it.
+    if (result.failure && StopRequested(stop)) {
+      result.failure = TransferFailure{TransferError::kCancelled, 0, {}, "Interrupted."};
+      return result;
+    }
     if (!result.failure || number >= policy.attempts || !TransferPolicy::IsTransient(*result.failure))
       return result;
     const int wait = policy.WaitBeforeMs(number + 1, *result.failure);

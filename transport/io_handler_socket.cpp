@@ -179,13 +179,15 @@ void TIdIOHandlerSocket::ConnectWithTimeout(int timeout) {
       remaining = 0;
       break;
     }
+    if (WaitsInterrupted()) break;
   }
-  thread->SleepUnlessFinished(remaining);
+  if (!WaitsInterrupted()) thread->SleepUnlessFinished(remaining);
   if (!thread->Finished()) {
     thread->Terminate();
     // Closing the socket makes the blocked connect return.
     CloseHandler();
     thread->WaitFor();
+    if (WaitsInterrupted()) TheStack()->ThrowSocketError(Id_WSAEINTR);
     throw EIdConnectTimeout("Connect timed out.");
   }
   thread->WaitFor();

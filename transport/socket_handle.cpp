@@ -102,7 +102,13 @@ void TIdSocketHandle::RefreshPeerAddress() {
 bool TIdSocketHandle::SelectReadable(int timeout) {
   TIdSocketListPosix read;
   read.AddSocket(socket_handle_);
-  bool readable = TheStack()->StackSelect(&read, nullptr, nullptr, timeout) == 1;
+  TIdStack* stack = TheStack();
+  const int result = stack->StackSelect(&read, nullptr, nullptr, timeout);
+  // A wait cut short on purpose ends the read; any other failure reads as
+  // nothing having arrived.
+  if (result == Id_SOCKET_ERROR && stack->StackLastError() == Id_WSAEINTR)
+    stack->CheckSocketResult(result);
+  bool readable = result == 1;
   if (!readable) KeepResponsive(true);
   return readable;
 }

@@ -212,6 +212,18 @@ class TIdStackPosix : public TIdStack {
 // Creates the process's stack (TIdStackPosix).
 std::unique_ptr<TIdStack> NewStack();
 
+// Socket waits that a signal can cut short, so that a program stopped while
+// a peer stays silent ends at once instead of waiting out its time-outs.
+// After EnableWaitInterrupts(), InterruptWaits() makes every socket wait of
+// the process, in every thread, end at once with socket error 10004
+// "Interrupted system call.", the waits already under way as well as later
+// ones, until ClearWaitInterrupt(). InterruptWaits() is safe in a signal
+// handler; before EnableWaitInterrupts() it only marks the waits to come.
+void EnableWaitInterrupts();
+void InterruptWaits() noexcept;
+void ClearWaitInterrupt();
+bool WaitsInterrupted() noexcept;
+
 // Sends the whole named file over the socket in the kernel. Returns the
 // file's size, or 0 when the file cannot be opened or the transfer fails.
 int64_t KernelSendFile(TIdStackSocketHandle socket, const std::string& file_name);

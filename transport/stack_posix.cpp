@@ -14,6 +14,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
@@ -30,6 +31,50 @@ namespace {
 thread_local int t_last_error = 0;
 
 void SetLastErrorFromErrno() { t_last_error = WSACodeFromErrno(errno); }
+
+// The wake-up pipe of InterruptWaits: its read end joins every wait, and
+// it stays readable once written, so every waiting thread sees it.
+std::atomic<bool> g_waits_interrupted{false};
+std::atomic<int> g_interrupt_read{-1};
+std::atomic<int> g_interrupt_write{-1};
+static_assert(std::atomic<int>::is_always_lock_free);
+
+// poll(2) over `fds` plus the wake-up pipe (room for it is at fds[count]),
+// retried on EINTR; -1 with t_last_error 10004 once waits are interrupted.
+// A look without waiting (timeout 0) is never cut short: closing and
+// cleaning up after a stop still look at their sockets that way.
+int PollUnlessInterrupted(pollfd* fds, size_t count, int timeout) {
+  using Clock = std::chrono::steady_clock;
+  const auto deadline = Clock::now() + std::chrono::milliseconds(timeout < 0 ? 0 : timeout);
+  const int wake = timeout == 0 ? -1 : g_interrupt_read.load();
+  nfds_t n = nfds_t(count);
+  if (wake >= 0) fds[n++] = {wake, POLLIN, 0};
+  for (;;) {
+    if (timeout != 0 && g_waits_interrupted.load()) {
+      t_last_error = Id_WSAEINTR;
+      return -1;
+    }
+    int wait = -1;
+    if (timeout >= 0) {
+      auto left =
+          std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+      wait = left > 0 ? int(left) : 0;
+    }
+    int rc = ::poll(fds, n, wait);
+    if (rc >= 0) {
+      if (wake >= 0 && fds[count].revents) {
+        t_last_error = Id_WSAEINTR;
+        return -1;
+      }
+      return rc;
+    }
+    if (errno != EINTR) {
+      SetLastErrorFromErrno();
+      return -1;
+    }
+  }
+}
+
 
 int CodeFromAddrInfoError(int rc) {
   switch (rc) {
@@ -135,9 +180,8 @@ int TIdStackPosix::StackConnect(TIdStackSocketHandle socket, int family, int por
   int rc = ::connect(socket, reinterpret_cast<const sockaddr*>(&addr), sizeof addr);
   if (rc < 0 && errno == EINTR) {
     // The connect goes on in the kernel; wait for its outcome.
-    pollfd p{socket, POLLOUT, 0};
-    while (::poll(&p, 1, -1) < 0 && errno == EINTR) {
-    }
+    pollfd p[2] = {{socket, POLLOUT, 0}, {}};
+    if (PollUnlessInterrupted(p, 1, -1) < 0) return Id_SOCKET_ERROR;
     int err = 0;
     socklen_t len = sizeof err;
     ::getsockopt(socket, SOL_SOCKET, SO_ERROR, &err, &len);
@@ -250,8 +294,9 @@ int TIdStackPosix::StackSelect(TIdSocketList* read, TIdSocketList* write, TIdSoc
     t_last_error = Id_WSAEINVAL;
     return Id_SOCKET_ERROR;
   }
-  // poll has no limit on descriptor numbers, unlike an fd_set.
-  std::array<pollfd, 3 * TIdSocketListPosix::kCapacity> fds;
+  // poll has no limit on descriptor numbers, unlike an fd_set. The last
+  // entry is for the wake-up pipe.
+  std::array<pollfd, 3 * TIdSocketListPosix::kCapacity + 1> fds;
   size_t nfds = 0;
   auto add = [&](TIdSocketList* list, short events) {
     if (!list) return;
@@ -263,23 +308,7 @@ int TIdStackPosix::StackSelect(TIdSocketList* read, TIdSocketList* write, TIdSoc
   add(write, POLLOUT);
   add(error, POLLPRI);
 
-  using Clock = std::chrono::steady_clock;
-  const auto deadline = Clock::now() + std::chrono::milliseconds(timeout < 0 ? 0 : timeout);
-  int rc;
-  for (;;) {
-    int wait = -1;
-    if (timeout >= 0) {
-      auto left =
-          std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-      wait = left > 0 ? int(left) : 0;
-    }
-    rc = ::poll(fds.data(), nfds_t(nfds), wait);
-    if (rc >= 0 || errno != EINTR) break;
-  }
-  if (rc < 0) {
-    SetLastErrorFromErrno();
-    return Id_SOCKET_ERROR;
-  }
+  if (PollUnlessInterrupted(fds.data(), nfds, timeout) < 0) return Id_SOCKET_ERROR;
   for (size_t i = 0; i < nfds; ++i) {
     if (fds[i].revents & POLLNVAL) {
       t_last_error = Id_WSAENOTSOCK;
@@ -404,6 +433,38 @@ int TIdStackPosix::StackGetOption(TIdStackSocketHandle socket, int level, int op
 }
 
 std::unique_ptr<TIdStack> NewStack() { return std::make_unique<TIdStackPosix>(); }
+
+void EnableWaitInterrupts() {
+  if (g_interrupt_read.load() >= 0) return;
+  int ends[2];
+  if (::pipe2(ends, O_CLOEXEC | O_NONBLOCK) != 0)
+    throw EIdSocketError(WSACodeFromErrno(errno), SocketErrorMessage(WSACodeFromErrno(errno)));
+  g_interrupt_write.store(ends[1]);
+  g_interrupt_read.store(ends[0]);
+  if (g_waits_interrupted.load()) InterruptWaits();
+}
+
+void InterruptWaits() noexcept {
+  const int saved_errno = errno;
+  g_waits_interrupted.store(true);
+  const int wake = g_interrupt_write.load();
+  if (wake >= 0) {
+    const char byte = 1;
+    [[maybe_unused]] ssize_t ignored = ::write(wake, &byte, 1);
+  }
+  errno = saved_errno;
+}
+
+void ClearWaitInterrupt() {
+  g_waits_interrupted.store(false);
+  const int wake = g_interrupt_read.load();
+  char drain[64];
+  if (wake >= 0)
+    while (::read(wake, drain, sizeof drain) > 0) {
+    }
+}
+
+bool WaitsInterrupted() noexcept { return g_waits_interrupted.load(); }
 
 int64_t KernelSendFile(TIdStackSocketHandle socket, const std::string& file_name) {
   int fd = ::open(file_name.c_str(), O_RDONLY | O_CLOEXEC);

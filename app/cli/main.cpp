@@ -11,16 +11,22 @@
 #include "app/cli/cli_client.h"
 #include "app/cli/harvest_command.h"
 #include "app/stop_flag.h"
+#include "transport/stack.h"
 
 namespace {
 
 ah::StopFlag g_stop;
 
-extern "C" void OnStopSignal(int) { g_stop.Request(); }
+extern "C" void OnStopSignal(int) {
+  g_stop.Request();
+  // A page read that waits on a silent site gives way at once.
+  ah::InterruptWaits();
+}
 
 // The first SIGINT or SIGTERM ends the run cleanly; a second one, with the
 // default action back in place, ends the process at once.
 void CatchStopSignals() {
+  ah::EnableWaitInterrupts();
   struct sigaction action {};
   action.sa_handler = OnStopSignal;
   sigemptyset(&action.sa_mask);

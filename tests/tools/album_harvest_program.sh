@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The album-harvest program against the album-demo-site program, both as
 # real processes: a whole album lands on disk, a faulty site ends with 3,
-# SIGINT and SIGTERM stop a run cleanly with 130, usage errors exit 2.
+# SIGINT and SIGTERM stop a run cleanly with 130 (also while a read waits on
+# a silent site), usage errors exit 2.
 # Usage: album_harvest_program.sh ALBUM_HARVEST ALBUM_DEMO_SITE
 set -euo pipefail
 harvest=$1 site=$2
@@ -75,6 +76,22 @@ for signal in INT TERM; do
   left=$(find "$work/stopped" -name '.*' -type f | wc -l)
   [ "$left" -eq 0 ] || fail "SIG$signal left $left temporary files"
 done
+
+# A stop while a page read waits on a site that went silent ends the run at
+# once, not when the read times out.
+start_site --pages 2 --photos-per-page 2 --stall-after 3
+eval "args=($command)"
+"$harvest" "${args[@]}" --timeout 120 --output-dir "$work/silent" >"$work/log.txt" 2>&1 &
+harvest_pid=$!
+sleep 1
+kill -INT "$harvest_pid"
+for _ in $(seq 100); do kill -0 "$harvest_pid" 2>/dev/null || break; sleep 0.1; done
+kill -0 "$harvest_pid" 2>/dev/null && fail "a stop during a silent read waits for the time-out"
+status=0
+wait "$harvest_pid" || status=$?
+harvest_pid=
+[ "$status" -eq 130 ] || fail "a stop during a silent read exited $status"
+grep -q "^Сохранено: " "$work/log.txt" || fail "silent read: no summary: $(cat "$work/log.txt")"
 
 status=0
 "$harvest" --no-such-flag >/dev/null 2>&1 || status=$?

@@ -2,12 +2,16 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <functional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "tests/support/scripted_server.h"
 #include "transport/exceptions.h"
 #include "transport/io_handler_socket.h"
+#include "transport/stack.h"
 
 namespace ah {
 namespace {
@@ -111,6 +115,54 @@ TEST(TCPClient, ConnectTimeOut) {
   client.SetPort(stalled.Port());
   EXPECT_THROW(client.OpenConnection(1000), EIdConnectTimeout);
   EXPECT_FALSE(client.IsConnected());
+}
+
+// Every wait of the process gives way once InterruptWaits is called, also
+// one already under way in another thread, until the interrupt is cleared;
+// looks that do not wait are left alone.
+TEST(TCPClient, InterruptedWaitsEndReadsAndConnectsUntilCleared) {
+  EnableWaitInterrupts();
+  auto expect_interrupted = [](const std::function<void()>& wait) {
+    try {
+      wait();
+      ADD_FAILURE() << "the wait was not interrupted";
+    } catch (const EIdSocketError& e) {
+      EXPECT_EQ(e.SocketErrorCode(), 10004) << e.Message();
+    }
+  };
+  auto interrupt_soon = [] {
+    return std::thread([] {
+      std::this_thread::sleep_for(std::chrono::milliseconds(100));
+      InterruptWaits();
+    });
+  };
+  ScriptedServer server({Script().StaySilent()});
+  TIdTCPClient client(nullptr);
+  client.SetHost("127.0.0.1");
+  client.SetPort(server.Port());
+  client.OpenConnection();
+
+  std::thread interrupter = interrupt_soon();
+  expect_interrupted([&] { client.ReceiveLine(); });
+  interrupter.join();
+  expect_interrupted([&] { client.ReceiveLine(); });
+  EXPECT_TRUE(client.IsConnected());
+  client.CloseConnection();
+
+  ClearWaitInterrupt();
+  test::StalledListener stalled;
+  TIdTCPClient connecting(nullptr);
+  connecting.SetHost("127.0.0.1");
+  connecting.SetPort(stalled.Port());
+  interrupter = interrupt_soon();
+  expect_interrupted([&] { connecting.OpenConnection(60000); });
+  interrupter.join();
+  EXPECT_FALSE(connecting.IsConnected());
+
+  ClearWaitInterrupt();
+  client.OpenConnection();
+  client.SetReadTimeout(50);
+  EXPECT_THROW(client.ReceiveLine(), EIdReadTimeout);
 }
 
 TEST(TCPClient, InvalidPortRangeIsReported) {

@@ -310,6 +310,9 @@ void TIdCustomHTTP::OpenTunnel(TIdHTTPRequest& request) {
 void TIdCustomHTTP::EnsureConnected(TIdHTTPResponse& response) {
   if (!response.ConnectionReusable()) CloseConnection();
   PollPeerClose(false);
+  // Nothing was asked for yet: bytes already waiting are no reply to this
+  // request, and reading them as one would answer it with someone else's.
+  if (IsConnected() && InputBuffer().Size() > 0) CloseConnection();
   if (!IsConnected()) OpenConnection(connect_timeout_ != 0 ? connect_timeout_ : ReadTimeout());
 }
 

@@ -5,7 +5,10 @@
 namespace ah {
 
 std::string TIdCredentialScope::AddressOf(const TIdURI& target) {
-  return LowerCase(target.Host()) + ":" + IntToStr(StrToIntDef(target.Port(), 0));
+  // The scheme too: credentials given for https must not follow a redirect
+  // to clear text on the same host and port.
+  return LowerCase(target.Protocol()) + "://" + LowerCase(target.Host()) + ":" +
+         IntToStr(StrToIntDef(target.Port(), 0));
 }
 
 void TIdCredentialScope::Begin() {

@@ -1,6 +1,6 @@
 #pragma once
-// Keeps the credentials of one request operation with the host and port
-// they were given for. The first request of an operation names that
+// Keeps the credentials of one request operation with the scheme, host and
+// port they were given for. The first request of an operation names that
 // address; a redirect elsewhere puts the request record's user name,
 // password, basic flag and authorization handler aside, so nothing of them
 // reaches the other server, and a redirect back brings them back. Whatever

@@ -264,6 +264,39 @@ std::string Reply(const std::string& status, const std::string& extra = "") {
   return "HTTP/1.1 " + status + "\r\nContent-Length: 2\r\n" + extra + "\r\nok";
 }
 
+// The address credentials belong to is scheme, host and port: a redirect
+// from https to http on the same host and port would put them on the wire
+// in clear text.
+TEST(CredentialScope, AnAddressIsSchemeHostAndPort) {
+  const struct {
+    const char* next;
+    bool keeps;
+  } rows[] = {
+      {"https://site.test:8443/b", true},
+      {"HTTPS://SITE.test:8443/b", true},
+      {"http://site.test:8443/b", false},
+      {"https://other.test:8443/b", false},
+      {"https://site.test:9443/b", false},
+  };
+  for (const auto& row : rows) {
+    TIdHTTPRequest request(nullptr);
+    request.SetUsername("user");
+    request.SetPassword("pw");
+    TIdCredentialScope scope;
+    scope.Begin();
+    TIdURI first("https://site.test:8443/a");
+    scope.BeforeResolve(request);
+    scope.Enter(request, first);
+    TIdURI next(row.next);
+    scope.BeforeResolve(request);
+    scope.Enter(request, next);
+    EXPECT_EQ(request.Username(), row.keeps ? "user" : "") << row.next;
+    EXPECT_EQ(request.Password(), row.keeps ? "pw" : "") << row.next;
+    scope.End(request);
+    EXPECT_EQ(request.Password(), "pw") << row.next;
+  }
+}
+
 TEST(ProxyCredentials, GoOnlyToTheProxy) {
   struct Case {
     const char* name;

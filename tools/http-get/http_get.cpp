@@ -41,7 +41,11 @@ bool SameAddress(const TIdURI& target, const TIdURI& given) {
     if (!uri.Port().empty()) return StrToIntDef(uri.Port(), -1);
     return SameText(uri.Protocol(), "https") ? 443 : 80;
   };
-  return SameText(target.Host(), given.Host()) && port(target) == port(given);
+  const auto scheme = [](const TIdURI& uri) {
+    return uri.Protocol().empty() ? std::string("http") : uri.Protocol();
+  };
+  return SameText(scheme(target), scheme(given)) && SameText(target.Host(), given.Host()) &&
+         port(target) == port(given);
 }
 
 }  // namespace

@@ -276,6 +276,13 @@ void TIdCookieManager::StoreReceivedCookie(TIdNetscapeCookie* cookie, std::strin
                                            std::string_view host,
                                            std::string_view request_path) {
   std::unique_ptr<TIdNetscapeCookie> record(cookie);
+  // A control byte (a tab aside) could never go out on the Cookie line: the
+  // site's later requests would all be refused.
+  if (std::any_of(text.begin(), text.end(), [](char c) {
+        return c != '\t' && (static_cast<unsigned char>(c) < 0x20 || c == 0x7F);
+      })) {
+    return;
+  }
   record->ParseCookieText(text);
   if (record->Domain().empty()) record->SetDomain(std::string(host));
   // Without a default a cookie set with no path would never match a

@@ -223,6 +223,26 @@ TEST(CookieJar, RefusedCookiesLeaveTheJarUnchanged) {
   EXPECT_EQ(Header(jar, "http://h.lan/"), "OK=1; SID=kept");
 }
 
+// A control byte would have every later request to the site refused before
+// it is sent (the Cookie line could not go out), so such a line is dropped
+// as a whole, even after the pair.
+TEST(CookieJar, LinesHoldingControlBytesAreDropped) {
+  const std::string lines[] = {
+      "SID=a\rX-Injected: 1; path=/", std::string("SID=a\0b; path=/", 16), "SID=\x01; path=/",
+      "SID=a\x7f; path=/", "SID=a; path=/\x1b[0m", "NEW=a; domain=\x02h.lan",
+  };
+  for (const std::string& line : lines) {
+    TIdCookieManager jar(nullptr);
+    jar.TakeSetCookie("SID=kept; path=/", "h.lan");
+    jar.TakeSetCookie(line, "h.lan");
+    EXPECT_EQ(Header(jar, "http://h.lan/"), "SID=kept") << line;
+    EXPECT_EQ(jar.CookieCollection().Count(), 1) << line;
+  }
+  TIdCookieManager jar(nullptr);
+  jar.TakeSetCookie("SID=a\tb; path=/", "h.lan");
+  EXPECT_EQ(Header(jar, "http://h.lan/"), "SID=a\tb");
+}
+
 TEST(CookieJar, CookiesThatHaveExpiredAlreadyDeleteTheirNamesakes) {
   const std::string past = FormatInternetDate(Now() - 1.0 / 24, false);
   const std::string future = FormatInternetDate(Now() + 1, false);

@@ -278,8 +278,9 @@ void TIdCustomHTTP::OpenTunnel(TIdHTTPRequest& request) {
     int64_t budget = kMaxResponseHead;
     reply.SetStatusLine(ReceiveHeadLine(budget));
     if (!reply.StatusLine().empty()) {
+      // Its cookies are not kept: the proxy answers here, not the origin,
+      // and must not set cookies for a site whose traffic it cannot read.
       ReadResponseHeaders(tunnel, budget);
-      StoreResponseCookies(connect, reply);
     } else {
       reply.SetStatusLine("HTTP/1.0 200 OK");
       reply.SetConnection("close");

@@ -244,10 +244,10 @@ TEST_F(HttpsClient, RefusedCertificateSendsNothing) {
 }
 
 // A proxy that knows only CONNECT: it dials the named port on 127.0.0.1,
-// answers 200 and relays bytes both ways.
+// answers 200 (with the extra header lines given) and relays bytes both ways.
 class ConnectProxy {
  public:
-  ConnectProxy() {
+  explicit ConnectProxy(std::string extra_headers = "") : extra_(std::move(extra_headers)) {
     listen_ = socket(AF_INET, SOCK_STREAM, 0);
     sockaddr_in a{};
     a.sin_family = AF_INET;
@@ -303,8 +303,8 @@ class ConnectProxy {
       return;
     }
     ++tunnels_;
-    const char ok[] = "HTTP/1.1 200 Connection established\r\n\r\n";
-    send(client, ok, sizeof ok - 1, MSG_NOSIGNAL);
+    const std::string ok = "HTTP/1.1 200 Connection established\r\n" + extra_ + "\r\n";
+    send(client, ok.data(), ok.size(), MSG_NOSIGNAL);
     pollfd p[2] = {{client, POLLIN, 0}, {server, POLLIN, 0}};
     char buffer[16384];
     while (!stop_ && poll(p, 2, 200) >= 0) {
@@ -319,6 +319,7 @@ class ConnectProxy {
     close(server);
   }
 
+  std::string extra_;
   int listen_ = -1;
   int port_ = 0;
   std::atomic<bool> stop_{false};
@@ -342,6 +343,20 @@ TEST_F(HttpsClient, TunnelsThroughAProxyAndChecksTheOrigin) {
             0u)
       << proxy.LastRequest();
   EXPECT_EQ(tls_.ServerName(), "localhost");
+  http_.CloseConnection();
+}
+
+// The proxy's answer to CONNECT is not the origin's: a cookie in it would
+// let the proxy fix the session of an https site it cannot read.
+TEST_F(HttpsClient, TheProxyCannotSetCookiesForTheOrigin) {
+  ConnectProxy proxy("Set-Cookie: planted=by-proxy; path=/\r\n");
+  http_.ProxyParams().SetProxyServer("127.0.0.1");
+  http_.ProxyParams().SetProxyPort(proxy.port());
+  std::string text;
+  http_.GetText(Https("/hello"), text);
+  EXPECT_EQ(text, "hello over tls");
+  TIdCookieManager* jar = http_.CookieManager();
+  EXPECT_EQ(jar ? jar->BuildCookieHeader(TIdURI(Https("/")), true) : "", "");
   http_.CloseConnection();
 }
 

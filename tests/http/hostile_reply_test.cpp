@@ -84,6 +84,9 @@ TEST(HostileReply, EndsBoundedHonestAndNeverLeavesBytesForTheNextReply) {
            .Send("HTTP/1.1 404 Not Found\r\nTransfer-Encoding: chunked\r\n\r\n")
            .SendForever(big_chunk),
        "protocol error 404", 64 * kKiB, false},
+      {"404 without a length, then silence",
+       After().Send("HTTP/1.1 404 Not Found\r\n\r\nnot here").StaySilent(),
+       "EIdReadTimeout: Read Timeout", 0, false},
       {"404 with a short body keeps the connection", After().Send(Reply("404 Not Found", "gone")),
        "protocol error 404", 4, true},
       {"404 of exactly the limit keeps the connection",

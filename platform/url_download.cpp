@@ -110,11 +110,16 @@ struct Transfer {
   const DownloadRequest* request;
   std::string status_line;
   std::string retry_after;
+  bool too_large = false;
 };
 
 size_t WriteBody(char* data, size_t size, size_t count, void* user) {
   auto* t = static_cast<Transfer*>(user);
   size_t bytes = size * count;
+  if (t->file->written() + int64_t(bytes) > t->request->max_bytes) {
+    t->too_large = true;
+    return 0;
+  }
   return t->file->Write(data, bytes) ? bytes : 0;
 }
 
@@ -224,7 +229,7 @@ DownloadResult UrlDownloader::Download(const DownloadRequest& request) noexcept 
     curl_easy_reset(c);
     TempFile file(target);
     if (!file.ok()) return Failed(TransferError::kLocalFile, std::strerror(file.error()));
-    Transfer transfer{&file, &request, {}, {}};
+    Transfer transfer{&file, &request, {}, {}, false};
     char error_text[CURL_ERROR_SIZE] = "";
     // The handle outlives this call: it must not keep pointers to it.
     struct ResetAfter {
@@ -266,6 +271,9 @@ DownloadResult UrlDownloader::Download(const DownloadRequest& request) noexcept 
     const CURLcode code = curl_easy_perform(c);
     long status = 0;
     curl_easy_getinfo(c, CURLINFO_RESPONSE_CODE, &status);
+    if (transfer.too_large)
+      return Failed(TransferError::kAddress,
+                    "The body is larger than " + std::to_string(request.max_bytes) + " bytes.");
     if (code != CURLE_OK || status >= 400) {
       DownloadResult result;
       TransferFailure& f = result.failure;

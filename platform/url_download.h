@@ -23,6 +23,9 @@ struct DownloadRequest {
   std::optional<ProxyAddress> proxy;
   // A new connection even when one to the host is open.
   bool fresh_connection = false;
+  // A body that goes on past this many bytes fails the transfer: a host
+  // that streams without end must not fill the disk.
+  int64_t max_bytes = int64_t(1) << 30;
   // Asked while the transfer runs; true cancels it.
   std::function<bool()> cancelled;
 };

@@ -57,6 +57,14 @@ class DownloadToFileTest : public testing::Test {
         return true;
       });
     });
+    // Streams far past any limit a test sets.
+    s.Get("/endless.jpg", [](const httplib::Request&, httplib::Response& res) {
+      res.set_chunked_content_provider("image/jpeg", [](size_t offset, httplib::DataSink& sink) {
+        const std::string block(16 * 1024, '\x7F');
+        if (offset >= (size_t(8) << 20)) return false;
+        return sink.write(block.data(), block.size());
+      });
+    });
     s.Get("/busy.jpg", [](const httplib::Request&, httplib::Response& res) {
       res.status = 503;
       res.set_header("Retry-After", "4");
@@ -99,11 +107,13 @@ class DownloadToFileTest : public testing::Test {
     return out.str();
   }
 
-  DownloadResult Download(const std::string& url, const std::string& name, int idle_ms = 60000) {
+  DownloadResult Download(const std::string& url, const std::string& name, int idle_ms = 60000,
+                          int64_t max_bytes = DownloadRequest().max_bytes) {
     DownloadRequest request;
     request.url = url;
     request.path = dir_ + name;
     request.idle_timeout_ms = idle_ms;
+    request.max_bytes = max_bytes;
     return DownloadUrl(request);
   }
 
@@ -171,6 +181,7 @@ TEST_F(DownloadToFileTest, AFailedDownloadSaysWhyInTermsARetryCanJudge) {
     TransferError error;
     int status;
     std::string message;  // empty: any
+    int64_t max_bytes = DownloadRequest().max_bytes;
   } cases[] = {
       {server_.Url("/missing.jpg"), "a.jpg", TransferError::kStatus, 404, "HTTP/1.1 404 Not Found"},
       {server_.Url("/broken.jpg"), "a.jpg", TransferError::kStatus, 500, "HTTP/1.1 500 Internal Server Error"},
@@ -182,9 +193,13 @@ TEST_F(DownloadToFileTest, AFailedDownloadSaysWhyInTermsARetryCanJudge) {
       {"ftp://127.0.0.1/photo/1.jpg", "a.jpg", TransferError::kAddress, 0, ""},
       {server_.Url("/photo/1.jpg"), "no/such/a.jpg", TransferError::kLocalFile, 0,
        "No such file or directory"},
+      {server_.Url("/endless.jpg"), "a.jpg", TransferError::kAddress, 0,
+       "The body is larger than 65536 bytes.", 65536},
+      {server_.Url("/photo/1.jpg"), "a.jpg", TransferError::kAddress, 0,
+       "The body is larger than 3000 bytes.", 3000},
   };
   for (const auto& c : cases) {
-    DownloadResult result = Download(c.url, c.name);
+    DownloadResult result = Download(c.url, c.name, 60000, c.max_bytes);
     EXPECT_FALSE(result.saved) << c.url;
     EXPECT_EQ(result.failure.error, c.error) << c.url;
     EXPECT_EQ(result.failure.status, c.status) << c.url;
@@ -197,7 +212,7 @@ TEST_F(DownloadToFileTest, AFailedDownloadSaysWhyInTermsARetryCanJudge) {
   DownloadResult busy = Download(server_.Url("/busy.jpg"), "b.jpg");
   EXPECT_EQ(busy.failure.status, 503);
   EXPECT_EQ(busy.failure.retry_after, "4");
-  DownloadResult saved = Download(server_.Url("/photo/1.jpg"), "c.jpg");
+  DownloadResult saved = Download(server_.Url("/photo/1.jpg"), "c.jpg", 60000, int64_t(kImage.size()));
   EXPECT_TRUE(saved.saved);
   EXPECT_EQ(saved.bytes, int64_t(kImage.size()));
 }

@@ -178,9 +178,14 @@ std::optional<AlbumManifest> ParseManifest(std::string_view text) {
   auto photos = document.find("photos");
   if (!r.ok() || photos == document.end() || !photos->is_array()) return std::nullopt;
   std::set<int> numbers;
+  // Two saved photos on one file: taking one over would take the other's
+  // file away from it.
+  std::set<std::string> saved_files;
   for (const auto& entry : *photos) {
     auto photo = ReadPhoto(entry);
     if (!photo || !numbers.insert(photo->number).second)
+      return std::nullopt;
+    if (photo->status == PhotoStatus::psSaved && !saved_files.insert(photo->file_name).second)
       return std::nullopt;
     manifest.Record(std::move(*photo));
   }

@@ -63,7 +63,8 @@ struct AlbumManifest {
 std::string ManifestJson(const AlbumManifest& manifest);
 // Nothing when the text is not a manifest this program wrote: broken or
 // truncated JSON, another document, a field of the wrong kind, a photo
-// number that is 0 or comes twice, an unknown status.
+// number that is 0 or comes twice, an unknown status, a file that two
+// saved photos name.
 std::optional<AlbumManifest> ParseManifest(std::string_view text);
 
 // album.json of the folder; nothing when it is missing, unreadable or not

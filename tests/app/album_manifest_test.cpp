@@ -129,6 +129,7 @@ TEST_F(ManifestTest, AnythingButAManifestReadsAsNone) {
       {"unknown status", with("\"status\": \"failed\"", "\"status\": \"maybe\"")},
       {"saved without digest", with(Sha256Hex("first image"), "abc")},
       {"file outside the folder", with("\"file_name\": \"1_", "\"file_name\": \"../1_")},
+      {"one file for two saved photos", with("2_Лиса.jpg", "1_Крым.jpg")},
       {"missing photos", with("\"photos\"", "\"pictures\"")},
       {"invalid utf-8", with("2024", "\xC3\x28")},
   };

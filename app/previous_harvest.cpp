@@ -92,9 +92,15 @@ std::optional<std::vector<ManifestPhoto>> PreviousHarvest::SavedPage(std::string
   std::lock_guard lock(mutex_);
   if (pages_with_failures_.count(std::string(page_url))) return std::nullopt;
   std::vector<ManifestPhoto> photos;
+  std::set<std::string_view> images;
   for (auto& entry : entries_) {
     if (entry.record.page_url != page_url) continue;
     if (!IntactLocked(entry)) return std::nullopt;
+    // A page the album listed more than once left one image twice or a
+    // gap in the numbers; which records stand for which listing only the
+    // page itself can tell.
+    if (!images.insert(entry.record.image_url).second) return std::nullopt;
+    if (!photos.empty() && entry.record.number != photos.back().number + 1) return std::nullopt;
     photos.push_back(entry.record);
   }
   if (photos.empty()) return std::nullopt;

@@ -40,7 +40,8 @@ class PreviousHarvest {
 
   // The previous records of a photo page when every image found on it was
   // saved and is intact, in number order; then the page need not be
-  // fetched again, and each record goes to Reuse. Nothing otherwise. The
+  // fetched again, and each record goes to Reuse. Nothing otherwise, and
+  // nothing for a page the album listed more than once. The
   // answer does not depend on what this run took over already, so it is
   // the same whenever it is asked.
   std::optional<std::vector<ManifestPhoto>> SavedPage(std::string_view page_url);

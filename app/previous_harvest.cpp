@@ -39,7 +39,14 @@ void PreviousHarvest::MakeRoomLocked(const std::filesystem::path& target) {
     std::filesystem::path aside = TempPathBeside(target);
     std::error_code ec;
     std::filesystem::rename(target, aside, ec);
-    if (ec) return;
+    if (ec) {
+      // What is written there next replaces this file: it is no longer
+      // the one its record names.
+      entry.intact = false;
+      if (entry.at == PhotoPath(folder_, entry.record.file_name))
+        displaced_.push_back(entry.record.number);
+      return;
+    }
     moved_aside_.insert(aside);
     MovedLocked(entry, aside);
     return;

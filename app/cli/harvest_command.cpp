@@ -69,6 +69,14 @@ struct Flag {
   std::optional<std::string> HarvestCommandLine::*field;
 };
 
+// Titles and reasons come from the site: a control byte in them (an escape
+// sequence, say) must not reach the user's terminal as one. Tab stays.
+std::string Printable(std::string text) {
+  for (char& c : text)
+    if ((static_cast<unsigned char>(c) < 0x20 && c != '\t') || c == '\x7F') c = '?';
+  return text;
+}
+
 // The terminal as the run's window: fixed field texts, stdout as the log,
 // nothing to pump, and the client slot.
 class Console : public HarvestFields, public HarvestLog, public MessagePump, public HTTPClientSlot {
@@ -107,7 +115,7 @@ class Console : public HarvestFields, public HarvestLog, public MessagePump, pub
   FieldTexts fields_;  // Windows-1251
   void Print(const std::string& text) {
     if (progress_) progress_->Hide();
-    out_ << text << '\n' << std::flush;
+    out_ << Printable(text) << '\n' << std::flush;
     if (progress_) progress_->Restore();
     ++lines_;
   }
@@ -284,7 +292,7 @@ int RunHarvestCommand(const HarvestCommandLine& line, const HarvestClientFactory
     report = RunHarvest({console, console, console, console, scratch, stop, shown}, settings);
   } catch (const Exception& e) {
     if (shown) shown->End();
-    err << "album-harvest: " << AnsiToUtf8(e.Message()) << "\n";
+    err << "album-harvest: " << Printable(AnsiToUtf8(e.Message())) << "\n";
     return kExitCannotRun;
   } catch (const std::exception& e) {
     if (shown) shown->End();

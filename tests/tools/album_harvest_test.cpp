@@ -426,6 +426,42 @@ TEST_F(AlbumHarvestTest, TheDefaultOutputFolderIsTheCurrentOne) {
   EXPECT_NE(out_.find("\nПапка: " + here + "/" + kAlbumFolder + "\n"), std::string::npos) << out_;
 }
 
+// A site's titles reach the files as they are, but never the terminal as
+// control bytes.
+TEST_F(AlbumHarvestTest, ControlBytesFromTheSiteDoNotReachTheTerminal) {
+  test::LocalHttpServer site;
+  const std::string title = "Red\x1b[2Jwipe\x07 \x7F";
+  site.server().Post("/login/", [](const httplib::Request&, httplib::Response& res) {
+    res.set_redirect("/users/x/");
+  });
+  site.server().Get("/users/x/", [](const httplib::Request&, httplib::Response& res) {
+    res.set_content("", "text/html");
+  });
+  site.server().Get("/album/", [](const httplib::Request&, httplib::Response& res) {
+    res.set_content("<title>Al\x1b]0;pwned\x07bum - Site</title>\n"
+                    "<a href=\"/photo/1/#mainImageLink\">1</a>\n",
+                    "text/html");
+  });
+  site.server().Get("/photo/1/", [&](const httplib::Request&, httplib::Response& res) {
+    res.set_content("<img src=\"" + site.Url("/photo/1.jpg") + "\" title=\"" + title + "\">",
+                    "text/html");
+  });
+  site.server().Get("/photo/1.jpg", [](const httplib::Request&, httplib::Response& res) {
+    res.set_content(std::string(2048, 'j'), "image/jpeg");
+  });
+  site.Start();
+  const int code = Harvest({"--login", "x", "--password", "y", "--domain", "z", "--site-root",
+                            site.Url(""), "--title-suffix", " - Site", "--image-host-marker",
+                            "127.0.0.1:" + std::to_string(site.port()) + "/photo",
+                            "--output-dir", out_dir_, site.Url("/album/")});
+  EXPECT_EQ(code, 0) << out_ << err_;
+  for (char c : out_)
+    EXPECT_TRUE((static_cast<unsigned char>(c) >= 0x20 && c != '\x7F') || c == '\n') << out_;
+  EXPECT_NE(out_.find("  Red?[2Jwipe? ?\n"), std::string::npos) << out_;
+  const std::string folder = out_dir_ + "/Al\x1b]0;pwned\x07bum";
+  EXPECT_EQ(FilesIn(folder).count("1_" + title + ".jpg"), 1u);
+}
+
 TEST(AlbumHarvestCommand, UsageErrorsExitWithTwo) {
   const std::vector<std::vector<std::string>> cases = {
       {},

@@ -205,7 +205,8 @@ class Run {
     const std::string title = CleanFileTitle(Trim(StripTags(scratch.Line(0))));
     // Only the title goes through the code page; the base folder is used as
     // the bytes it is.
-    folder_ = ReplaceAll(output_dir_ + "/" + FileSystemName(title) + "/", "//", "/");
+    folder_ = ReplaceAll(output_dir_ + "/" + FileSystemName(FitName(title, kLongestMadeName)) + "/",
+                         "//", "/");
     if (!DirectoryExists(folder_)) CreateDir(folder_);
     // Opened once per folder and run: later in the run the temporary files
     // there are this run's own.

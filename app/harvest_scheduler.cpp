@@ -206,7 +206,9 @@ void HarvestScheduler::NumberPage(std::list<Entry>::iterator at) {
       photo.title = image.title;
       photo.page_address = work->address;
       photo.image_address = AnsiToUtf8(image.address);
-      const std::string name = IntToStr(photo.number) + "_" + image.title + ".jpg";
+      const std::string number = IntToStr(photo.number) + "_";
+      const std::string name =
+          number + FitName(image.title, kLongestMadeName - number.size() - 4) + ".jpg";
       photo.file_name = work->folder + FileSystemName(name);
       ManifestPhoto& record = entry.record;
       record.number = photo.number;

@@ -58,6 +58,16 @@ std::string PicturesDirFromUserDirs(const std::string& home) {
 
 std::string FileSystemName(std::string_view ansi_name) { return AnsiToUtf8(ansi_name); }
 
+std::string FitName(std::string_view ansi_name, size_t limit) {
+  size_t bytes = 0;
+  size_t fits = 0;
+  for (; fits < ansi_name.size(); ++fits) {
+    bytes += FileSystemName(ansi_name.substr(fits, 1)).size();
+    if (bytes > limit) break;
+  }
+  return std::string(ansi_name.substr(0, fits));
+}
+
 std::string DisplayName(std::string_view name) { return Utf8ToAnsiLossy(name); }
 
 const std::string& ExecutableDir() {

@@ -11,6 +11,14 @@ namespace ah {
 
 // The file-system form of a name held as Windows-1251 text (UTF-8).
 std::string FileSystemName(std::string_view ansi_name);
+
+// File systems take names of up to 255 bytes; a name made from a site's
+// title keeps below that the room for the temporary names made beside it.
+constexpr size_t kLongestMadeName = 200;
+
+// The longest start of `ansi_name` whose file-system name takes at most
+// `limit` bytes.
+std::string FitName(std::string_view ansi_name, size_t limit);
 // A file-system name as Windows-1251 text, for showing it: what the code
 // page cannot hold, and bytes that are not UTF-8, become "?".
 std::string DisplayName(std::string_view name);

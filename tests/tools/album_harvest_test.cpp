@@ -426,40 +426,64 @@ TEST_F(AlbumHarvestTest, TheDefaultOutputFolderIsTheCurrentOne) {
   EXPECT_NE(out_.find("\nПапка: " + here + "/" + kAlbumFolder + "\n"), std::string::npos) << out_;
 }
 
+// A site of one album page and one photo with the titles a test gives.
+class OnePhotoSite {
+ public:
+  OnePhotoSite(std::string album_title, std::string photo_title) {
+    auto page = [](std::string body) {
+      return [body](const httplib::Request&, httplib::Response& res) {
+        res.set_content(body, "text/html");
+      };
+    };
+    site_.server().Post("/login/", [](const httplib::Request&, httplib::Response& res) {
+      res.set_redirect("/users/x/");
+    });
+    site_.server().Get("/users/x/", page(""));
+    site_.server().Get("/album/", page("<title>" + album_title + " - Site</title>\n"
+                                       "<a href=\"/photo/1/#mainImageLink\">1</a>\n"));
+    site_.server().Get("/photo/1/", [this, photo_title](const httplib::Request&,
+                                                        httplib::Response& res) {
+      res.set_content("<img src=\"" + site_.Url("/photo/1.jpg") + "\" title=\"" + photo_title +
+                          "\">",
+                      "text/html");
+    });
+    site_.server().Get("/photo/1.jpg", page(std::string(2048, 'j')));
+    site_.Start();
+  }
+  std::vector<std::string> Command(const std::string& out_dir) const {
+    return {"--login", "x", "--password", "y", "--domain", "z", "--site-root", site_.Url(""),
+            "--title-suffix", " - Site", "--image-host-marker",
+            "127.0.0.1:" + std::to_string(site_.port()) + "/photo", "--output-dir", out_dir,
+            site_.Url("/album/")};
+  }
+
+ private:
+  test::LocalHttpServer site_;
+};
+
 // A site's titles reach the files as they are, but never the terminal as
 // control bytes.
 TEST_F(AlbumHarvestTest, ControlBytesFromTheSiteDoNotReachTheTerminal) {
-  test::LocalHttpServer site;
   const std::string title = "Red\x1b[2Jwipe\x07 \x7F";
-  site.server().Post("/login/", [](const httplib::Request&, httplib::Response& res) {
-    res.set_redirect("/users/x/");
-  });
-  site.server().Get("/users/x/", [](const httplib::Request&, httplib::Response& res) {
-    res.set_content("", "text/html");
-  });
-  site.server().Get("/album/", [](const httplib::Request&, httplib::Response& res) {
-    res.set_content("<title>Al\x1b]0;pwned\x07bum - Site</title>\n"
-                    "<a href=\"/photo/1/#mainImageLink\">1</a>\n",
-                    "text/html");
-  });
-  site.server().Get("/photo/1/", [&](const httplib::Request&, httplib::Response& res) {
-    res.set_content("<img src=\"" + site.Url("/photo/1.jpg") + "\" title=\"" + title + "\">",
-                    "text/html");
-  });
-  site.server().Get("/photo/1.jpg", [](const httplib::Request&, httplib::Response& res) {
-    res.set_content(std::string(2048, 'j'), "image/jpeg");
-  });
-  site.Start();
-  const int code = Harvest({"--login", "x", "--password", "y", "--domain", "z", "--site-root",
-                            site.Url(""), "--title-suffix", " - Site", "--image-host-marker",
-                            "127.0.0.1:" + std::to_string(site.port()) + "/photo",
-                            "--output-dir", out_dir_, site.Url("/album/")});
-  EXPECT_EQ(code, 0) << out_ << err_;
+  OnePhotoSite site("Al\x1b]0;pwned\x07bum", title);
+  EXPECT_EQ(Harvest(site.Command(out_dir_)), 0) << out_ << err_;
   for (char c : out_)
     EXPECT_TRUE((static_cast<unsigned char>(c) >= 0x20 && c != '\x7F') || c == '\n') << out_;
   EXPECT_NE(out_.find("  Red?[2Jwipe? ?\n"), std::string::npos) << out_;
-  const std::string folder = out_dir_ + "/Al\x1b]0;pwned\x07bum";
-  EXPECT_EQ(FilesIn(folder).count("1_" + title + ".jpg"), 1u);
+  EXPECT_EQ(FilesIn(out_dir_ + "/Al\x1b]0;pwned\x07bum").count("1_" + title + ".jpg"), 1u);
+}
+
+// A title too long for a file name is cut on disk at a character, leaving
+// room for the temporary names beside it; the log keeps it whole.
+TEST_F(AlbumHarvestTest, TitlesTooLongForAFileNameAreCutOnDisk) {
+  std::string long_title;
+  for (int i = 0; i < 150; ++i) long_title += "Ж";  // 300 bytes on disk
+  OnePhotoSite site(long_title, long_title);
+  EXPECT_EQ(Harvest(site.Command(out_dir_)), 0) << out_ << err_;
+  EXPECT_NE(out_.find("\n  " + long_title + "\n"), std::string::npos) << out_;
+  const std::string folder = long_title.substr(0, 200);
+  std::map<std::string, std::string> files = FilesIn(out_dir_ + "/" + folder);
+  EXPECT_EQ(files.count("1_" + long_title.substr(0, 194) + ".jpg"), 1u) << files.size();
 }
 
 TEST(AlbumHarvestCommand, UsageErrorsExitWithTwo) {

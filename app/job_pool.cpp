@@ -2,6 +2,7 @@
 
 #include <signal.h>
 
+#include <system_error>
 #include <utility>
 
 namespace ah {
@@ -17,7 +18,16 @@ JobPool::JobPool(std::vector<JobTools> jobs) : jobs_(std::move(jobs)) {
   sigaddset(&stop, SIGTERM);
   pthread_sigmask(SIG_BLOCK, &stop, &previous);
   threads_.reserve(jobs_.size());
-  for (JobTools& tools : jobs_) threads_.emplace_back([this, &tools] { Serve(tools); });
+  for (JobTools& tools : jobs_) {
+    try {
+      threads_.emplace_back([this, &tools] { Serve(tools); });
+    } catch (const std::system_error&) {
+      // Out of threads: the jobs that started share the work, or the
+      // caller does it itself when none did.
+      break;
+    }
+  }
+  if (threads_.empty() && !jobs_.empty()) inline_tools_ = jobs_.front();
   pthread_sigmask(SIG_SETMASK, &previous, nullptr);
 }
 

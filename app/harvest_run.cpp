@@ -142,8 +142,10 @@ class Run {
 
   // The settings of the run that the client carries itself.
   void PrepareClient() {
-    if (IHTTPClient* client = around_.client.IdHTTP1())
+    if (IHTTPClient* client = around_.client.IdHTTP1()) {
       client->SetTimeouts(settings_.transfer.connect_timeout_ms, settings_.transfer.read_timeout_ms);
+      client->SetMaxTextBytes(settings_.transfer.max_page_bytes);
+    }
   }
 
   TextTransfer Get(const std::string& address) {

@@ -94,6 +94,7 @@ void HarvestScheduler::PrepareClient(IHTTPClient& client) const {
   client.SetHandleRedirects(true);
   client.SetRequestUserAgent(std::string(kHarvestUserAgent));
   client.SetTimeouts(settings_.transfer.connect_timeout_ms, settings_.transfer.read_timeout_ms);
+  client.SetMaxTextBytes(settings_.transfer.max_page_bytes);
 }
 
 void HarvestScheduler::ShareCookies() {

@@ -47,6 +47,8 @@ TransferFailure FailureOfCurrentException() {
     return Failure(TransferError::kConnection, e);
   } catch (const EIdNotConnected& e) {
     return Failure(TransferError::kConnection, e);
+  } catch (const EIdHTTPBodyTooLarge& e) {
+    return Failure(TransferError::kAddress, e);
   } catch (const EIdURIException& e) {
     return Failure(TransferError::kAddress, e);
   } catch (const EIdUnknownProtocol& e) {

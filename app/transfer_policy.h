@@ -2,6 +2,7 @@
 // Retries and time-outs: one policy for the sign-in, album pages, photo
 // pages and image downloads alike.
 
+#include <cstdint>
 #include <functional>
 #include <optional>
 #include <string_view>
@@ -23,6 +24,9 @@ struct TransferPolicy {
   int connect_timeout_ms = 30000;
   // The longest wait for the peer's next bytes.
   int read_timeout_ms = 60000;
+  // The most a page may hold; a site's pages are far smaller, so a body
+  // without end is a hostile or broken one.
+  int64_t max_page_bytes = int64_t(64) << 20;
 
   // Refused or reset connections, time-outs, 5xx and 429 are worth another
   // attempt; other statuses, refused certificates, unusable addresses and

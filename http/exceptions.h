@@ -33,6 +33,10 @@ class EIdHTTPProtocolException : public EIdProtocolReplyError {
 // or chunk size that does not fit in 64 bits. Its connection is closed.
 AH_EXCEPTION_CLASS(EIdHTTPMalformedResponse, EIdException)
 
+// A text result (GetText, PostFormText) that went on past MaxTextBytes: "The
+// body is larger than N bytes." Its connection is closed.
+AH_EXCEPTION_CLASS(EIdHTTPBodyTooLarge, EIdException)
+
 // A request that cannot go out as it stands: its target, host or a header
 // holds a byte that would end or split its line. Raised before anything is
 // sent.

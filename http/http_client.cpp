@@ -1,6 +1,9 @@
 #include "http/http_client.h"
 
+#include <algorithm>
+
 #include "framework/sysutils.h"
+#include "http/exceptions.h"
 
 namespace ah {
 
@@ -59,8 +62,32 @@ void TIdCustomHTTP::GetToStream(const std::string& url, TStream* stream) {
   PerformRequest(hmGet, url, nullptr, stream);
 }
 
+namespace {
+
+// A text result that ends with EIdHTTPBodyTooLarge once it would pass its
+// limit (0: none), holding the bytes up to it.
+class TextResultStream : public TStringStream {
+ public:
+  explicit TextResultStream(int64_t limit) : limit_(limit) {}
+  int64_t Write(const void* buffer, int64_t count) override {
+    if (limit_ <= 0 || Position() + count <= limit_) return TStringStream::Write(buffer, count);
+    TStringStream::Write(buffer, std::max<int64_t>(0, limit_ - Position()));
+    throw EIdHTTPBodyTooLarge(Format("The body is larger than %lld bytes.",
+                                     static_cast<long long>(limit_)));
+  }
+  // A reservation ahead of the data never goes past the limit.
+  void SetSize(int64_t size) override {
+    TStringStream::SetSize(limit_ > 0 ? std::min(size, limit_) : size);
+  }
+
+ private:
+  int64_t limit_;
+};
+
+}  // namespace
+
 void TIdCustomHTTP::GetText(const std::string& url, std::string& text) {
-  TStringStream stream;
+  TextResultStream stream(max_text_bytes_);
   try {
     GetToStream(url, &stream);
   } catch (...) {
@@ -94,7 +121,7 @@ void TIdCustomHTTP::PostFormToStream(const std::string& url, TStrings* lines,
 }
 
 void TIdCustomHTTP::PostFormText(const std::string& url, TStrings* lines, std::string& text) {
-  TStringStream stream;
+  TextResultStream stream(max_text_bytes_);
   try {
     PostFormToStream(url, lines, &stream);
   } catch (...) {

@@ -103,6 +103,10 @@ class TIdCustomHTTP : public TIdTCPClient {
   // Milliseconds a connect may take; 0: as long as ReadTimeout allows.
   int32_t ConnectTimeout() const { return connect_timeout_; }
   void SetConnectTimeout(int32_t value) { connect_timeout_ = value; }
+  // The most bytes GetText and PostFormText take before they end with
+  // EIdHTTPBodyTooLarge (the text then holds that many); 0: no limit.
+  int64_t MaxTextBytes() const { return max_text_bytes_; }
+  void SetMaxTextBytes(int64_t value) { max_text_bytes_ = value; }
   int RedirectMaximum() const { return redirect_maximum_; }
   void SetRedirectMaximum(int value) { redirect_maximum_ = value; }
   TIdProxyConnectionInfo& ProxyParams() { return *proxy_params_; }
@@ -239,6 +243,7 @@ class TIdCustomHTTP : public TIdTCPClient {
   // Set from the moment a request head goes out until its response has
   // been read to its end; a failure in between closes the connection.
   bool exchange_unfinished_ = false;
+  int64_t max_text_bytes_ = 0;
   int redirect_count_ = 0;
   int auth_attempts_ = 0;
   int proxy_auth_attempts_ = 0;
@@ -264,6 +269,7 @@ class TIdHTTP : public TIdCustomHTTP, public IHTTPClient {
   void SetHandleRedirects(bool value) override { TIdCustomHTTP::SetHandleRedirects(value); }
   void SetRequestUserAgent(const std::string& value) override { Request().SetUserAgent(value); }
   ReplyFacts LastReplyFacts() override;
+  void SetMaxTextBytes(int64_t limit) override { TIdCustomHTTP::SetMaxTextBytes(limit); }
   void SetTimeouts(int connect_ms, int read_ms) override {
     SetConnectTimeout(connect_ms);
     SetReadTimeout(read_ms);

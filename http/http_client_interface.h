@@ -2,6 +2,7 @@
 // The operations of the HTTP client that the album harvester calls. The
 // client component implements them; tests substitute scripted clients.
 
+#include <cstdint>
 #include <string>
 
 namespace ah {
@@ -50,6 +51,9 @@ class IHTTPClient {
     (void)host;
     (void)port;
   }
+  // Later text results stop at `limit` bytes with an error (the text then
+  // holds those bytes); 0 sets no limit.
+  virtual void SetMaxTextBytes(int64_t limit) { (void)limit; }
   // Closes the open connection, so the next request starts on a new one.
   virtual void DropConnection() {}
   // From now on keeps and sends its cookies in the jar of `holder` (made

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "framework/streams.h"
+#include "http/exceptions.h"
 #include "http/http_client.h"
 #include "tests/http/wire_test_helpers.h"
 #include "tests/support/scripted_server.h"
@@ -143,6 +144,25 @@ TEST(ResponseWire, GetTextThatFailsMidBodyKeepsWhatArrived) {
   std::string text = "before";
   EXPECT_THROW(http.GetText(Url(server, "/"), text), EIdReadTimeout);
   EXPECT_EQ(text, "abcd");
+}
+
+TEST(ResponseWire, GetTextStopsAtMaxTextBytesAndTheNextRequestGoesOnANewConnection) {
+  Script endless = Script().ReadUntil("\r\n\r\n").Send("HTTP/1.1 200 OK\r\n\r\n");
+  ScriptedServer server({endless.SendForever(std::string(4096, 'x')),
+                         Script().ReadUntil("\r\n\r\n").Send(Reply("200 OK", "next"))});
+  TIdHTTP http(nullptr);
+  http.SetMaxTextBytes(1000);
+  std::string text;
+  try {
+    http.GetText(Url(server, "/"), text);
+    ADD_FAILURE() << "an endless body was taken whole";
+  } catch (const EIdHTTPBodyTooLarge& e) {
+    EXPECT_EQ(e.Message(), "The body is larger than 1000 bytes.");
+  }
+  EXPECT_EQ(text, std::string(1000, 'x'));
+  http.GetText(Url(server, "/next"), text);
+  EXPECT_EQ(text, "next");
+  EXPECT_EQ(server.AcceptedCount(), 2);
 }
 
 TEST(ResponseWire, ShortBodyByLengthKeepsWhatArrivedAndFails) {

@@ -1,5 +1,7 @@
 #include "framework/sysutils.h"
 
+#include <charconv>
+
 #include <cstdarg>
 #include <cstdio>
 #include <limits>
@@ -103,6 +105,15 @@ std::optional<int32_t> TryStrToInt(std::string_view s) {
   if (!v || *v < std::numeric_limits<int32_t>::min() || *v > std::numeric_limits<int32_t>::max())
     return std::nullopt;
   return int32_t(*v);
+}
+
+std::optional<int> ReadDecimal(std::string_view text, int min, int max) {
+  int value = 0;
+  const char* end = text.data() + text.size();
+  auto [stop, error] = std::from_chars(text.data(), end, value);
+  if (text.empty() || error != std::errc() || stop != end || value < min || value > max)
+    return std::nullopt;
+  return value;
 }
 
 namespace {

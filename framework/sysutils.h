@@ -28,6 +28,10 @@ std::string IntToStr(int64_t value);
 // digits or a "$"/"0x" hexadecimal prefix, nothing after; must fit the type.
 std::optional<int32_t> TryStrToInt(std::string_view s);
 std::optional<int64_t> TryStrToInt64(std::string_view s);
+// The whole of `text` as decimal digits (a leading "-" for a negative
+// number) whose value lies within [min, max]: the reading of a count typed
+// on a command line or taken from an address. None for anything else.
+std::optional<int> ReadDecimal(std::string_view text, int min, int max);
 // Strict: raises EConvertError "'%s' is not a valid integer value".
 int32_t StrToInt(std::string_view s);
 int64_t StrToInt64(std::string_view s);

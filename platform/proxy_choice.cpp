@@ -1,8 +1,9 @@
 #include "platform/proxy_choice.h"
 
 #include <cctype>
-#include <charconv>
 #include <cstdlib>
+
+#include "framework/sysutils.h"
 
 namespace ah {
 namespace {
@@ -15,15 +16,8 @@ bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
   return true;
 }
 
-bool EqualsNoCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i)
-    if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i])))
-      return false;
-  return true;
-}
-
-std::string_view Trim(std::string_view text) {
+// Blanks off both ends, as a view into `text`.
+std::string_view TrimView(std::string_view text) {
   while (!text.empty() && std::isspace(static_cast<unsigned char>(text.front()))) text.remove_prefix(1);
   while (!text.empty() && std::isspace(static_cast<unsigned char>(text.back()))) text.remove_suffix(1);
   return text;
@@ -47,9 +41,9 @@ const char* Variable(const char* lower, const char* upper) {
 }  // namespace
 
 std::optional<ProxyAddress> ParseProxyAddress(std::string_view text) {
-  text = Trim(text);
+  text = TrimView(text);
   if (size_t scheme = text.find("://"); scheme != std::string_view::npos) {
-    if (!EqualsNoCase(text.substr(0, scheme), "http")) return std::nullopt;
+    if (!SameText(text.substr(0, scheme), "http")) return std::nullopt;
     text.remove_prefix(scheme + 3);
   }
   if (!text.empty() && text.back() == '/') text.remove_suffix(1);
@@ -57,11 +51,9 @@ std::optional<ProxyAddress> ParseProxyAddress(std::string_view text) {
   size_t colon = text.rfind(':');
   ProxyAddress proxy{std::string(text.substr(0, colon)), 1080};
   if (colon != std::string_view::npos) {
-    std::string_view digits = text.substr(colon + 1);
-    auto [end, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), proxy.port);
-    if (ec != std::errc() || end != digits.data() + digits.size() || proxy.port < 1 ||
-        proxy.port > 65535)
-      return std::nullopt;
+    std::optional<int> port = ReadDecimal(text.substr(colon + 1), 1, 65535);
+    if (!port) return std::nullopt;
+    proxy.port = *port;
   }
   if (proxy.host.empty()) return std::nullopt;
   return proxy;
@@ -70,7 +62,7 @@ std::optional<ProxyAddress> ParseProxyAddress(std::string_view text) {
 bool NoProxyCovers(std::string_view no_proxy, std::string_view host) {
   while (!no_proxy.empty()) {
     size_t comma = no_proxy.find(',');
-    std::string_view entry = Trim(no_proxy.substr(0, comma));
+    std::string_view entry = TrimView(no_proxy.substr(0, comma));
     no_proxy = comma == std::string_view::npos ? std::string_view() : no_proxy.substr(comma + 1);
     if (entry == "*") return true;
     // A port in an entry is not told apart.
@@ -80,7 +72,7 @@ bool NoProxyCovers(std::string_view no_proxy, std::string_view host) {
     if (!entry.empty() && entry.front() == '.') entry.remove_prefix(1);
     if (entry.empty() || host.size() < entry.size()) continue;
     std::string_view tail = host.substr(host.size() - entry.size());
-    if (EqualsNoCase(tail, entry) &&
+    if (SameText(tail, entry) &&
         (host.size() == entry.size() || host[host.size() - entry.size() - 1] == '.'))
       return true;
   }

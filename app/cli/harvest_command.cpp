@@ -11,6 +11,7 @@
 #include "app/harvest_run.h"
 #include "app/scratch_lines.h"
 #include "framework/exception.h"
+#include "framework/sysutils.h"
 #include "http/http_client_interface.h"
 #include "platform/code_page.h"
 #include "platform/files.h"
@@ -147,14 +148,6 @@ std::string SiteRootFor(const HarvestCommandLine& line) {
   return RootOf(line.album);
 }
 
-std::optional<int> ReadCount(std::string_view text, int min, int max) {
-  int value = 0;
-  auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
-  if (ec != std::errc() || end != text.data() + text.size() || value < min || value > max)
-    return std::nullopt;
-  return value;
-}
-
 std::optional<int> ReadTimeoutMs(std::string_view text) {
   double seconds = 0;
   auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), seconds);
@@ -225,13 +218,13 @@ HarvestCommandParse ParseHarvestCommandLine(const std::vector<std::string>& args
   if (!album) return fail("the album address is required");
   if (!HasWebScheme(*album)) return fail("the album address must begin with http:// or https://");
   line.album = *album;
-  if (retries && !(line.retries = ReadCount(*retries, 0, kMostRetries)))
+  if (retries && !(line.retries = ReadDecimal(*retries, 0, kMostRetries)))
     return fail("--retries takes a whole number from 0 to " + std::to_string(kMostRetries));
   if (timeout && !(line.timeout_ms = ReadTimeoutMs(*timeout)))
     return fail("--timeout takes a number of seconds above 0");
   if (line.proxy && !ParseProxyAddress(*line.proxy)) return fail("--proxy takes HOST:PORT");
   if (jobs) {
-    std::optional<int> n = ReadCount(*jobs, 1, kMostJobs);
+    std::optional<int> n = ReadDecimal(*jobs, 1, kMostJobs);
     if (!n) return fail("--jobs takes a whole number from 1 to " + std::to_string(kMostJobs));
     line.jobs = *n;
   }

@@ -38,6 +38,13 @@ TEST(SysUtils, IntegerReadingFollowsThePlatformRules) {
   }
 }
 
+TEST(SysUtils, ReadDecimalTakesPlainDigitsWithinTheRange) {
+  EXPECT_EQ(ReadDecimal("8", 1, 64), 8);
+  EXPECT_EQ(ReadDecimal("-3", -5, 5), -3);
+  for (const char* refused : {"", "0", "65", " 8", "8 ", "+8", "$8", "0x8", "8.0", "99999999999"})
+    EXPECT_FALSE(ReadDecimal(refused, 1, 64)) << refused;
+}
+
 TEST(TextTokens, TakeTokenSplitsAtTheFirstDelimiter) {
   std::string s = "x y z";
   EXPECT_EQ(TakeToken(s), "x");

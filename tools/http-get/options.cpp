@@ -3,24 +3,16 @@
 #include <charconv>
 #include <cmath>
 
+#include "framework/sysutils.h"
+
 namespace ah {
 namespace {
-
-std::optional<int> ReadNumber(const std::string& text, int low, int high) {
-  int value = 0;
-  const char* end = text.data() + text.size();
-  auto [ptr, ec] = std::from_chars(text.data(), end, value);
-  if (text.empty() || ec != std::errc() || ptr != end || value < low || value > high) {
-    return std::nullopt;
-  }
-  return value;
-}
 
 // HOST:PORT, the port cut at the last ":".
 bool ReadHostPort(const std::string& text, std::string& host, int& port) {
   size_t colon = text.rfind(':');
   if (colon == std::string::npos || colon == 0) return false;
-  auto number = ReadNumber(text.substr(colon + 1), 1, 65535);
+  auto number = ReadDecimal(text.substr(colon + 1), 1, 65535);
   if (!number) return false;
   host = text.substr(0, colon);
   port = *number;

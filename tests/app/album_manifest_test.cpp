@@ -14,6 +14,7 @@
 #include "framework/exception.h"
 #include "platform/atomic_file.h"
 #include "platform/sha256.h"
+#include "tests/support/file_bytes.h"
 
 namespace ah {
 namespace {
@@ -23,11 +24,6 @@ namespace fs = std::filesystem;
 // "Крым" and "Лиса" in Windows-1251, as the run holds titles.
 const std::string kKrym = "\xCA\xF0\xFB\xEC";
 const std::string kLisa = "\xCB\xE8\xF1\xE0";
-
-std::string Slurp(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
 
 void Put(const fs::path& path, std::string_view bytes) {
   std::ofstream(path, std::ios::binary).write(bytes.data(), std::streamsize(bytes.size()));
@@ -87,7 +83,7 @@ class ManifestTest : public testing::Test {
 TEST_F(ManifestTest, WritesUtf8JsonAndReadsBackTheSameRecord) {
   AlbumManifest m = Sample();
   WriteManifest(dir_, m);
-  std::string text = Slurp(dir_ / "album.json");
+  std::string text = test::FileBytes(dir_ / "album.json");
   EXPECT_NE(text.find("\"title\": \"Крым 2024\""), std::string::npos) << text;
   EXPECT_NE(text.find("\"status\": \"failed\""), std::string::npos);
   EXPECT_NE(text.find("\"error\": \"HTTP/1.1 500 Internal Server Error\""), std::string::npos);

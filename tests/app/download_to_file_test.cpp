@@ -15,11 +15,12 @@
 #include "local_http_server.h"
 #include "no_proxy.h"
 #include "platform/url_download.h"
+#include "tests/support/file_bytes.h"
 
 namespace ah {
 namespace {
 
-const std::string kImage = std::string("\xFF\xD8\xFF\xE0", 4) + std::string(3000, '\x7F') + "\xFF\xD9";
+const std::string kJpeg = std::string("\xFF\xD8\xFF\xE0", 4) + std::string(3000, '\x7F') + "\xFF\xD9";
 
 class DownloadToFileTest : public testing::Test {
  protected:
@@ -30,7 +31,7 @@ class DownloadToFileTest : public testing::Test {
     dir_ = std::string(pattern) + "/";
     auto& s = server_.server();
     s.Get("/photo/1.jpg", [](const httplib::Request&, httplib::Response& res) {
-      res.set_content(kImage, "image/jpeg");
+      res.set_content(kJpeg, "image/jpeg");
     });
     s.Get("/missing.jpg", [](const httplib::Request&, httplib::Response& res) {
       res.status = 404;
@@ -51,9 +52,9 @@ class DownloadToFileTest : public testing::Test {
     });
     // Announces the whole image and then drops the connection halfway.
     s.Get("/cut.jpg", [](const httplib::Request&, httplib::Response& res) {
-      res.set_content_provider(kImage.size(), "image/jpeg", [](size_t offset, size_t, httplib::DataSink& sink) {
+      res.set_content_provider(kJpeg.size(), "image/jpeg", [](size_t offset, size_t, httplib::DataSink& sink) {
         if (offset > 0) return false;
-        sink.write(kImage.data(), kImage.size() / 2);
+        sink.write(kJpeg.data(), kJpeg.size() / 2);
         return true;
       });
     });
@@ -74,7 +75,7 @@ class DownloadToFileTest : public testing::Test {
     s.Get("/stall.jpg", [this](const httplib::Request&, httplib::Response& res) {
       std::unique_lock lock(stall_mutex_);
       stall_cv_.wait_for(lock, std::chrono::seconds(10), [this] { return stall_over_; });
-      res.set_content(kImage, "image/jpeg");
+      res.set_content(kJpeg, "image/jpeg");
     });
     ASSERT_TRUE(server_.Start());
     secret_ = dir_ + "secret.txt";
@@ -100,12 +101,7 @@ class DownloadToFileTest : public testing::Test {
     return names;
   }
 
-  static std::string Slurp(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream out;
-    out << in.rdbuf();
-    return out.str();
-  }
+  static std::string Slurp(const std::string& path) { return test::FileBytes(path); }
 
   DownloadResult Download(const std::string& url, const std::string& name, int idle_ms = 60000,
                           int64_t max_bytes = DownloadRequest().max_bytes) {
@@ -126,14 +122,14 @@ class DownloadToFileTest : public testing::Test {
 
 TEST_F(DownloadToFileTest, SavesTheWholeBodyAndNothingElse) {
   EXPECT_TRUE(DownloadToFile(server_.Url("/photo/1.jpg"), dir_ + "1_a.jpg"));
-  EXPECT_EQ(Slurp(dir_ + "1_a.jpg"), kImage);
+  EXPECT_EQ(Slurp(dir_ + "1_a.jpg"), kJpeg);
   EXPECT_TRUE(DownloadToFile("HTTP://127.0.0.1:" + std::to_string(server_.port()) + "/photo/1.jpg", dir_ + "2_b.jpg"));
   EXPECT_EQ(Entries(), (std::set<std::string>{"1_a.jpg", "2_b.jpg", "secret.txt"}));
 }
 
 TEST_F(DownloadToFileTest, FollowsHttpRedirects) {
   EXPECT_TRUE(DownloadToFile(server_.Url("/moved.jpg"), dir_ + "m.jpg"));
-  EXPECT_EQ(Slurp(dir_ + "m.jpg"), kImage);
+  EXPECT_EQ(Slurp(dir_ + "m.jpg"), kJpeg);
 }
 
 TEST_F(DownloadToFileTest, FailuresReturnFalseAndLeaveNoFile) {
@@ -160,7 +156,7 @@ TEST_F(DownloadToFileTest, KeepsAnExistingFileOnFailureAndReplacesItWholeOnSucce
   EXPECT_FALSE(DownloadToFile(server_.Url("/cut.jpg"), dir_ + "keep.jpg"));
   EXPECT_EQ(Slurp(dir_ + "keep.jpg"), "old");
   EXPECT_TRUE(DownloadToFile(server_.Url("/photo/1.jpg"), dir_ + "keep.jpg"));
-  EXPECT_EQ(Slurp(dir_ + "keep.jpg"), kImage);
+  EXPECT_EQ(Slurp(dir_ + "keep.jpg"), kJpeg);
   EXPECT_EQ(Entries(), (std::set<std::string>{"keep.jpg", "secret.txt"}));
 }
 
@@ -172,7 +168,7 @@ TEST_F(DownloadToFileTest, MissingFolderIsAFailure) {
 
 TEST_F(DownloadToFileTest, WindowsCyrillicFileNamesLandAsUtf8) {
   EXPECT_TRUE(DownloadToFile(server_.Url("/photo/1.jpg"), dir_ + "1_\xCC\xEE\xF0\xE5.jpg"));  // Море
-  EXPECT_EQ(Slurp(dir_ + "1_Море.jpg"), kImage);
+  EXPECT_EQ(Slurp(dir_ + "1_Море.jpg"), kJpeg);
 }
 
 TEST_F(DownloadToFileTest, AFailedDownloadSaysWhyInTermsARetryCanJudge) {
@@ -212,9 +208,9 @@ TEST_F(DownloadToFileTest, AFailedDownloadSaysWhyInTermsARetryCanJudge) {
   DownloadResult busy = Download(server_.Url("/busy.jpg"), "b.jpg");
   EXPECT_EQ(busy.failure.status, 503);
   EXPECT_EQ(busy.failure.retry_after, "4");
-  DownloadResult saved = Download(server_.Url("/photo/1.jpg"), "c.jpg", 60000, int64_t(kImage.size()));
+  DownloadResult saved = Download(server_.Url("/photo/1.jpg"), "c.jpg", 60000, int64_t(kJpeg.size()));
   EXPECT_TRUE(saved.saved);
-  EXPECT_EQ(saved.bytes, int64_t(kImage.size()));
+  EXPECT_EQ(saved.bytes, int64_t(kJpeg.size()));
 }
 
 TEST_F(DownloadToFileTest, AHostThatSendsNothingTimesOutAndACancelStopsTheTransfer) {

@@ -19,6 +19,7 @@
 #include "no_proxy.h"
 #include "platform/code_page.h"
 #include "scripted_client.h"
+#include "tests/support/file_bytes.h"
 
 namespace ah {
 
@@ -149,12 +150,7 @@ class HarvestRunTest : public testing::Test {
     return names;
   }
 
-  std::string Slurp(const std::string& path) const {
-    std::ifstream in(out_ + path, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-  }
+  std::string Slurp(const std::string& path) const { return test::FileBytes(out_ + path); }
 
   // The closing lines of a run that found `found` photos.
   std::vector<std::string> Summary(int saved, int found, int errors, const std::string& folder) const {

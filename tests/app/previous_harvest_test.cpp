@@ -8,6 +8,7 @@
 
 #include "platform/atomic_file.h"
 #include "platform/sha256.h"
+#include "tests/support/file_bytes.h"
 
 namespace ah {
 namespace {
@@ -22,13 +23,6 @@ struct Shown {
 
 std::string FileName(int number, const std::string& title) {
   return std::to_string(number) + "_" + title + ".jpg";
-}
-
-std::string Slurp(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream out;
-  out << in.rdbuf();
-  return out.str();
 }
 
 class PreviousHarvestTest : public testing::Test {
@@ -119,7 +113,7 @@ TEST_F(PreviousHarvestTest, TakesOverIntactImagesUnderTheirNewNumbers) {
     PreviousHarvest previous(dir_, before);
     EXPECT_EQ(Rerun(previous, c.now), c.downloads);
     for (size_t i = 0; i < c.now.size(); ++i)
-      EXPECT_EQ(Slurp(PhotoPath(dir_, FileName(int(i) + 1, c.now[i].title))), c.now[i].image) << i;
+      EXPECT_EQ(test::FileBytes(PhotoPath(dir_, FileName(int(i) + 1, c.now[i].title))), c.now[i].image) << i;
     EXPECT_EQ(RemoveLeftoverTempFiles(dir_), 0) << "nothing left aside";
   }
 }

@@ -20,6 +20,7 @@
 #include "app/gallery_page.h"
 #include "platform/code_page.h"
 #include "platform/sha256.h"
+#include "tests/support/file_bytes.h"
 #include "tools/album-demo-site/demo_jpeg.h"
 
 namespace ah {
@@ -73,13 +74,6 @@ window.addEventListener('load', poll);
 </script>
 )";
 
-std::string Slurp(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream out;
-  out << in.rdbuf();
-  return out.str();
-}
-
 // Runs Chromium headless with the flags this machine needs (no sandbox
 // for root, nothing reaching beyond the machine), its profile and home
 // under `scratch`; returns what it printed on stdout.
@@ -122,7 +116,7 @@ std::string RunChromium(const fs::path& scratch, const std::vector<std::string>&
   }
   kill(-child, SIGKILL);  // whatever of its group is still there
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "chromium status " << status;
-  return Slurp(out);
+  return test::FileBytes(out);
 }
 
 TEST(GalleryInBrowser, ShowsAndLoadsEverySavedImageOnDesktopAndPhone) {

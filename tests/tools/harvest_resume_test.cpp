@@ -251,7 +251,8 @@ TEST_F(HarvestResumeTest, AKilledRunLeavesAManifestThatTellsWhatIsOnDisk) {
     kill(child, SIGKILL);
     int status = 0;
     waitpid(child, &status, 0);
-    ASSERT_TRUE(WIFSIGNALED(status)) << "the run ended before it was killed";
+    ASSERT_TRUE(WIFSIGNALED(status)) << "the run ended before it was killed, exit "
+                                     << WEXITSTATUS(status) << ", " << Images("album") << " images";
     // What the site was still answering for the dead run.
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
 

@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/file_bytes.h"
 #include "tests/support/local_http_server.h"
 #include "tests/support/scripted_server.h"
 #include "tests/support/socks_proxy.h"
@@ -34,13 +35,6 @@ struct RunResult {
   std::string out;
   std::string err;
 };
-
-std::string ReadFile(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
 
 class HttpGet : public ::testing::Test {
  protected:
@@ -76,8 +70,8 @@ class HttpGet : public ::testing::Test {
       result.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     }
     posix_spawn_file_actions_destroy(&actions);
-    result.out = ReadFile(out);
-    result.err = ReadFile(err);
+    result.out = test::FileBytes(out);
+    result.err = test::FileBytes(err);
     return result;
   }
 
@@ -136,7 +130,7 @@ TEST_F(HttpGetServer, GetsEveryUrlThroughOneClientIntoTheFileItTruncatesOnce) {
   EXPECT_EQ(r.err, "");
   // The cookie of the first reply went back with the second request, over
   // the same connection.
-  EXPECT_EQ(ReadFile(file), "first;second[seen=1]");
+  EXPECT_EQ(test::FileBytes(file), "first;second[seen=1]");
   EXPECT_EQ(server_.Connections(), 1);
 
   r = Run({"-o", "-", server_.Url("/a")});

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "transport/io_handler.h"
+#include "transport/tcp_connection.h"
 
 namespace ah::test {
 
@@ -38,6 +39,16 @@ class ScriptedHandler : public TIdIOHandler {
   int SendRaw(const void* buffer, int length) override {
     sends.emplace_back(static_cast<const char*>(buffer), size_t(length));
     return length;
+  }
+};
+
+// A connection over a scripted handler: receives arrive exactly as listed.
+struct Scripted {
+  TIdTCPConnection conn{nullptr};
+  ScriptedHandler* handler = new ScriptedHandler(&conn);
+  explicit Scripted(std::vector<std::string> receives) {
+    handler->receives.assign(receives.begin(), receives.end());
+    conn.SetIOHandler(handler);
   }
 };
 

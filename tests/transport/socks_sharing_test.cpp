@@ -10,6 +10,7 @@
 
 #include "tests/support/scripted_server.h"
 #include "tests/transport/byte_string.h"
+#include "tests/transport/handler_reads.h"
 #include "transport/io_handler_socket.h"
 #include "transport/socks_info.h"
 
@@ -34,16 +35,7 @@ Script GrantingProxy(const std::string& greeting) {
       .StaySilent();
 }
 
-std::string Receive(TIdIOHandler& handler, size_t count) {
-  std::string out;
-  char buffer[64];
-  while (out.size() < count) {
-    int n = handler.ReceiveRaw(buffer, int(std::min(sizeof buffer, count - out.size())));
-    if (n <= 0) break;
-    out.append(buffer, size_t(n));
-  }
-  return out;
-}
+using test::Receive;
 
 void Connect(TIdIOHandlerSocket& handler) {
   handler.PrepareOpen();

@@ -8,6 +8,7 @@
 
 #include "tests/support/scripted_server.h"
 #include "tests/support/tls_test_server.h"
+#include "tests/transport/handler_reads.h"
 #include "transport/exceptions.h"
 
 namespace ah {
@@ -51,17 +52,7 @@ void SendAll(TIdIOHandler& handler, const std::string& bytes) {
   }
 }
 
-// Reads until count bytes arrived or the peer closed.
-std::string Receive(TIdIOHandler& handler, size_t count) {
-  std::string result;
-  char buffer[4096];
-  while (result.size() < count) {
-    int n = handler.ReceiveRaw(buffer, int(std::min(sizeof buffer, count - result.size())));
-    if (n <= 0) break;
-    result.append(buffer, size_t(n));
-  }
-  return result;
-}
+using test::Receive;
 
 std::string ReceiveUntil(TIdIOHandler& handler, const std::string& marker) {
   std::string result;

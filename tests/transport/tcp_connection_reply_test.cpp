@@ -14,17 +14,9 @@ namespace ah {
 namespace {
 
 using test::Script;
+using test::Scripted;
 using test::ScriptedHandler;
 using test::ScriptedServer;
-
-struct Scripted {
-  TIdTCPConnection conn{nullptr};
-  ScriptedHandler* handler = new ScriptedHandler(&conn);
-  explicit Scripted(std::vector<std::string> receives) {
-    handler->receives.assign(receives.begin(), receives.end());
-    conn.SetIOHandler(handler);
-  }
-};
 
 std::vector<std::string> Lines(const TStrings& s) {
   std::vector<std::string> out;

@@ -19,6 +19,7 @@ namespace ah {
 namespace {
 
 using test::Script;
+using test::Scripted;
 using test::ScriptedHandler;
 using test::ScriptedServer;
 using test::Wire;
@@ -28,16 +29,6 @@ std::string Pattern(size_t n) {
   for (size_t i = 0; i < n; ++i) s[i] = char('a' + i % 26);
   return s;
 }
-
-// A connection over a scripted handler: receives arrive exactly as listed.
-struct Scripted {
-  TIdTCPConnection conn{nullptr};
-  ScriptedHandler* handler = new ScriptedHandler(&conn);
-  explicit Scripted(std::vector<std::string> receives) {
-    handler->receives.assign(receives.begin(), receives.end());
-    conn.SetIOHandler(handler);
-  }
-};
 
 TEST(ReceiveLine, TerminatorsAndCarriageReturns) {
   struct Row {

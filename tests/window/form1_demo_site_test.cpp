@@ -17,17 +17,13 @@
 #include "app/window/form1.h"
 #include "framework/sysutils.h"
 #include "platform/code_page.h"
+#include "tests/support/file_bytes.h"
 #include "tools/album-demo-site/demo_site.h"
 
 namespace ah {
 namespace {
 
 namespace fs = std::filesystem;
-
-std::string ReadFile(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
 
 TEST(Form1DemoSite, AClickHarvestsTheWholeAlbumWithTheWindowsOwnClient) {
   char dir_template[] = "/tmp/ah-window-demo-XXXXXX";
@@ -82,7 +78,7 @@ TEST(Form1DemoSite, AClickHarvestsTheWholeAlbumWithTheWindowsOwnClient) {
       if (name == "album.json" || name == "index.html") continue;
       ++files;
       const int id = std::atoi(image.path().filename().c_str());
-      EXPECT_EQ(ReadFile(image.path()), site.ImageBytes(id)) << image.path();
+      EXPECT_EQ(test::FileBytes(image.path()), site.ImageBytes(id)) << image.path();
     }
   }
   EXPECT_EQ(files, 6);

@@ -105,6 +105,26 @@ bool IsTooLargeNumber(std::string_view text, bool hex) {
   return !TryStrToInt64(hex ? "$" + std::string(text) : std::string(text));
 }
 
+// Every Content-Length, on its own lines and in comma lists, must say the
+// same: with two lengths the end of the body is whichever a reader believes,
+// and a proxy on the way may believe the other one.
+void CheckContentLengthsAgree(const TIdHeaderList& lines) {
+  TStringList values;
+  lines.ExtractValues("Content-Length", &values);
+  std::string first;
+  for (int i = 0; i < values.Count(); ++i) {
+    const std::string value = values.Get(i);
+    for (size_t start = 0; start <= value.size();) {
+      const size_t comma = std::min(value.find(',', start), value.size());
+      const std::string one = Trim(std::string_view(value).substr(start, comma - start));
+      start = comma + 1;
+      if (one.empty()) continue;
+      if (first.empty()) first = one;
+      if (one != first) throw EIdHTTPMalformedResponse("Content-Length values disagree");
+    }
+  }
+}
+
 // Passes the first limit bytes written through to the target; a write
 // beyond them raises Full, which ends the read that wrote it.
 class LimitedStream : public TStream {
@@ -406,6 +426,7 @@ bool TIdCustomHTTP::ReadResponseBody(TIdHTTPProtocol& exchange, int64_t limit) {
   // An interim reply is followed by the final one (or by another protocol).
   if (code >= 100 && code < 200) return false;
   if (code == 204 || code == 304 || exchange.Request().RequestMethod() == hmHead) return true;
+  CheckContentLengthsAgree(response.HeaderLines());
   std::optional<LimitedStream> limited;
   if (limit >= 0) limited.emplace(*target, limit);
   TStream& body = limited ? static_cast<TStream&>(*limited) : *target;

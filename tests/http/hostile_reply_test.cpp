@@ -133,6 +133,17 @@ TEST(HostileReply, EndsBoundedHonestAndNeverLeavesBytesForTheNextReply) {
            .Send("HTTP/1.1 200 OK\r\nContent-Length: 99999999999999999999\r\n\r\nabc")
            .StaySilent(),
        "EIdHTTPMalformedResponse: Content-Length does not fit in 64 bits", 0, false},
+      {"two lengths that disagree",
+       After()
+           .Send("HTTP/1.1 200 OK\r\nContent-Length: 2\r\nContent-Length: 5\r\n\r\nokabc")
+           .StaySilent(),
+       "EIdHTTPMalformedResponse: Content-Length values disagree", 0, false},
+      {"a list of lengths that disagree",
+       After().Send("HTTP/1.1 200 OK\r\nContent-Length: 2, 5\r\n\r\nokabc").StaySilent(),
+       "EIdHTTPMalformedResponse: Content-Length values disagree", 0, false},
+      {"the same length twice",
+       After().Send("HTTP/1.1 200 OK\r\nContent-Length: 2\r\ncontent-length:  2\r\n\r\nok"),
+       "200 ok", 2, true},
       {"chunk size past 64 bits", After().Send(kChunked + "10000000000000000\r\nabc").StaySilent(),
        "EIdHTTPMalformedResponse: Chunk size does not fit in 64 bits", 0, false},
       {"chunk size that is no number",

@@ -145,6 +145,7 @@ class Run {
     if (IHTTPClient* client = around_.client.IdHTTP1()) {
       client->SetTimeouts(settings_.transfer.connect_timeout_ms, settings_.transfer.read_timeout_ms);
       client->SetMaxTextBytes(settings_.transfer.max_page_bytes);
+      client->SetTransferTimeout(settings_.transfer.PageDeadlineMs());
     }
   }
 

@@ -95,6 +95,7 @@ void HarvestScheduler::PrepareClient(IHTTPClient& client) const {
   client.SetRequestUserAgent(std::string(kHarvestUserAgent));
   client.SetTimeouts(settings_.transfer.connect_timeout_ms, settings_.transfer.read_timeout_ms);
   client.SetMaxTextBytes(settings_.transfer.max_page_bytes);
+  client.SetTransferTimeout(settings_.transfer.PageDeadlineMs());
 }
 
 void HarvestScheduler::ShareCookies() {

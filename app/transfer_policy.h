@@ -2,6 +2,7 @@
 // Retries and time-outs: one policy for the sign-in, album pages, photo
 // pages and image downloads alike.
 
+#include <algorithm>
 #include <cstdint>
 #include <functional>
 #include <optional>
@@ -24,6 +25,10 @@ struct TransferPolicy {
   int connect_timeout_ms = 30000;
   // The longest wait for the peer's next bytes.
   int read_timeout_ms = 60000;
+  // The longest a whole page (or the sign-in) may take to arrive, however
+  // steadily it trickles; never shorter than one wait for the next bytes.
+  int page_timeout_ms = 600000;
+  int PageDeadlineMs() const { return std::max(page_timeout_ms, read_timeout_ms); }
   // The most a page may hold; a site's pages are far smaller, so a body
   // without end is a hostile or broken one.
   int64_t max_page_bytes = int64_t(64) << 20;

@@ -107,6 +107,11 @@ class TIdCustomHTTP : public TIdTCPClient {
   // EIdHTTPBodyTooLarge (the text then holds that many); 0: no limit.
   int64_t MaxTextBytes() const { return max_text_bytes_; }
   void SetMaxTextBytes(int64_t value) { max_text_bytes_ = value; }
+  // Milliseconds that all the reading of one operation may take, redirects
+  // and challenges included, however steadily the bytes trickle in; 0 sets
+  // no limit. Past it a read raises EIdReadTimeout.
+  int32_t TransferTimeout() const { return transfer_timeout_; }
+  void SetTransferTimeout(int32_t value) { transfer_timeout_ = value; }
   int RedirectMaximum() const { return redirect_maximum_; }
   void SetRedirectMaximum(int value) { redirect_maximum_ = value; }
   TIdProxyConnectionInfo& ProxyParams() { return *proxy_params_; }
@@ -244,6 +249,7 @@ class TIdCustomHTTP : public TIdTCPClient {
   // been read to its end; a failure in between closes the connection.
   bool exchange_unfinished_ = false;
   int64_t max_text_bytes_ = 0;
+  int32_t transfer_timeout_ = 0;
   int redirect_count_ = 0;
   int auth_attempts_ = 0;
   int proxy_auth_attempts_ = 0;
@@ -270,6 +276,7 @@ class TIdHTTP : public TIdCustomHTTP, public IHTTPClient {
   void SetRequestUserAgent(const std::string& value) override { Request().SetUserAgent(value); }
   ReplyFacts LastReplyFacts() override;
   void SetMaxTextBytes(int64_t limit) override { TIdCustomHTTP::SetMaxTextBytes(limit); }
+  void SetTransferTimeout(int ms) override { TIdCustomHTTP::SetTransferTimeout(ms); }
   void SetTimeouts(int connect_ms, int read_ms) override {
     SetConnectTimeout(connect_ms);
     SetReadTimeout(read_ms);

@@ -46,6 +46,9 @@ class IHTTPClient {
     (void)connect_ms;
     (void)read_ms;
   }
+  // Milliseconds all the reading of one request may take, however steadily
+  // bytes trickle in; 0 sets no limit.
+  virtual void SetTransferTimeout(int ms) { (void)ms; }
   // The HTTP proxy for later requests; an empty host means none.
   virtual void SetProxy(const std::string& host, int port) {
     (void)host;

@@ -1,6 +1,8 @@
 // The request loop of the HTTP client and the decisions taken on each
 // response: redirects, challenges, errors, cookies and keep-alive.
 
+#include <chrono>
+
 #include "framework/sysutils.h"
 #include "http/http_client.h"
 #include "transport/ssl_io_handler_socket.h"
@@ -57,7 +59,12 @@ void TIdCustomHTTP::PerformRequest(TIdHTTPMethod method, const std::string& url,
   request.SetBodySource(source);
   response.SetBodyStream(response_stream);
   credential_scope_.Begin();
+  if (transfer_timeout_ > 0) {
+    SetReadDeadline(std::chrono::steady_clock::now() +
+                    std::chrono::milliseconds(transfer_timeout_));
+  }
   auto finish = [&] {
+    ClearReadDeadline();
     credential_scope_.End(request);
     // An exchange that failed half-way leaves bytes on the connection that
     // the next request would read as its reply.

@@ -187,13 +187,17 @@ int TIdTCPConnection::FillInputBufferUpTo(bool raise_if_disconnected, int timeou
   }
   int result;
   do {
+    if (DeadlinePassed()) {
+      if (raise_on_timeout) throw EIdReadTimeout("Read Timeout");
+      return -1;
+    }
     // While bytes keep coming (and nothing was sent since that waits for an
     // answer) more are waiting, as a rule: take them at once instead of
     // asking first whether they are there.
     result = TIdIOHandler::kNothingYet;
     if (receiving_) result = ReceiveOnce(raise_if_disconnected, limit, true);
     if (result == TIdIOHandler::kNothingYet) {
-      if (!io_handler_->WaitReadable(timeout)) {
+      if (!io_handler_->WaitReadable(WaitWithinDeadline(timeout))) {
         if (raise_on_timeout) throw EIdReadTimeout("Read Timeout");
         return -1;
       }
@@ -202,6 +206,20 @@ int TIdTCPConnection::FillInputBufferUpTo(bool raise_if_disconnected, int timeou
     CheckDisconnected(raise_if_disconnected, false);
   } while (result == 0 && IsConnected());
   return result;
+}
+
+bool TIdTCPConnection::DeadlinePassed() const {
+  return read_deadline_ && std::chrono::steady_clock::now() >= *read_deadline_;
+}
+
+int TIdTCPConnection::WaitWithinDeadline(int timeout) const {
+  if (!read_deadline_) return timeout;
+  const int64_t left = std::max<int64_t>(
+      0, std::chrono::ceil<std::chrono::milliseconds>(*read_deadline_ -
+                                                      std::chrono::steady_clock::now())
+             .count());
+  if (timeout == WaitForever || timeout > left) return int(std::min<int64_t>(left, 0x7FFFFFFF));
+  return timeout;
 }
 
 // One receive call into the input buffer, with the error rules of a read.
@@ -417,7 +435,9 @@ int64_t TIdTCPConnection::SpliceToSink(TStream& stream, int64_t remaining, bool 
   int64_t moved = 0;
   try {
     while (remaining > 0) {
-      if (!io_handler_->WaitReadable(timeout)) throw EIdReadTimeout("Read Timeout");
+      if (DeadlinePassed() || !io_handler_->WaitReadable(WaitWithinDeadline(timeout))) {
+        throw EIdReadTimeout("Read Timeout");
+      }
       const int64_t n = splice_->Move(socket, fd, remaining);
       if (n > 0) {
         sink->KernelWritten(n);

@@ -8,9 +8,11 @@
 // when they go away, except a handler the connection created itself
 // (OwnsIOHandler), which it frees on disconnect and destruction.
 
+#include <chrono>
 #include <cstdint>
 #include <initializer_list>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "framework/streams.h"
@@ -121,6 +123,11 @@ class TIdTCPConnection : public TIdComponent {
   void SetMaxLineAction(TIdMaxLineAction value) { max_line_action_ = value; }
   int32_t ReadTimeout() const { return read_timeout_; }
   void SetReadTimeout(int32_t value) { read_timeout_ = value; }
+  // A point in time after which every read raises EIdReadTimeout, however
+  // steadily bytes trickle in; the read time-out alone only bounds the
+  // pause between them.
+  void SetReadDeadline(std::chrono::steady_clock::time_point deadline) { read_deadline_ = deadline; }
+  void ClearReadDeadline() { read_deadline_.reset(); }
   int32_t RecvBufferSize() const { return recv_buffer_size_; }
   void SetRecvBufferSize(int32_t value) { recv_buffer_size_ = value; }
   int32_t SendBufferSize() const { return send_buffer_size_; }
@@ -152,6 +159,9 @@ class TIdTCPConnection : public TIdComponent {
   // cannot go that way. A close ends it as a receive of 0 bytes would.
   int64_t SpliceToSink(TStream& stream, int64_t remaining, bool until_close);
   [[noreturn]] void LineTooLong();
+  bool DeadlinePassed() const;
+  // A read's wait (ms or WaitForever) cut to what is left of the deadline.
+  int WaitWithinDeadline(int timeout) const;
 
   bool ascii_filter_ = false;
   TIdConnectionIntercept* intercept_ = nullptr;
@@ -162,6 +172,7 @@ class TIdTCPConnection : public TIdComponent {
   int32_t max_line_length_ = 16384;
   TIdMaxLineAction max_line_action_ = maException;
   int32_t read_timeout_ = 0;
+  std::optional<std::chrono::steady_clock::time_point> read_deadline_;
   int32_t recv_buffer_size_ = 32768;
   int32_t send_buffer_size_ = 32768;
   TNotifyEvent on_disconnected_;

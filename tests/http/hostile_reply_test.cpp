@@ -207,5 +207,19 @@ TEST(HostileReply, EndsBoundedHonestAndNeverLeavesBytesForTheNextReply) {
   }
 }
 
+TEST(HostileReply, ATrickleEndsAtTheTransferTimeoutAndTheNextRequestHasItsOwn) {
+  // A head line every 50 ms for 5 s: no pause comes near the read time-out.
+  Script trickle = After().Send("HTTP/1.1 200 OK\r\n");
+  for (int i = 0; i < 100; ++i) trickle.Sleep(50).Send("X-Slow: " + std::to_string(i) + "\r\n");
+  trickle.Send("Content-Length: 2\r\n\r\nok");
+  ScriptedServer server({trickle, After().Send(Reply("200 OK", "next")).StaySilent()});
+  TIdHTTP http(nullptr);
+  http.SetReadTimeout(500);
+  http.SetTransferTimeout(300);
+  EXPECT_EQ(Fetch(http, hmGet, Url(server, "/")).what, "EIdReadTimeout: Read Timeout");
+  EXPECT_EQ(Fetch(http, hmGet, Url(server, "/next")).what, "200 next");
+  EXPECT_EQ(server.AcceptedCount(), 2);
+}
+
 }  // namespace
 }  // namespace ah

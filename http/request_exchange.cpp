@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "framework/sysutils.h"
+#include "framework/text_tokens.h"
 #include "http/http_client.h"
 #include "http/protocol_utils.h"
 #include "transport/ssl_io_handler_socket.h"
@@ -113,11 +114,8 @@ void CheckContentLengthsAgree(const TIdHeaderList& lines) {
   lines.ExtractValues("Content-Length", &values);
   std::string first;
   for (int i = 0; i < values.Count(); ++i) {
-    const std::string value = values.Get(i);
-    for (size_t start = 0; start <= value.size();) {
-      const size_t comma = std::min(value.find(',', start), value.size());
-      const std::string one = Trim(std::string_view(value).substr(start, comma - start));
-      start = comma + 1;
+    for (std::string rest = values.Get(i); !rest.empty();) {
+      const std::string one = Trim(TakeToken(rest, ","));
       if (one.empty()) continue;
       if (first.empty()) first = one;
       if (one != first) throw EIdHTTPMalformedResponse("Content-Length values disagree");

@@ -7,18 +7,9 @@
 set -euo pipefail
 build=${1:-build} pages=${2:-100} photos=${3:-20}
 cd "$(dirname "$0")/.."
-cmake --build "$build" --target album-harvest album-demo-site >/dev/null
-work=$(mktemp -d /tmp/ah-bench-harvest.XXXXXX)
-site_pid=
-cleanup() { [ -n "$site_pid" ] && kill "$site_pid" 2>/dev/null; rm -rf "$work"; }
-trap cleanup EXIT
-
-"$build/tools/album-demo-site/album-demo-site" --pages "$pages" --photos-per-page "$photos" \
-  --session-requests 1000000 >"$work/site.txt" 2>&1 &
-site_pid=$!
-for _ in $(seq 100); do [ "$(wc -l <"$work/site.txt")" -ge 2 ] && break; sleep 0.1; done
-command=$(sed -n 2p "$work/site.txt")
-command=${command#album-harvest }
+source bench/demo_site.sh
+start_demo_site "$build" ah-bench-harvest --pages "$pages" --photos-per-page "$photos" \
+  --session-requests 1000000
 
 TIMEFORMAT='%R %U %S'
 times=$( { time eval "\"$build/app/cli/album-harvest\" $command --output-dir '$work/out'" \

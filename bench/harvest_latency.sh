@@ -9,18 +9,9 @@
 set -euo pipefail
 build=${1:-build} rounds=${2:-3} pages=${3:-20} photos=${4:-20} latency=${5:-50}
 cd "$(dirname "$0")/.."
-cmake --build "$build" --target album-harvest album-demo-site >/dev/null
-work=$(mktemp -d /tmp/ah-bench-latency.XXXXXX)
-site_pid=
-cleanup() { [ -n "$site_pid" ] && kill "$site_pid" 2>/dev/null; rm -rf "$work"; }
-trap cleanup EXIT
-
-"$build/tools/album-demo-site/album-demo-site" --pages "$pages" --photos-per-page "$photos" \
-  --latency-ms "$latency" >"$work/site.txt" 2>&1 &
-site_pid=$!
-for _ in $(seq 100); do [ "$(wc -l <"$work/site.txt")" -ge 2 ] && break; sleep 0.1; done
-command=$(sed -n 2p "$work/site.txt")
-command=${command#album-harvest }
+source bench/demo_site.sh
+start_demo_site "$build" ah-bench-latency --pages "$pages" --photos-per-page "$photos" \
+  --latency-ms "$latency"
 
 # Wall seconds of one harvest into $work/$1 with the flags that follow; a run
 # that does not end with exit 0 ends the benchmark.

@@ -1,5 +1,7 @@
 #include "app/harvest_transfers.h"
 
+#include <strings.h>
+
 #include "app/stop_flag.h"
 #include "http/exceptions.h"
 #include "http/http_client_interface.h"
@@ -21,7 +23,34 @@ TransferFailure Failure(TransferError error, const Exception& e) {
   return failure;
 }
 
+bool StartsWith(std::string_view text, std::string_view prefix, size_t at = 0) {
+  return text.size() >= at + prefix.size() && text.substr(at, prefix.size()) == prefix;
+}
+
+// ISO media files (AVIF, HEIC) name their brand in the leading "ftyp" box.
+bool IsImageBrand(std::string_view head) {
+  if (!StartsWith(head, "ftyp", 4) || head.size() < 12) return false;
+  const std::string_view brand = head.substr(8, 4);
+  for (std::string_view image : {"avif", "avis", "heic", "heix", "hevc", "hevx", "heim", "heis",
+                                 "mif1", "msf1"})
+    if (brand == image) return true;
+  return false;
+}
+
 }  // namespace
+
+bool IsImageBody(std::string_view head, std::string_view content_type) {
+  using namespace std::string_view_literals;
+  for (std::string_view signature : {"\xFF\xD8\xFF"sv, "\x89PNG\r\n\x1A\n"sv, "GIF87a"sv, "GIF89a"sv,
+                                     "BM"sv, "II*\0"sv, "MM\0*"sv})
+    if (StartsWith(head, signature)) return true;
+  if (StartsWith(head, "RIFF") && StartsWith(head, "WEBP", 8)) return true;
+  if (IsImageBrand(head)) return true;
+  while (!content_type.empty() && content_type.front() == ' ') content_type.remove_prefix(1);
+  constexpr std::string_view kImageType = "image/";
+  return content_type.size() > kImageType.size() &&
+         strncasecmp(content_type.data(), kImageType.data(), kImageType.size()) == 0;
+}
 
 TransferFailure FailureOfCurrentException() {
   try {
@@ -108,11 +137,15 @@ ImageTransfer TransferImage(UrlDownloader& downloader, const std::string& url,
   request.path = path;
   request.connect_timeout_ms = policy.connect_timeout_ms;
   request.idle_timeout_ms = policy.read_timeout_ms;
+  request.transfer_timeout_ms = policy.PageDeadlineMs();
+  request.accept = IsImageBody;
   request.proxy = proxy;
   if (stop) request.cancelled = [stop] { return stop->Requested(); };
   AttemptsResult attempts = RunAttempts(policy, stop, [&](int number) -> std::optional<TransferFailure> {
     request.fresh_connection = number > 1;
     DownloadResult download = downloader.Download(request);
+    if (download.failure.error == TransferError::kContent)
+      download.failure.message = Utf8ToAnsi("не изображение: ") + download.content_type;
     if (!download.saved) return download.failure;
     result.bytes = download.bytes;
     return std::nullopt;

@@ -7,6 +7,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "app/transfer_policy.h"
 #include "platform/proxy_choice.h"
@@ -46,10 +47,17 @@ struct ImageTransfer {
   int64_t bytes = 0;
 };
 
+// Whether a downloaded body is an image: its first bytes carry the
+// signature of JPEG, PNG, GIF, WebP, BMP, TIFF, AVIF or HEIC, or its
+// Content-Type is image/*. A site's error page sent with 200 is neither.
+bool IsImageBody(std::string_view head, std::string_view content_type);
+
 // Downloads `url` (UTF-8) into `path` (a file-system name) with the
 // policy's time-outs, through `proxy`, on the downloader's kept-alive
 // connection and on a fresh one for every retry; a stop cancels a transfer
-// under way, which then leaves no file.
+// under way, which then leaves no file. The whole image must come within
+// the page deadline, and be an image; what is not fails for good with
+// "не изображение: " and its Content-Type.
 ImageTransfer TransferImage(UrlDownloader& downloader, const std::string& url,
                             const std::string& path, const std::optional<ProxyAddress>& proxy,
                             const TransferPolicy& policy, const StopFlag* stop);

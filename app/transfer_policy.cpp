@@ -28,6 +28,7 @@ bool TransferPolicy::IsTransient(const TransferFailure& failure) {
     case TransferError::kCertificate:
     case TransferError::kAddress:
     case TransferError::kLocalFile:
+    case TransferError::kContent:
     case TransferError::kCancelled:
       return false;
   }

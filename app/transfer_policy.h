@@ -25,8 +25,9 @@ struct TransferPolicy {
   int connect_timeout_ms = 30000;
   // The longest wait for the peer's next bytes.
   int read_timeout_ms = 60000;
-  // The longest a whole page (or the sign-in) may take to arrive, however
-  // steadily it trickles; never shorter than one wait for the next bytes.
+  // The longest a whole page, the sign-in or an image may take to arrive,
+  // however steadily it trickles; never shorter than one wait for the next
+  // bytes.
   int page_timeout_ms = 600000;
   int PageDeadlineMs() const { return std::max(page_timeout_ms, read_timeout_ms); }
   // The most a page may hold; a site's pages are far smaller, so a body
@@ -34,8 +35,8 @@ struct TransferPolicy {
   int64_t max_page_bytes = int64_t(64) << 20;
 
   // Refused or reset connections, time-outs, 5xx and 429 are worth another
-  // attempt; other statuses, refused certificates, unusable addresses and
-  // local file errors are not.
+  // attempt; other statuses, refused certificates, unusable addresses,
+  // replies that are not what was asked for and local file errors are not.
   static bool IsTransient(const TransferFailure& failure);
   // The wait before attempt `next` (2, 3, ...) after `failure`: the longer
   // of the planned wait and the reply's Retry-After, within the limit.

@@ -13,6 +13,7 @@ enum class TransferError {
   kCertificate,  // the peer's certificate was refused
   kAddress,      // the address cannot be fetched: no such host, bad scheme, too many redirects
   kLocalFile,    // the file could not be written
+  kContent,      // the reply arrived whole but is not what was asked for
   kCancelled,    // the run was asked to stop
   kOther,
 };

@@ -6,11 +6,13 @@
 #include <sys/file.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <mutex>
+#include <optional>
 #include <random>
 #include <string>
 
@@ -111,6 +113,7 @@ struct Transfer {
   std::string status_line;
   std::string retry_after;
   bool too_large = false;
+  std::string head;  // the body's first bytes
 };
 
 size_t WriteBody(char* data, size_t size, size_t count, void* user) {
@@ -120,6 +123,8 @@ size_t WriteBody(char* data, size_t size, size_t count, void* user) {
     t->too_large = true;
     return 0;
   }
+  if (t->head.size() < DownloadRequest::kHeadBytes)
+    t->head.append(data, std::min(bytes, DownloadRequest::kHeadBytes - t->head.size()));
   return t->file->Write(data, bytes) ? bytes : 0;
 }
 
@@ -203,6 +208,71 @@ CURL* NewHandle() noexcept {
   return curl_easy_init();
 }
 
+void SetOptions(CURL* c, const DownloadRequest& request, Transfer& transfer, char* error_text) {
+  curl_easy_setopt(c, CURLOPT_URL, request.url.c_str());
+  curl_easy_setopt(c, CURLOPT_PROTOCOLS_STR, "http,https");
+  curl_easy_setopt(c, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+  curl_easy_setopt(c, CURLOPT_FOLLOWLOCATION, 1L);
+  curl_easy_setopt(c, CURLOPT_MAXREDIRS, 20L);
+  curl_easy_setopt(c, CURLOPT_FAILONERROR, 1L);
+  curl_easy_setopt(c, CURLOPT_NOSIGNAL, 1L);
+  curl_easy_setopt(c, CURLOPT_ERRORBUFFER, error_text);
+  // The proxy is chosen by the caller, the same way as for pages; an
+  // empty one keeps libcurl from reading the environment itself.
+  const std::string proxy =
+      request.proxy ? request.proxy->host + ":" + std::to_string(request.proxy->port) : "";
+  curl_easy_setopt(c, CURLOPT_PROXY, proxy.c_str());
+  // no_proxy has been applied in that choice already; libcurl reading it
+  // again could send a forced proxy's transfer around it.
+  curl_easy_setopt(c, CURLOPT_NOPROXY, "");
+  curl_easy_setopt(c, CURLOPT_CONNECTTIMEOUT_MS, long(request.connect_timeout_ms));
+  if (request.idle_timeout_ms > 0) {
+    // At least one byte a second, judged over the idle time-out.
+    curl_easy_setopt(c, CURLOPT_LOW_SPEED_LIMIT, 1L);
+    curl_easy_setopt(c, CURLOPT_LOW_SPEED_TIME, long((request.idle_timeout_ms + 999) / 1000));
+  }
+  if (request.transfer_timeout_ms > 0)
+    curl_easy_setopt(c, CURLOPT_TIMEOUT_MS, long(request.transfer_timeout_ms));
+  // An announced length past the limit fails before a byte is written.
+  curl_easy_setopt(c, CURLOPT_MAXFILESIZE_LARGE, curl_off_t(request.max_bytes));
+  if (request.fresh_connection) curl_easy_setopt(c, CURLOPT_FRESH_CONNECT, 1L);
+  curl_easy_setopt(c, CURLOPT_WRITEFUNCTION, &WriteBody);
+  curl_easy_setopt(c, CURLOPT_WRITEDATA, &transfer);
+  curl_easy_setopt(c, CURLOPT_HEADERFUNCTION, &ReadHeader);
+  curl_easy_setopt(c, CURLOPT_HEADERDATA, &transfer);
+  curl_easy_setopt(c, CURLOPT_XFERINFOFUNCTION, &Progress);
+  curl_easy_setopt(c, CURLOPT_XFERINFODATA, &transfer);
+  curl_easy_setopt(c, CURLOPT_NOPROGRESS, 0L);
+}
+
+// Why a finished transfer brought no whole body; nothing when it did.
+std::optional<TransferFailure> FailureOf(CURLcode code, long status, const Transfer& transfer,
+                                         const char* error_text) {
+  TransferFailure f;
+  if (transfer.too_large || code == CURLE_FILESIZE_EXCEEDED) {
+    f.error = TransferError::kAddress;
+    f.message = "The body is larger than " + std::to_string(transfer.request->max_bytes) + " bytes.";
+    return f;
+  }
+  if (code == CURLE_OK && status < 400) {
+    if (transfer.file->written() > 0) return std::nullopt;
+    f.message = "Empty reply body.";
+    return f;
+  }
+  f.error = status >= 400 ? TransferError::kStatus : ErrorOf(code);
+  if (f.error == TransferError::kStatus) {
+    f.status = int(status);
+    f.retry_after = transfer.retry_after;
+    f.message = transfer.status_line.empty() ? "HTTP status " + std::to_string(status)
+                                             : transfer.status_line;
+  } else if (code == CURLE_WRITE_ERROR && transfer.file->error() != 0) {
+    f.message = std::strerror(transfer.file->error());
+  } else {
+    f.message = *error_text ? error_text : curl_easy_strerror(code);
+  }
+  return f;
+}
+
 }  // namespace
 
 UrlDownloader::UrlDownloader() noexcept : curl_(NewHandle()) {}
@@ -229,70 +299,34 @@ DownloadResult UrlDownloader::Download(const DownloadRequest& request) noexcept 
     curl_easy_reset(c);
     TempFile file(target);
     if (!file.ok()) return Failed(TransferError::kLocalFile, std::strerror(file.error()));
-    Transfer transfer{&file, &request, {}, {}, false};
+    Transfer transfer{&file, &request, {}, {}, false, {}};
     char error_text[CURL_ERROR_SIZE] = "";
     // The handle outlives this call: it must not keep pointers to it.
     struct ResetAfter {
       CURL* c;
       ~ResetAfter() { curl_easy_reset(c); }
     } reset_after{c};
-
-    curl_easy_setopt(c, CURLOPT_URL, request.url.c_str());
-    curl_easy_setopt(c, CURLOPT_PROTOCOLS_STR, "http,https");
-    curl_easy_setopt(c, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
-    curl_easy_setopt(c, CURLOPT_FOLLOWLOCATION, 1L);
-    curl_easy_setopt(c, CURLOPT_MAXREDIRS, 20L);
-    curl_easy_setopt(c, CURLOPT_FAILONERROR, 1L);
-    curl_easy_setopt(c, CURLOPT_NOSIGNAL, 1L);
-    curl_easy_setopt(c, CURLOPT_ERRORBUFFER, error_text);
-    // The proxy is chosen by the caller, the same way as for pages; an
-    // empty one keeps libcurl from reading the environment itself.
-    const std::string proxy =
-        request.proxy ? request.proxy->host + ":" + std::to_string(request.proxy->port) : "";
-    curl_easy_setopt(c, CURLOPT_PROXY, proxy.c_str());
-    // no_proxy has been applied in that choice already; libcurl reading it
-    // again could send a forced proxy's transfer around it.
-    curl_easy_setopt(c, CURLOPT_NOPROXY, "");
-    curl_easy_setopt(c, CURLOPT_CONNECTTIMEOUT_MS, long(request.connect_timeout_ms));
-    if (request.idle_timeout_ms > 0) {
-      // At least one byte a second, judged over the idle time-out.
-      curl_easy_setopt(c, CURLOPT_LOW_SPEED_LIMIT, 1L);
-      curl_easy_setopt(c, CURLOPT_LOW_SPEED_TIME, long((request.idle_timeout_ms + 999) / 1000));
-    }
-    if (request.fresh_connection) curl_easy_setopt(c, CURLOPT_FRESH_CONNECT, 1L);
-    curl_easy_setopt(c, CURLOPT_WRITEFUNCTION, &WriteBody);
-    curl_easy_setopt(c, CURLOPT_WRITEDATA, &transfer);
-    curl_easy_setopt(c, CURLOPT_HEADERFUNCTION, &ReadHeader);
-    curl_easy_setopt(c, CURLOPT_HEADERDATA, &transfer);
-    curl_easy_setopt(c, CURLOPT_XFERINFOFUNCTION, &Progress);
-    curl_easy_setopt(c, CURLOPT_XFERINFODATA, &transfer);
-    curl_easy_setopt(c, CURLOPT_NOPROGRESS, 0L);
-
+    SetOptions(c, request, transfer, error_text);
     const CURLcode code = curl_easy_perform(c);
+
     long status = 0;
     curl_easy_getinfo(c, CURLINFO_RESPONSE_CODE, &status);
-    if (transfer.too_large)
-      return Failed(TransferError::kAddress,
-                    "The body is larger than " + std::to_string(request.max_bytes) + " bytes.");
-    if (code != CURLE_OK || status >= 400) {
-      DownloadResult result;
-      TransferFailure& f = result.failure;
-      f.error = status >= 400 ? TransferError::kStatus : ErrorOf(code);
-      if (f.error == TransferError::kStatus) {
-        f.status = int(status);
-        f.retry_after = transfer.retry_after;
-        f.message = transfer.status_line.empty() ? "HTTP status " + std::to_string(status)
-                                                 : transfer.status_line;
-      } else if (code == CURLE_WRITE_ERROR && file.error() != 0) {
-        f.message = std::strerror(file.error());
-      } else {
-        f.message = *error_text ? error_text : curl_easy_strerror(code);
-      }
+    const char* content_type = nullptr;
+    curl_easy_getinfo(c, CURLINFO_CONTENT_TYPE, &content_type);
+    DownloadResult result;
+    if (content_type) result.content_type = content_type;
+    if (std::optional<TransferFailure> failure = FailureOf(code, status, transfer, error_text)) {
+      result.failure = std::move(*failure);
       return result;
     }
-    if (file.written() == 0) return Failed(TransferError::kOther, "Empty reply body.");
-    if (!file.CommitAs(target)) return Failed(TransferError::kLocalFile, std::strerror(file.error()));
-    DownloadResult result;
+    if (request.accept && !request.accept(transfer.head, result.content_type)) {
+      result.failure = {TransferError::kContent, 0, {}, "Not accepted: " + result.content_type};
+      return result;
+    }
+    if (!file.CommitAs(target)) {
+      result.failure = {TransferError::kLocalFile, 0, {}, std::strerror(file.error())};
+      return result;
+    }
     result.saved = true;
     result.bytes = file.written();
     return result;

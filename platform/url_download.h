@@ -18,14 +18,22 @@ struct DownloadRequest {
   int connect_timeout_ms = 30000;
   // The transfer fails when no byte arrives for this long.
   int idle_timeout_ms = 60000;
+  // The whole transfer, redirects included, fails when it takes longer
+  // than this, however steadily the bytes come (0: no limit).
+  int transfer_timeout_ms = 0;
   // The proxy to go through; none: a direct connection, whatever the
   // environment says.
   std::optional<ProxyAddress> proxy;
   // A new connection even when one to the host is open.
   bool fresh_connection = false;
-  // A body that goes on past this many bytes fails the transfer: a host
-  // that streams without end must not fill the disk.
+  // A body that is announced or goes on past this many bytes fails the
+  // transfer: a host that streams without end must not fill the disk.
   int64_t max_bytes = int64_t(1) << 30;
+  // Asked once the whole body is in, with its first bytes (up to
+  // kHeadBytes) and the reply's Content-Type; false fails the transfer
+  // with kContent. None: every body is taken.
+  std::function<bool(std::string_view head, std::string_view content_type)> accept;
+  static constexpr size_t kHeadBytes = 16;
   // Asked while the transfer runs; true cancels it.
   std::function<bool()> cancelled;
 };
@@ -34,6 +42,7 @@ struct DownloadResult {
   bool saved = false;
   int64_t bytes = 0;
   TransferFailure failure;  // when not saved
+  std::string content_type;  // of the last reply, as sent
 };
 
 // One image connection: the handle it keeps between downloads holds the
@@ -51,8 +60,9 @@ class UrlDownloader {
   // target's folder that is renamed over the target only when the whole
   // transfer succeeded, so a failure or a cancel never leaves a partial,
   // empty or temporary file and an existing file is either kept or
-  // replaced whole. A status of 400 or more, an empty body and any other
-  // scheme are failures. Never throws.
+  // replaced whole. A status of 400 or more, an empty body, a body the
+  // request does not accept and any other scheme are failures. Never
+  // throws.
   DownloadResult Download(const DownloadRequest& request) noexcept;
 
  private:

@@ -1,5 +1,6 @@
 #include "app/download_to_file.h"
 
+#include <chrono>
 #include <condition_variable>
 #include <mutex>
 
@@ -11,6 +12,7 @@
 #include <set>
 #include <sstream>
 #include <string>
+#include <thread>
 
 #include "local_http_server.h"
 #include "no_proxy.h"
@@ -64,6 +66,20 @@ class DownloadToFileTest : public testing::Test {
         const std::string block(16 * 1024, '\x7F');
         if (offset >= (size_t(8) << 20)) return false;
         return sink.write(block.data(), block.size());
+      });
+    });
+    // Announces a body past any limit, then sends it slowly.
+    s.Get("/huge.jpg", [](const httplib::Request&, httplib::Response& res) {
+      res.set_content_provider(size_t(3) << 30, "image/jpeg", [](size_t offset, size_t, httplib::DataSink& sink) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        return offset < 4096 && sink.write(kJpeg.data(), 1024);
+      });
+    });
+    // A byte every 50 ms, never idle for long.
+    s.Get("/trickle.jpg", [](const httplib::Request&, httplib::Response& res) {
+      res.set_content_provider(kJpeg.size(), "image/jpeg", [](size_t offset, size_t, httplib::DataSink& sink) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        return sink.write(kJpeg.data() + offset, 1);
       });
     });
     s.Get("/busy.jpg", [](const httplib::Request&, httplib::Response& res) {
@@ -193,6 +209,8 @@ TEST_F(DownloadToFileTest, AFailedDownloadSaysWhyInTermsARetryCanJudge) {
        "The body is larger than 65536 bytes.", 65536},
       {server_.Url("/photo/1.jpg"), "a.jpg", TransferError::kAddress, 0,
        "The body is larger than 3000 bytes.", 3000},
+      {server_.Url("/huge.jpg"), "a.jpg", TransferError::kAddress, 0,
+       "The body is larger than 1073741824 bytes."},
   };
   for (const auto& c : cases) {
     DownloadResult result = Download(c.url, c.name, 60000, c.max_bytes);
@@ -222,7 +240,31 @@ TEST_F(DownloadToFileTest, AHostThatSendsNothingTimesOutAndACancelStopsTheTransf
   request.cancelled = [] { return true; };
   DownloadResult cancelled = DownloadUrl(request);
   EXPECT_EQ(cancelled.failure.error, TransferError::kCancelled) << cancelled.failure.message;
+  request.cancelled = nullptr;
+  request.url = server_.Url("/trickle.jpg");
+  request.transfer_timeout_ms = 300;
+  DownloadResult trickled = DownloadUrl(request);
+  EXPECT_EQ(trickled.failure.error, TransferError::kTimeout) << trickled.failure.message;
   EXPECT_EQ(Entries(), std::set<std::string>{"secret.txt"});
+}
+
+TEST_F(DownloadToFileTest, ABodyTheRequestRefusesIsNotKept) {
+  std::ofstream(dir_ + "keep.jpg") << "old";
+  DownloadRequest request;
+  request.url = server_.Url("/photo/1.jpg");
+  request.path = dir_ + "keep.jpg";
+  std::string head, type;
+  request.accept = [&](std::string_view h, std::string_view t) {
+    head = h, type = t;
+    return false;
+  };
+  DownloadResult refused = DownloadUrl(request);
+  EXPECT_EQ(refused.failure.error, TransferError::kContent);
+  EXPECT_EQ(refused.content_type, "image/jpeg");
+  EXPECT_EQ(head, kJpeg.substr(0, DownloadRequest::kHeadBytes));
+  EXPECT_EQ(type, "image/jpeg");
+  EXPECT_EQ(Slurp(dir_ + "keep.jpg"), "old");
+  EXPECT_EQ(Entries(), (std::set<std::string>{"keep.jpg", "secret.txt"}));
 }
 
 TEST_F(DownloadToFileTest, TheProxyIsTheCallersChoiceNotTheEnvironments) {

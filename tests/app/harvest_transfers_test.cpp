@@ -51,5 +51,31 @@ TEST(ClientFailures, EachExceptionTellsWhatKindOfFailureItIs) {
   }
 }
 
+TEST(ImageBodies, AreKnownByTheirSignatureOrAnImageContentType) {
+  using namespace std::string_view_literals;
+  struct Case {
+    std::string_view head, type;
+    bool image;
+  } cases[] = {
+      {"\xFF\xD8\xFF\xE0\0\x10JFIF"sv, "text/html", true},
+      {"\x89PNG\r\n\x1A\n\0\0"sv, "", true},
+      {"GIF89a\x01\0", "application/octet-stream", true},
+      {"RIFF\x10\0\0\0WEBPVP8 "sv, "", true},
+      {"BM\x36\0", "", true},
+      {"II*\0\x08\0"sv, "", true},
+      {"MM\0*\0\0"sv, "", true},
+      {"\0\0\0\x1C" "ftypavifXX"sv, "", true},
+      {"\0\0\0\x18" "ftypheic"sv, "", true},
+      {"\0\0\0\x18" "ftypisom"sv, "", false},  // a video
+      {"RIFF\x10\0\0\0WAVEfmt "sv, "", false},
+      {"<!DOCTYPE html>", "text/html; charset=utf-8", false},
+      {"<!DOCTYPE html>", "Image/JPEG", true},
+      {"<html>", " image/webp; q=1", true},
+      {"<html>", "image/", false},
+      {"", "", false},
+  };
+  for (const auto& c : cases) EXPECT_EQ(IsImageBody(c.head, c.type), c.image) << c.head << " " << c.type;
+}
+
 }  // namespace
 }  // namespace ah

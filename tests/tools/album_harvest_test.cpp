@@ -447,7 +447,9 @@ class OnePhotoSite {
                           "\">",
                       "text/html");
     });
-    site_.server().Get("/photo/1.jpg", page(std::string(2048, 'j')));
+    site_.server().Get("/photo/1.jpg", [](const httplib::Request&, httplib::Response& res) {
+      res.set_content(std::string(2048, 'j'), "image/jpeg");
+    });
     site_.Start();
   }
   std::vector<std::string> Command(const std::string& out_dir) const {

@@ -1,5 +1,8 @@
 #include "app/harvest_run.h"
 
+#include <strings.h>
+
+#include <algorithm>
 #include <ctime>
 #include <map>
 #include <memory>
@@ -42,6 +45,29 @@ bool Contains(std::string_view text, std::string_view needle) {
 std::string_view CompleteLines(std::string_view text) {
   size_t last = text.find_last_of("\"\r\n");
   return last == std::string_view::npos ? std::string_view() : text.substr(0, last + 1);
+}
+
+// Page text in the code page, where a NUL reads as a space and a byte
+// that is not UTF-8 as U+FFFD (which the code page holds as "?"): neither
+// hides the rest of the page.
+std::string ReadableText(std::string_view utf8) {
+  std::string text = Utf8ToAnsi(utf8);
+  // Only a malformed sequence empties a text that was not empty.
+  if (text.empty() && !utf8.empty()) text = Utf8ToAnsiLossy(utf8);
+  std::replace(text.begin(), text.end(), '\0', ' ');
+  return text;
+}
+
+// The image address of a photo page names the image host right after its
+// scheme; the marker anywhere else (in another host's query, say) is not
+// the image host.
+bool IsImageAddress(std::string_view line, std::string_view marker) {
+  for (std::string_view scheme : {"http://", "https://"}) {
+    if (line.size() < scheme.size() || strncasecmp(line.data(), scheme.data(), scheme.size()) != 0)
+      continue;
+    return !marker.empty() && line.substr(scheme.size()).starts_with(marker);
+  }
+  return false;
 }
 
 bool Cancelled(const std::optional<TransferFailure>& failure) {
@@ -101,6 +127,8 @@ class Run {
       // The lines point into album_text, which stays put while photo pages
       // are handed over.
       album_text = ReplaceAll(fetched.failure ? CompleteLines(fetched.text) : fetched.text, "\"", "\r\n");
+      // A NUL would end the text for the list: it reads as a space.
+      std::replace(album_text.begin(), album_text.end(), '\0', ' ');
       lines = SplitPageText(album_text);
 
       more_pages = false;
@@ -204,7 +232,7 @@ class Run {
   void TakeTitle(std::string_view line) {
     ScratchLines& scratch = around_.scratch;
     scratch.Clear();
-    scratch.Add(Utf8ToAnsi(ReplaceAll(line, profile_.TitleSuffix, "\r\n")));
+    scratch.Add(ReadableText(ReplaceAll(line, profile_.TitleSuffix, "\r\n")));
     const std::string title = CleanFileTitle(Trim(StripTags(scratch.Line(0))));
     // Only the title goes through the code page; the base folder is used as
     // the bytes it is.
@@ -261,9 +289,10 @@ std::vector<FoundImage> ScanPhotoPage(std::string_view page_text, const SiteProf
                                       ScratchLines& scratch) {
   std::vector<FoundImage> images;
   scratch.Clear();
-  scratch.Add(ReplaceAll(Utf8ToAnsi(page_text), "\"", "\r\n"));
+  scratch.Add(ReplaceAll(ReadableText(page_text), "\"", "\r\n"));
   for (int k = 0, count = scratch.Count(); k < count; ++k) {
-    if (!Contains(scratch.Line(k), profile.ImageHostMarker) || !Contains(scratch.Line(k + 1), kImageTitleMarker))
+    if (!IsImageAddress(scratch.Line(k), profile.ImageHostMarker) ||
+        !Contains(scratch.Line(k + 1), kImageTitleMarker))
       continue;
     images.push_back({std::string(scratch.Line(k)), CleanFileTitle(Trim(StripTags(scratch.Line(k + 2))))});
   }

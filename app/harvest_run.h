@@ -149,8 +149,10 @@ struct FoundImage {
   std::string address;
   std::string title;
 };
-// The images of a photo page as fetched (UTF-8), in page order; `scratch`
-// is the line buffer the scan works in.
+// The images of a photo page as fetched (UTF-8), in page order: a line
+// that is the image host's address (the marker right after "http://" or
+// "https://") followed by one holding the title marker. `scratch` is the
+// line buffer the scan works in.
 std::vector<FoundImage> ScanPhotoPage(std::string_view page_text, const SiteProfile& profile,
                                       ScratchLines& scratch);
 

@@ -140,7 +140,12 @@ void HarvestScheduler::AddPhotoPage(std::string address, std::string folder, Alb
           settings_.transfer, around_.stop);
       work->failure = std::move(fetched.failure);
       work->attempts = fetched.attempts;
-      if (!work->failure) work->images = ScanPhotoPage(fetched.text, settings_.profile, *tools.scratch);
+      if (work->failure) return;
+      work->images = ScanPhotoPage(fetched.text, settings_.profile, *tools.scratch);
+      // A page read whole that shows no image (a wrong image host, say)
+      // stands for a failed photo, as a page that could not be read does.
+      if (work->images.empty())
+        work->failure = TransferFailure{TransferError::kContent, 0, {}, Utf8ToAnsi("нет адреса изображения")};
     });
   }
   queue_.emplace_back().page = std::move(work);

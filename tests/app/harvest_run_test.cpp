@@ -167,14 +167,14 @@ TEST_F(HarvestRunTest, AlbumAddressIsUsedAsTyped) {
   EXPECT_EQ(Journal("GET"), std::vector<std::string>{"GET #1 http://fotopolka.example/users/bob/7?page=1"});
 }
 
-TEST_F(HarvestRunTest, MalformedUtf8EmptiesTitlesAndPhotoPages) {
+TEST_F(HarvestRunTest, MalformedUtf8HidesNothingOfAPage) {
   site_.answers[PageAddress(1)] = {AlbumPage("Bad\xD0", {"/p/1", "/p/2"}, {})};
-  site_.answers[PhotoAddress("/p/1")] = {PhotoPage({{ImageUrl(1), "lost"}}) + "\xC0\xAF"};
+  site_.answers[PhotoAddress("/p/1")] = {PhotoPage({{ImageUrl(1), "found\xC0\xAF"}}) + "\xC0\xAF"};
   site_.answers[PhotoAddress("/p/2")] = {PhotoPage({{ImageUrl(2), "kept"}})};
   Run();
-  // The empty title puts the images straight into the output folder.
-  EXPECT_EQ(Files(""), std::set<std::string>{"1_kept.jpg"});
-  EXPECT_EQ(Journal("log  "), std::vector<std::string>{"log   kept"});
+  // The bad bytes read as U+FFFD, "?" in the code page, which cleaning drops.
+  EXPECT_EQ(Files("Bad"), (std::set<std::string>{"1_found.jpg", "2_kept.jpg"}));
+  EXPECT_EQ(Journal("log  "), (std::vector<std::string>{"log   found", "log   kept"}));
 }
 
 TEST_F(HarvestRunTest, ImageTitlesArriveInWindows1251) {

@@ -43,6 +43,14 @@ std::string AppendCookieFlag(std::string_view flag, std::string text) {
   return text;
 }
 
+bool CookieDomainMatches(std::string_view domain, std::string_view host) {
+  if (SameText(domain, host)) return true;
+  // An address has no parent domain: 10.0.0.1 is not inside ".0.0.1".
+  if (IsIPAddress(host)) return false;
+  if (domain.size() < 2 || domain[0] != '.' || host.size() <= domain.size()) return false;
+  return SameText(host.substr(host.size() - domain.size()), domain);
+}
+
 // --- TIdNetscapeCookie ----------------------------------------------------
 
 TIdNetscapeCookie::TIdNetscapeCookie(TCollection* collection) : TCollectionItem(collection) {}

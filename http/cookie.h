@@ -144,5 +144,9 @@ std::string AppendCookieAttribute(std::string_view name, std::string_view value,
                                   std::string text);
 // Appends "; " (when text is not empty) and flag.
 std::string AppendCookieFlag(std::string_view flag, std::string text);
+// Whether a cookie filed under domain goes to host: a domain with a leading
+// dot goes to the hosts that end in it, any other only to that very host
+// (letter case ignored).
+bool CookieDomainMatches(std::string_view domain, std::string_view host);
 
 }  // namespace ah

@@ -352,12 +352,4 @@ std::string DefaultCookiePath(std::string_view request_path) {
   return std::string(request_path.substr(0, last));
 }
 
-bool CookieDomainMatches(std::string_view domain, std::string_view host) {
-  if (SameText(domain, host)) return true;
-  // An address has no parent domain: 10.0.0.1 is not inside ".0.0.1".
-  if (IsIPAddress(host)) return false;
-  if (domain.size() < 2 || domain[0] != '.' || host.size() <= domain.size()) return false;
-  return SameText(host.substr(host.size() - domain.size()), domain);
-}
-
 }  // namespace ah

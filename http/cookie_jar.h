@@ -226,9 +226,5 @@ class TIdCookieManager : public TIdBaseComponent {
 // including, its last "/"; "/" when that leaves nothing or the path does
 // not begin with "/". /login/ gives /login, /a/p.html gives /a.
 std::string DefaultCookiePath(std::string_view request_path);
-// Whether a cookie filed under domain goes to host: a domain with a leading
-// dot goes to the hosts that end in it, any other only to that very host
-// (letter case ignored).
-bool CookieDomainMatches(std::string_view domain, std::string_view host);
 
 }  // namespace ah

@@ -45,10 +45,15 @@ std::string AppendCookieFlag(std::string_view flag, std::string text) {
 
 bool CookieDomainMatches(std::string_view domain, std::string_view host) {
   if (SameText(domain, host)) return true;
+  if (domain.empty() || domain[0] != '.') return false;
+  domain.remove_prefix(1);
+  if (SameText(domain, host)) return true;
   // An address has no parent domain: 10.0.0.1 is not inside ".0.0.1".
-  if (IsIPAddress(host)) return false;
-  if (domain.size() < 2 || domain[0] != '.' || host.size() <= domain.size()) return false;
-  return SameText(host.substr(host.size() - domain.size()), domain);
+  if (IsIPAddress(host) || host.find(':') != std::string_view::npos) return false;
+  if (host.size() <= domain.size()) return false;
+  // Whole labels only: example.com is not inside ".ample.com".
+  const size_t start = host.size() - domain.size();
+  return host[start - 1] == '.' && SameText(host.substr(start), domain);
 }
 
 // --- TIdNetscapeCookie ----------------------------------------------------
@@ -118,17 +123,15 @@ std::string TIdNetscapeCookie::CookieAttributeText() const {
 }
 
 bool TIdNetscapeCookie::IsValidForHost(std::string_view host) const {
-  if (IsIPAddress(host)) return domain_ == host;
-  bool valid;
-  if (IsHostNameText(host)) {
-    valid = IsHostNameText(domain_) ? domain_ == host : domain_ == HostDomainPart(host);
-  } else {
-    valid = SameText(domain_, HostDomainPart(host));
-  }
+  // A Domain attribute, with or without its leading dot, names a domain the
+  // host must be or lie inside.
+  std::string_view domain = domain_;
+  if (!domain.empty() && domain[0] == '.') domain.remove_prefix(1);
+  if (!CookieDomainMatches("." + std::string(domain), host)) return false;
   // A domain that unrelated sites share ("com", "co.uk", "github.io")
   // would carry the cookie to all of them; only such a host itself may set
   // one for its own name.
-  return valid && (!IsPublicSuffix(domain_) || SameText(domain_, host));
+  return !IsPublicSuffix(domain) || SameText(domain, host);
 }
 
 void TIdNetscapeCookie::CopyFrom(const TIdNetscapeCookie& source) {

@@ -54,7 +54,9 @@ class TIdNetscapeCookie : public TCollectionItem {
   // CookieName=Value, as a request sends it.
   virtual std::string ClientCookie() const { return cookie_name_ + "=" + value_; }
   virtual void LoadAttributes(const TIdCookieAttributes& attributes);
-  // Whether a cookie with this Domain may be accepted from host.
+  // Whether a cookie with this Domain may be accepted from host: the host
+  // is the domain (a leading dot aside) or inside it, and the domain is no
+  // public suffix unless it is the host itself.
   virtual bool IsValidForHost(std::string_view host) const;
   // Takes over an RFC 2109 record (or a descendant) by parsing its server
   // text and copying its dialect; any other source is ignored.
@@ -145,8 +147,8 @@ std::string AppendCookieAttribute(std::string_view name, std::string_view value,
 // Appends "; " (when text is not empty) and flag.
 std::string AppendCookieFlag(std::string_view flag, std::string text);
 // Whether a cookie filed under domain goes to host: a domain with a leading
-// dot goes to the hosts that end in it, any other only to that very host
-// (letter case ignored).
+// dot goes to that domain and every host inside it (on label boundaries),
+// any other only to that very host; letter case is ignored.
 bool CookieDomainMatches(std::string_view domain, std::string_view host);
 
 }  // namespace ah

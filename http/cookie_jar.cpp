@@ -22,6 +22,16 @@ bool IsExpired(const TIdNetscapeCookie& cookie) {
   }
 }
 
+// A Domain attribute makes the cookie the whole domain's, filed with a
+// leading dot. An address host, or a public suffix that is the host itself,
+// keeps it the host's alone.
+std::string FiledDomain(std::string_view domain, std::string_view host) {
+  if (!domain.empty() && domain[0] == '.') domain.remove_prefix(1);
+  if (IsIPAddress(host) || host.find(':') != std::string_view::npos || IsPublicSuffix(domain))
+    return std::string(host);
+  return "." + std::string(domain);
+}
+
 }  // namespace
 
 // --- TIdCookieList --------------------------------------------------------
@@ -284,11 +294,13 @@ void TIdCookieManager::StoreReceivedCookie(TIdNetscapeCookie* cookie, std::strin
     return;
   }
   record->ParseCookieText(text);
-  if (record->Domain().empty()) record->SetDomain(std::string(host));
+  const bool host_only = record->Domain().empty();
+  if (host_only) record->SetDomain(std::string(host));
   // Without a default a cookie set with no path would never match a
   // request and so never be sent.
   if (record->Path().empty()) record->SetPath(DefaultCookiePath(request_path));
   if (!record->IsValidForHost(host)) return;
+  if (!host_only) record->SetDomain(FiledDomain(record->Domain(), host));
   if (!DoOnNewCookie(record.get())) return;
   cookie_collection_->IndexCookie(record.release());
 }
@@ -299,8 +311,8 @@ std::string TIdCookieManager::BuildCookieHeader(const TIdURI& uri, bool secure) 
   const TIdCookieList& index = lock.Index();
   if (index.Count() == 0) return {};
 
-  // The domains that can go to the host: the host itself and, for a name,
-  // every dotted tail of it. Taken in index order.
+  // The domains that can go to the host: the host itself and every dotted
+  // tail of "." + host. Taken in index order.
   const std::string& host = uri.Host();
   std::vector<int> domains;
   auto look_up = [&](std::string_view domain) {
@@ -308,11 +320,11 @@ std::string TIdCookieManager::BuildCookieHeader(const TIdURI& uri, bool secure) 
     if (d >= 0 && CookieDomainMatches(index.Keys(d), host)) domains.push_back(d);
   };
   look_up(host);
-  if (!IsIPAddress(host)) {
-    for (size_t dot = host.find('.', 1); dot != std::string::npos; dot = host.find('.', dot + 1))
-      look_up(std::string_view(host).substr(dot));
-  }
+  const std::string dotted = "." + host;
+  for (size_t dot = 0; dot != std::string::npos; dot = dotted.find('.', dot + 1))
+    look_up(std::string_view(dotted).substr(dot));
   std::sort(domains.begin(), domains.end());
+  domains.erase(std::unique(domains.begin(), domains.end()), domains.end());
 
   std::vector<const TIdNetscapeCookie*> selected;
   for (int d : domains) {

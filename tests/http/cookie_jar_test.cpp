@@ -53,18 +53,21 @@ TEST(CookieJar, HostCookiesGoOnlyToTheirOwnHost) {
   for (const auto& row : rows) EXPECT_EQ(Header(jar, row.address), row.header) << row.address;
 }
 
-TEST(CookieJar, DomainCookiesGoToHostsEndingInTheDomain) {
+TEST(CookieJar, DomainCookiesGoToTheDomainAndEveryHostInIt) {
   TIdCookieManager jar(nullptr);
   jar.TakeSetCookie("D=1; path=/; domain=.zone.lan", "a.zone.lan");
-  EXPECT_EQ(IndexText(jar), ".zone.lan: D=1");
+  // Without the dot, from deeper down, in other letter case: the same domain.
+  jar.TakeSetCookie("E=1; path=/; domain=Zone.LAN", "a.B.zone.lan");
+  EXPECT_EQ(IndexText(jar), ".zone.lan: D=1 E=1");
   const struct {
     const char* address;
     const char* header;
   } rows[] = {
-      {"http://a.zone.lan/", "D=1"},
-      {"http://b.zone.lan/", "D=1"},
-      {"http://c.b.ZONE.LAN/", "D=1"},
-      {"http://zone.lan/", ""},
+      {"http://a.zone.lan/", "E=1; D=1"},
+      {"http://b.zone.lan/", "E=1; D=1"},
+      {"http://c.b.ZONE.LAN/", "E=1; D=1"},
+      {"http://zone.lan/", "E=1; D=1"},
+      {"http://ne.lan/", ""},
       {"http://myzone.lan/", ""},
       {"http://b.zone.lan.other.net/", ""},
   };
@@ -73,8 +76,10 @@ TEST(CookieJar, DomainCookiesGoToHostsEndingInTheDomain) {
 
 TEST(CookieJar, CookiesForeignToTheSenderAreDropped) {
   TIdCookieManager jar(nullptr);
-  jar.TakeSetCookie("D=1; path=/; domain=.zone.lan", "a.b.zone.lan");
+  jar.TakeSetCookie("D=1; path=/; domain=.b.zone.lan", "a.zone.lan");
   jar.TakeSetCookie("E=1; path=/; domain=other.lan", "a.zone.lan");
+  jar.TakeSetCookie("F=1; path=/; domain=ne.lan", "zone.lan");
+  jar.TakeSetCookie("G=1; path=/; domain=LAN", "zone.lan");
   EXPECT_EQ(jar.CookieCollection().Count(), 0);
   EXPECT_EQ(IndexText(jar), "");
   EXPECT_EQ(Header(jar, "http://b.zone.lan/"), "");

@@ -32,6 +32,14 @@ std::string FiledDomain(std::string_view domain, std::string_view host) {
   return "." + std::string(domain);
 }
 
+// The cookie's path is the request's or a parent of it: /app goes with
+// /app, /app/ and /app/x, never with /apple.
+bool CookiePathMatches(std::string_view path, std::string_view request_path) {
+  if (path.empty() || request_path.substr(0, path.size()) != path) return false;
+  return request_path.size() == path.size() || path.back() == '/' ||
+         request_path[path.size()] == '/';
+}
+
 }  // namespace
 
 // --- TIdCookieList --------------------------------------------------------
@@ -326,13 +334,14 @@ std::string TIdCookieManager::BuildCookieHeader(const TIdURI& uri, bool secure) 
   std::sort(domains.begin(), domains.end());
   domains.erase(std::unique(domains.begin(), domains.end()), domains.end());
 
+  std::string request_path = uri.Path() + uri.Document();
+  if (request_path.empty()) request_path = "/";
   std::vector<const TIdNetscapeCookie*> selected;
   for (int d : domains) {
     const TIdCookieList& names = *index.ListAt(d);
     for (int i = names.Count() - 1; i >= 0; --i) {
       const TIdNetscapeCookie* cookie = names.CookieAt(i);
-      const std::string& path = cookie->Path();
-      if (path.empty() || uri.Path().compare(0, path.size(), path) != 0) continue;
+      if (!CookiePathMatches(cookie->Path(), request_path)) continue;
       if (cookie->Secure() && !secure) continue;
       if (cookie->Value().empty()) continue;
       selected.push_back(cookie);

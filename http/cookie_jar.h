@@ -190,8 +190,8 @@ class TIdCookieManager : public TIdBaseComponent {
                      std::string_view request_path = "/");
   void TakeSetCookie2(std::string_view text, std::string_view host,
                       std::string_view request_path = "/");
-  // The "Cookie" header value for a request to uri (its Host and Path);
-  // empty when no cookie applies. secure: the connection can be TLS. Looks
+  // The "Cookie" header value for a request to uri (its Host, Path and
+  // Document); empty when no cookie applies. secure: the connection can be TLS. Looks
   // only at the domains that can go to the host.
   std::string BuildCookieHeader(const TIdURI& uri, bool secure);
   // Frees every cookie whose expiry date has passed.

@@ -85,19 +85,25 @@ TEST(CookieJar, CookiesForeignToTheSenderAreDropped) {
   EXPECT_EQ(Header(jar, "http://b.zone.lan/"), "");
 }
 
-TEST(CookieJar, PathsAreMatchedAsPrefixesOfTheRequestDirectory) {
+TEST(CookieJar, PathsMatchTheRequestPathAndWhatLiesBelowIt) {
   TIdCookieManager jar(nullptr);
   jar.TakeSetCookie("X=1; path=/x", "h.lan");
   jar.TakeSetCookie("P=1; path=/a/p.html", "h.lan");
+  jar.TakeSetCookie("D=1; path=/d/", "h.lan");
   const struct {
     const char* address;
     const char* header;
   } rows[] = {
       {"http://h.lan/x/", "X=1"},
-      {"http://h.lan/xy/", "X=1"},
-      {"http://h.lan/x", ""},
+      {"http://h.lan/xy/", ""},
+      {"http://h.lan/x", "X=1"},
+      {"http://h.lan/x/y?q=1", "X=1"},
+      {"http://h.lan/xy", ""},
+      {"http://h.lan/X", ""},
       {"http://h.lan/", ""},
-      {"http://h.lan/a/p.html", ""},
+      {"http://h.lan/a/p.html", "P=1"},
+      {"http://h.lan/d/e", "D=1"},
+      {"http://h.lan/d", ""},
   };
   for (const auto& row : rows) EXPECT_EQ(Header(jar, row.address), row.header) << row.address;
 }

@@ -302,6 +302,7 @@ void TIdCookieManager::StoreReceivedCookie(TIdNetscapeCookie* cookie, std::strin
     return;
   }
   record->ParseCookieText(text);
+  if (record->CookieName().size() + record->Value().size() > kMaxPairBytes) return;
   const bool host_only = record->Domain().empty();
   if (host_only) record->SetDomain(std::string(host));
   // Without a default a cookie set with no path would never match a

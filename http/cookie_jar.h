@@ -84,8 +84,10 @@ class TIdCookieList : public TPersistent {
 class TIdCookies : public TCollection {
  public:
   AH_CLASS_NAME(TIdCookies)
-  static constexpr int kMaxPerSite = 1000;
-  static constexpr int kMaxCookies = 10000;
+  // Chromium's bounds: nginx refuses a request whose Cookie line a site
+  // filled beyond them.
+  static constexpr int kMaxPerSite = 180;
+  static constexpr int kMaxCookies = 3000;
 
   TIdCookies() = default;
   // Frees every record, then the per-domain lists.
@@ -176,6 +178,7 @@ using TOnNewCookieEvent =
 class TIdCookieManager : public TIdBaseComponent {
  public:
   AH_CLASS_NAME(TIdCookieManager)
+  static constexpr size_t kMaxPairBytes = 4096;
   // Creates the collection and raises OnCreate with it; a handler that must
   // see that is given here, since none can be assigned earlier.
   explicit TIdCookieManager(TComponent* owner, TOnManagerEvent on_create = {});
@@ -185,7 +188,8 @@ class TIdCookieManager : public TIdBaseComponent {
   // Stores a "Set-cookie" / "Set-cookie2" value received from host in
   // answer to a request for request_path (the request's path, or its
   // directory part as TIdURI::Path gives it). A cookie without a path gets
-  // the default path of that request (see DefaultCookiePath).
+  // the default path of that request (see DefaultCookiePath). A cookie
+  // whose name and value together exceed kMaxPairBytes is dropped.
   void TakeSetCookie(std::string_view text, std::string_view host,
                      std::string_view request_path = "/");
   void TakeSetCookie2(std::string_view text, std::string_view host,

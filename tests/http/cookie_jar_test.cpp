@@ -236,11 +236,12 @@ TEST(CookieJar, RefusedCookiesLeaveTheJarUnchanged) {
 
 // A control byte would have every later request to the site refused before
 // it is sent (the Cookie line could not go out), so such a line is dropped
-// as a whole, even after the pair.
-TEST(CookieJar, LinesHoldingControlBytesAreDropped) {
+// as a whole, even after the pair; so is a pair over 4096 bytes.
+TEST(CookieJar, LinesHoldingControlBytesOrHugePairsAreDropped) {
   const std::string lines[] = {
       "SID=a\rX-Injected: 1; path=/", std::string("SID=a\0b; path=/", 16), "SID=\x01; path=/",
       "SID=a\x7f; path=/", "SID=a; path=/\x1b[0m", "NEW=a; domain=\x02h.lan",
+      "SID=" + std::string(4094, 'v') + "; path=/",
   };
   for (const std::string& line : lines) {
     TIdCookieManager jar(nullptr);
@@ -252,6 +253,8 @@ TEST(CookieJar, LinesHoldingControlBytesAreDropped) {
   TIdCookieManager jar(nullptr);
   jar.TakeSetCookie("SID=a\tb; path=/", "h.lan");
   EXPECT_EQ(Header(jar, "http://h.lan/"), "SID=a\tb");
+  jar.TakeSetCookie("SI=" + std::string(4094, 'v') + "; path=/", "h.lan");
+  EXPECT_EQ(jar.CookieCollection().FiledCount(), 2);
 }
 
 TEST(CookieJar, CookiesThatHaveExpiredAlreadyDeleteTheirNamesakes) {
@@ -402,55 +405,55 @@ std::vector<std::string> NamesOf(TIdCookieManager& jar, const std::string& domai
   return names;
 }
 
-TEST(CookieJar, EachSiteKeepsItsLatestThousand) {
+TEST(CookieJar, EachSiteKeepsItsLatest180) {
   TIdCookieManager jar(nullptr);
   // Hosts of one registrable domain share the bound; another site has its own.
-  for (int i = 0; i < 1200; ++i) {
+  for (int i = 0; i < 200; ++i) {
     jar.TakeSetCookie("c" + IntToStr(i) + "=1; path=/", i % 2 ? "a.site.test" : "b.site.test");
   }
   jar.TakeSetCookie("own=1; path=/", "other.test");
-  EXPECT_EQ(jar.CookieCollection().FiledCount(), 1001);
-  EXPECT_EQ(jar.CookieCollection().Count(), 1001);
+  EXPECT_EQ(jar.CookieCollection().FiledCount(), 181);
+  EXPECT_EQ(jar.CookieCollection().Count(), 181);
   const std::vector<std::string> a = NamesOf(jar, "a.site.test");
   const std::vector<std::string> b = NamesOf(jar, "b.site.test");
-  ASSERT_EQ(a.size() + b.size(), 1000u);
-  EXPECT_EQ(b.front(), "c200");
-  EXPECT_EQ(a.front(), "c201");
-  EXPECT_EQ(a.back(), "c1199");
+  ASSERT_EQ(a.size() + b.size(), 180u);
+  EXPECT_EQ(b.front(), "c20");
+  EXPECT_EQ(a.front(), "c21");
+  EXPECT_EQ(a.back(), "c199");
   EXPECT_EQ(NamesOf(jar, "other.test"), std::vector<std::string>{"own"});
 }
 
 TEST(CookieJar, SettingACookieAgainKeepsItFromEviction) {
   TIdCookieManager jar(nullptr);
-  for (int i = 0; i < 1000; ++i) jar.TakeSetCookie("c" + IntToStr(i) + "=1; path=/", "h.test");
+  for (int i = 0; i < 180; ++i) jar.TakeSetCookie("c" + IntToStr(i) + "=1; path=/", "h.test");
   jar.TakeSetCookie("c0=2; path=/", "h.test");
   jar.TakeSetCookie("new=1; path=/", "h.test");
   const std::vector<std::string> names = NamesOf(jar, "h.test");
-  ASSERT_EQ(names.size(), 1000u);
+  ASSERT_EQ(names.size(), 180u);
   // The replaced record keeps its place; c1 was the least recently set.
   EXPECT_EQ(names[0], "c0");
   EXPECT_EQ(names[1], "c2");
   EXPECT_EQ(names.back(), "new");
 }
 
-TEST(CookieJar, TheJarKeepsItsLatestTenThousand) {
+TEST(CookieJar, TheJarKeepsItsLatest3000) {
   TIdCookieManager jar(nullptr);
-  for (int site = 0; site < 11; ++site) {
-    for (int i = 0; i < 1000; ++i) {
+  for (int site = 0; site < 18; ++site) {
+    for (int i = 0; i < 180; ++i) {
       jar.TakeSetCookie("c" + IntToStr(i) + "=1; path=/", "s" + IntToStr(site) + ".test");
     }
   }
-  EXPECT_EQ(jar.CookieCollection().FiledCount(), 10000);
-  EXPECT_EQ(jar.CookieCollection().Count(), 10000);
+  EXPECT_EQ(jar.CookieCollection().FiledCount(), 3000);
+  EXPECT_EQ(jar.CookieCollection().Count(), 3000);
   EXPECT_TRUE(NamesOf(jar, "s0.test").empty());
-  EXPECT_EQ(NamesOf(jar, "s1.test").size(), 1000u);
+  EXPECT_EQ(NamesOf(jar, "s1.test").size(), 120u);
   EXPECT_EQ(Header(jar, "http://s0.test/"), "");
   // Cookies still come and go: an expired one and a purge free their place.
-  jar.TakeSetCookie("c5=1; path=/; max-age=0", "s10.test");
-  EXPECT_EQ(jar.CookieCollection().FiledCount(), 9999);
+  jar.TakeSetCookie("c5=1; path=/; max-age=0", "s17.test");
+  EXPECT_EQ(jar.CookieCollection().FiledCount(), 2999);
   jar.TakeSetCookie("back=1; path=/", "s0.test");
   EXPECT_EQ(Header(jar, "http://s0.test/"), "back=1");
-  EXPECT_EQ(NamesOf(jar, "s1.test").size(), 1000u);
+  EXPECT_EQ(NamesOf(jar, "s1.test").size(), 120u);
 }
 
 }  // namespace

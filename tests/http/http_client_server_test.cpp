@@ -293,7 +293,7 @@ TEST_F(HttpClientServer, DroppingTheConnectionMakesTheNextRequestOpenANewOne) {
   EXPECT_EQ(http.ProxyParams().ProxyServer(), "");
 }
 
-TEST_F(HttpClientServer, ThreeHundredCookiesFromOneSiteAllGoBack) {
+TEST_F(HttpClientServer, OfThreeHundredCookiesFromOneSiteTheLatest180GoBack) {
   TIdHTTP http(nullptr);
   std::string text;
   http.GetText(Url("/many-cookies"), text);
@@ -301,7 +301,7 @@ TEST_F(HttpClientServer, ThreeHundredCookiesFromOneSiteAllGoBack) {
   text += ";";
   for (int i = 0; i < 300; ++i) {
     const std::string pair = "c" + std::to_string(i) + "=v" + std::to_string(i);
-    EXPECT_NE(text.find(" " + pair + ";"), std::string::npos) << pair;
+    EXPECT_EQ(text.find(" " + pair + ";") != std::string::npos, i >= 120) << pair;
   }
 }
 

@@ -46,13 +46,13 @@ void AlbumFolder::NoteDisplaced() {
   std::vector<int> moved = previous_->TakeDisplaced();
   if (moved.empty()) return;
   displaced_.insert(moved.begin(), moved.end());
-  dirty_ = true;
+  dirty_ = changed_ = true;
 }
 
 void AlbumFolder::Record(ManifestPhoto photo) {
   const int number = photo.number;
   recorded_[number] = std::move(photo);
-  dirty_ = true;
+  dirty_ = changed_ = true;
 }
 
 AlbumManifest AlbumFolder::Compose(bool this_run_only) const {
@@ -91,7 +91,9 @@ void AlbumFolder::Finish(bool whole_album_walked) {
   previous_->Finish();
   NoteDisplaced();
   whole_album_ = whole_album_walked;
-  Write(true);
+  // A run that learnt nothing here (a refused sign-in shows no photos)
+  // must not pass for one that found the album empty.
+  if (changed_) Write(true);
 }
 
 }  // namespace ah

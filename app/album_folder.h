@@ -54,7 +54,8 @@ class AlbumFolder {
   void Save(bool now = false);
   // The run's end: moved-aside images nobody took are removed; after a
   // walk of the whole album the previous records it did not replace go.
-  // The last write is flushed to disk.
+  // The last write is flushed to disk; a run that recorded and moved
+  // nothing here leaves the manifest and gallery as they were.
   void Finish(bool whole_album_walked);
 
   const std::string& folder() const { return folder_; }
@@ -71,6 +72,7 @@ class AlbumFolder {
   std::map<int, ManifestPhoto> recorded_;
   std::string album_url_, title_, run_time_;
   bool dirty_ = false;
+  bool changed_ = false;  // by this run
   bool whole_album_ = false;
   std::chrono::steady_clock::time_point last_write_{};
 };

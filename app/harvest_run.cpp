@@ -150,7 +150,9 @@ class Run {
     }
     photos.Settle();
     report_.interrupted = Stopping();
-    for (auto& [name, album] : albums_) album->Finish(walked && !report_.interrupted);
+    // Pages seen without a session may not show the whole album.
+    const bool whole = walked && !report_.interrupted && report_.sign_in_confirmed;
+    for (auto& [name, album] : albums_) album->Finish(whole);
     report_.folder = folder_;
     Log(LogLineKind::kClosing, SummaryLogLine(report_));
     std::string shown = folder_;

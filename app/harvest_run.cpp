@@ -90,13 +90,9 @@ class Run {
     SignIn();
     HarvestScheduler photos(around_, settings_, report_);
 
-    std::string album_text;
-    std::vector<std::string_view> lines;
     int sign_in_counter = 0;
-    int page = 1;
-    bool more_pages = true;
-    bool walked = false;
-    while (more_pages && !Stopping()) {
+    PageEnd end = PageEnd::kNextPage;
+    for (int page = 1; end == PageEnd::kNextPage && !Stopping(); ++page) {
       if (++sign_in_counter > kPagesPerSignIn) {
         // The jobs' clients live in the old session until they are done.
         photos.Settle();
@@ -110,44 +106,9 @@ class Run {
       });
       around_.pump.ProcessMessages();
       if (Stopping()) break;
-      photos.SetPage(page);
-      photos.AddStep([this, page] { Log(LogLineKind::kProgress, std::string(kLogPage) + IntToStr(page)); });
-      const std::string address = around_.fields.Edit4Text() + std::string(kPageQuery) + IntToStr(page);
-      TextTransfer fetched = Get(address);
-      if (Cancelled(fetched.failure)) break;
-      PageOutcome& outcome = report_.pages.emplace_back();
-      outcome.number = page;
-      outcome.address = address;
-      outcome.read = !fetched.failure;
-      outcome.attempts = fetched.attempts;
-      if (fetched.failure) {
-        outcome.error = OneLine(fetched.failure->message);
-        photos.AddStep([this, line = PageFailureLogLine(outcome)] { Log(LogLineKind::kError, line); });
-      }
-      // The lines point into album_text, which stays put while photo pages
-      // are handed over.
-      album_text = ReplaceAll(fetched.failure ? CompleteLines(fetched.text) : fetched.text, "\"", "\r\n");
-      // A NUL would end the text for the list: it reads as a space.
-      std::replace(album_text.begin(), album_text.end(), '\0', ' ');
-      lines = SplitPageText(album_text);
-
-      more_pages = false;
-      const std::string next_page = std::string(kPageQuery) + IntToStr(page + 1);
-      for (std::string_view line : lines) {
-        if (Stopping()) break;
-        if (Contains(line, next_page)) more_pages = true;
-        if (Contains(line, kTitleMarker)) TakeTitle(line);
-        if (Contains(line, kPhotoLinkMarker) && !Contains(line, kPhotoLinkExclusion))
-          photos.AddPhotoPage(profile_.SiteRoot + std::string(line), folder_, album_);
-      }
-      // The photo pages of a page are read before the next page is, as
-      // when there is one job: a site may end the session at any page.
-      photos.FinishPhotoPages();
-      // What follows a page that could not be read is unknown.
-      if (fetched.failure) more_pages = false;
-      else if (!more_pages && !Stopping()) walked = true;
-      ++page;
+      end = HarvestPage(photos, page);
     }
+    const bool walked = end == PageEnd::kAlbumDone && !Stopping();
     photos.Settle();
     report_.interrupted = Stopping();
     // Pages seen without a session may not show the whole album.
@@ -169,6 +130,46 @@ class Run {
   }
 
   void Log(LogLineKind kind, const std::string& line) { around_.log.AddLogLineOf(kind, line); }
+
+  enum class PageEnd { kNextPage, kAlbumDone, kWalkCut };
+
+  // One album page: its line, its title and its photo pages, read before
+  // the next page is, as when there is one job: a site may end the
+  // session at any page.
+  PageEnd HarvestPage(HarvestScheduler& photos, int page) {
+    photos.SetPage(page);
+    photos.AddStep([this, page] { Log(LogLineKind::kProgress, std::string(kLogPage) + IntToStr(page)); });
+    const std::string address = around_.fields.Edit4Text() + std::string(kPageQuery) + IntToStr(page);
+    TextTransfer fetched = Get(address);
+    if (Cancelled(fetched.failure)) return PageEnd::kWalkCut;
+    PageOutcome& outcome = report_.pages.emplace_back();
+    outcome.number = page;
+    outcome.address = address;
+    outcome.read = !fetched.failure;
+    outcome.attempts = fetched.attempts;
+    if (fetched.failure) {
+      outcome.error = OneLine(fetched.failure->message);
+      photos.AddStep([this, line = PageFailureLogLine(outcome)] { Log(LogLineKind::kError, line); });
+    }
+    std::string album_text =
+        ReplaceAll(fetched.failure ? CompleteLines(fetched.text) : fetched.text, "\"", "\r\n");
+    // A NUL would end the text for the list: it reads as a space.
+    std::replace(album_text.begin(), album_text.end(), '\0', ' ');
+
+    bool more_pages = false;
+    const std::string next_page = std::string(kPageQuery) + IntToStr(page + 1);
+    for (std::string_view line : SplitPageText(album_text)) {
+      if (Stopping()) break;
+      if (Contains(line, next_page)) more_pages = true;
+      if (Contains(line, kTitleMarker)) TakeTitle(line);
+      if (Contains(line, kPhotoLinkMarker) && !Contains(line, kPhotoLinkExclusion))
+        photos.AddPhotoPage(profile_.SiteRoot + std::string(line), folder_, album_);
+    }
+    photos.FinishPhotoPages();
+    // What follows a page that could not be read is unknown.
+    if (fetched.failure) return PageEnd::kWalkCut;
+    return more_pages ? PageEnd::kNextPage : PageEnd::kAlbumDone;
+  }
 
   // The settings of the run that the client carries itself.
   void PrepareClient() {

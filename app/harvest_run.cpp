@@ -6,6 +6,7 @@
 #include <ctime>
 #include <map>
 #include <memory>
+#include <unordered_set>
 
 #include "app/album_folder.h"
 #include "app/harvest_scheduler.h"
@@ -70,6 +71,12 @@ bool IsImageAddress(std::string_view line, std::string_view marker) {
   return false;
 }
 
+// A photo link of an album page, with the folder it was found in.
+struct PhotoLink {
+  std::string address, folder;
+  AlbumFolder* album;
+};
+
 bool Cancelled(const std::optional<TransferFailure>& failure) {
   return failure && failure->error == TransferError::kCancelled;
 }
@@ -93,6 +100,10 @@ class Run {
     int sign_in_counter = 0;
     PageEnd end = PageEnd::kNextPage;
     for (int page = 1; end == PageEnd::kNextPage && !Stopping(); ++page) {
+      if (page > kMostAlbumPages) {
+        RefusePage(photos, page, Utf8ToAnsi("слишком много страниц"));
+        break;
+      }
       if (++sign_in_counter > kPagesPerSignIn) {
         // The jobs' clients live in the old session until they are done.
         photos.Settle();
@@ -158,17 +169,38 @@ class Run {
 
     bool more_pages = false;
     const std::string next_page = std::string(kPageQuery) + IntToStr(page + 1);
+    std::vector<PhotoLink> links;
     for (std::string_view line : SplitPageText(album_text)) {
-      if (Stopping()) break;
       if (Contains(line, next_page)) more_pages = true;
       if (Contains(line, kTitleMarker)) TakeTitle(line);
       if (Contains(line, kPhotoLinkMarker) && !Contains(line, kPhotoLinkExclusion))
-        photos.AddPhotoPage(profile_.SiteRoot + std::string(line), folder_, album_);
+        links.push_back({profile_.SiteRoot + std::string(line), folder_, album_});
+    }
+    // A page that shows only photo pages this run has seen repeats the
+    // album (a site that answers every page number with the same page): the
+    // album is done.
+    const bool repeated =
+        !links.empty() && std::all_of(links.begin(), links.end(), [this](const PhotoLink& link) {
+          return seen_pages_.count(link.address) > 0;
+        });
+    for (PhotoLink& link : links) {
+      if (repeated || Stopping()) break;
+      seen_pages_.insert(link.address);
+      photos.AddPhotoPage(std::move(link.address), std::move(link.folder), link.album);
     }
     photos.FinishPhotoPages();
     // What follows a page that could not be read is unknown.
     if (fetched.failure) return PageEnd::kWalkCut;
-    return more_pages ? PageEnd::kNextPage : PageEnd::kAlbumDone;
+    return more_pages && !repeated ? PageEnd::kNextPage : PageEnd::kAlbumDone;
+  }
+
+  // A page the walk does not go to: a failed page, with `reason`.
+  void RefusePage(HarvestScheduler& photos, int page, std::string reason) {
+    PageOutcome& outcome = report_.pages.emplace_back();
+    outcome.number = page;
+    outcome.address = around_.fields.Edit4Text() + std::string(kPageQuery) + IntToStr(page);
+    outcome.error = std::move(reason);
+    photos.AddStep([this, line = PageFailureLogLine(outcome)] { Log(LogLineKind::kError, line); });
   }
 
   // The settings of the run that the client carries itself.
@@ -256,6 +288,8 @@ class Run {
   const std::string output_dir_;
   const std::string run_time_;
   std::string folder_;
+  // The photo pages the album pages showed so far.
+  std::unordered_set<std::string> seen_pages_;
   std::map<std::string, std::unique_ptr<AlbumFolder>> albums_;
   AlbumFolder* album_ = nullptr;
   HarvestReport report_;

@@ -131,6 +131,9 @@ inline constexpr std::string_view kHarvestUserAgent =
 // The client is renewed and signed in again before every page that would
 // be the 21st since the last sign-in.
 inline constexpr int kPagesPerSignIn = 20;
+// The walk goes to no page past this one: a site whose every page links to
+// the next is no album.
+inline constexpr int kMostAlbumPages = 10000;
 // The log is emptied before a page when it holds more lines than this.
 inline constexpr int kLogLineLimit = 600;
 

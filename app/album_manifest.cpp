@@ -20,7 +20,9 @@ using json = nlohmann::ordered_json;
 
 // Marks the file as ours, so a foreign album.json is never taken for one.
 constexpr std::string_view kFormat = "album-harvester manifest";
-constexpr int kVersion = 1;
+// Version 1 wrote photo-page addresses through the code page a second
+// time; it is still read.
+constexpr int kVersion = 2;
 // Far beyond any album; a larger file is not read into memory.
 constexpr std::uintmax_t kLargestManifest = 256u << 20;
 
@@ -76,13 +78,13 @@ bool IsDigest(std::string_view text) {
          });
 }
 
-std::optional<ManifestPhoto> ReadPhoto(const json& entry) {
+std::optional<ManifestPhoto> ReadPhoto(const json& entry, std::uint64_t version) {
   if (!entry.is_object()) return std::nullopt;
   Reader r(entry);
   ManifestPhoto photo;
   std::uint64_t number = r.Unsigned("number");
   photo.title = r.Text("title");
-  photo.page_url = r.Text("page_url");
+  photo.page_url = version == 1 ? r.Text("page_url") : r.Raw("page_url");
   photo.image_url = r.Text("image_url");
   photo.file_name = r.Text("file_name");
   photo.bytes = r.Unsigned("bytes");
@@ -142,7 +144,7 @@ std::string ManifestJson(const AlbumManifest& manifest) {
     photos.push_back({
         {"number", p.number},
         {"title", Text(p.title)},
-        {"page_url", Text(p.page_url)},
+        {"page_url", p.page_url},
         {"image_url", Text(p.image_url)},
         {"file_name", Text(p.file_name)},
         {"bytes", p.bytes},
@@ -160,7 +162,7 @@ std::string ManifestJson(const AlbumManifest& manifest) {
       {"last_run", manifest.last_run},
       {"photos", std::move(photos)},
   };
-  // The folder is the file system's bytes, which need not be UTF-8.
+  // The folder and the page addresses are bytes that need not be UTF-8.
   return document.dump(2, ' ', false, json::error_handler_t::replace) + "\n";
 }
 
@@ -168,7 +170,8 @@ std::optional<AlbumManifest> ParseManifest(std::string_view text) {
   json document = json::parse(text.begin(), text.end(), nullptr, /*allow_exceptions=*/false);
   if (!document.is_object()) return std::nullopt;
   Reader r(document);
-  if (r.Raw("format") != kFormat || r.Unsigned("version") != std::uint64_t(kVersion))
+  const std::uint64_t version = r.Unsigned("version");
+  if (r.Raw("format") != kFormat || version < 1 || version > std::uint64_t(kVersion))
     return std::nullopt;
   AlbumManifest manifest;
   manifest.album_url = r.Text("album_url");
@@ -182,7 +185,7 @@ std::optional<AlbumManifest> ParseManifest(std::string_view text) {
   // file away from it.
   std::set<std::string> saved_files;
   for (const auto& entry : *photos) {
-    auto photo = ReadPhoto(entry);
+    auto photo = ReadPhoto(entry, version);
     if (!photo || !numbers.insert(photo->number).second)
       return std::nullopt;
     if (photo->status == PhotoStatus::psSaved && !saved_files.insert(photo->file_name).second)

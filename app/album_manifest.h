@@ -6,8 +6,9 @@
 //
 // In memory the texts are the program's own Windows-1251 text, as the
 // run holds them (titles, addresses, file names, errors), except `folder`,
-// which is the album folder as the file system names it. In the file
-// everything is UTF-8.
+// which is the album folder as the file system names it, and `page_url`,
+// which is the photo page's address in the bytes of the album page that
+// linked it. In the file everything is UTF-8.
 
 #include <cstdint>
 #include <ctime>
@@ -29,7 +30,7 @@ struct ManifestPhoto {
   // it keep theirs; its image address and file name are empty.
   int number = 0;
   std::string title;      // as in the log line
-  std::string page_url;   // the photo page it was found on
+  std::string page_url;   // the photo page it was found on, as fetched
   std::string image_url;  // the full-size image address
   std::string file_name;  // inside the album folder
   std::uint64_t bytes = 0;

@@ -52,10 +52,10 @@ bool IsWebAddress(std::string_view url) {
 
 // A link for a web address; anything else (a "javascript:" address from
 // a hostile page, say) stays plain text.
-std::string AddressLink(std::string_view ansi_url, std::string_view label_utf8 = {}) {
-  std::string url = Html(ansi_url);
+std::string AddressLink(std::string_view utf8_url, std::string_view label_utf8 = {}) {
+  std::string url = HtmlEscape(utf8_url);
   std::string label = label_utf8.empty() ? url : HtmlEscape(label_utf8);
-  if (!IsWebAddress(ansi_url)) return label;
+  if (!IsWebAddress(utf8_url)) return label;
   return "<a href=\"" + url + "\" rel=\"noreferrer\">" + label + "</a>";
 }
 
@@ -101,7 +101,7 @@ std::string GalleryHtml(const AlbumManifest& m) {
   page += "<title>" + Html(m.title) + "</title>\n";
   page += kStyle;
   page += "<header>\n<h1>" + Html(m.title) + "</h1>\n";
-  page += "<p>Источник: " + AddressLink(m.album_url) + "</p>\n";
+  page += "<p>Источник: " + AddressLink(AnsiToUtf8(m.album_url)) + "</p>\n";
   page += "<p id=\"counts\">Сохранено: " + std::to_string(saved) + " из " +
           std::to_string(m.photos.size()) + ", ошибок: " + std::to_string(failed) + "</p>\n";
   if (!m.last_run.empty()) page += "<p>Последний запуск: " + HtmlEscape(m.last_run) + "</p>\n";

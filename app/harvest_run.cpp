@@ -185,7 +185,9 @@ class Run {
         });
     for (PhotoLink& link : links) {
       if (repeated || Stopping()) break;
-      seen_pages_.insert(link.address);
+      // A photo page listed again (at the top of the next page, after the
+      // album grew) is the same photos, not new ones.
+      if (!seen_pages_.insert(link.address).second) continue;
       photos.AddPhotoPage(std::move(link.address), std::move(link.folder), link.album);
     }
     photos.FinishPhotoPages();

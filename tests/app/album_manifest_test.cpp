@@ -13,6 +13,7 @@
 
 #include "framework/exception.h"
 #include "platform/atomic_file.h"
+#include "platform/code_page.h"
 #include "platform/sha256.h"
 #include "tests/support/file_bytes.h"
 
@@ -71,7 +72,7 @@ class ManifestTest : public testing::Test {
     m.Record(failed);
     ManifestPhoto page;  // a photo page that could not be read
     page.number = 4;
-    page.page_url = "http://127.0.0.1:1/users/demo/a/photo/9/";
+    page.page_url = "http://127.0.0.1:1/users/demo/лето/photo/9/";  // as the page linked it
     page.error = "Read timed out.";
     m.Record(page);
     return m;
@@ -87,12 +88,18 @@ TEST_F(ManifestTest, WritesUtf8JsonAndReadsBackTheSameRecord) {
   EXPECT_NE(text.find("\"title\": \"Крым 2024\""), std::string::npos) << text;
   EXPECT_NE(text.find("\"status\": \"failed\""), std::string::npos);
   EXPECT_NE(text.find("\"error\": \"HTTP/1.1 500 Internal Server Error\""), std::string::npos);
+  EXPECT_NE(text.find("/users/demo/лето/photo/9/"), std::string::npos) << "encoded once";
   auto back = ReadManifest(dir_);
   ASSERT_TRUE(back);
   EXPECT_EQ(*back, m);
   ASSERT_EQ(back->photos.size(), 4u);
   EXPECT_EQ(back->photos[0].number, 1);  // kept in number order
-  EXPECT_EQ(back->photos[3].page_url, "http://127.0.0.1:1/users/demo/a/photo/9/");
+  EXPECT_EQ(back->photos[3].page_url, "http://127.0.0.1:1/users/demo/лето/photo/9/");
+  // The first version wrote such an address through the code page again.
+  std::string old = ManifestJson(m);
+  old.replace(old.find("\"version\": 2"), 12, "\"version\": 1");
+  old.replace(old.find("лето"), 8, AnsiToUtf8("лето"));
+  EXPECT_EQ(ParseManifest(old), m);
   EXPECT_EQ(back->SavedCount(), 2);
   EXPECT_EQ(back->FailedCount(), 2);
   // A local time with its offset: 2026-12-09T05:07:12+01:00.
@@ -121,7 +128,7 @@ TEST_F(ManifestTest, AnythingButAManifestReadsAsNone) {
       {"foreign object", R"({"name": "my album", "photos": []})"},
       {"array", "[1, 2, 3]"},
       {"other format", with("album-harvester manifest", "something else")},
-      {"other version", with("\"version\": 1", "\"version\": 2")},
+      {"other version", with("\"version\": 2", "\"version\": 3")},
       {"photo without number", with("\"number\": 1", "\"number\": 0")},
       {"number twice", with("\"number\": 2", "\"number\": 1")},
       {"number as text", with("\"number\": 1", "\"number\": \"1\"")},

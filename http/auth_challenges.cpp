@@ -42,7 +42,7 @@ const TIdAuthenticationClass* FirstRegisteredScheme(TIdHeaderList& challenges) {
 }  // namespace
 
 bool TIdCustomHTTP::AnswerServerChallenge(TIdHTTPRequest& request, TIdHTTPResponse& response) {
-  ++auth_attempts_;
+  ++op_.auth_attempts;
   if (!request.AuthHandler()) {
     const TIdAuthenticationClass* scheme = FirstRegisteredScheme(response.WWWAuthenticate());
     if (!scheme) return false;
@@ -70,7 +70,7 @@ bool TIdCustomHTTP::AnswerServerChallenge(TIdHTTPRequest& request, TIdHTTPRespon
 
 bool TIdCustomHTTP::AnswerProxyChallenge(TIdHTTPRequest& request, TIdHTTPResponse& response) {
   (void)request;
-  ++proxy_auth_attempts_;
+  ++op_.proxy_auth_attempts;
   TIdProxyConnectionInfo& proxy = *proxy_params_;
   if (!proxy.AuthHandler()) {
     const TIdAuthenticationClass* scheme = FirstRegisteredScheme(response.ProxyAuthenticate());

@@ -8,12 +8,11 @@
 namespace ah {
 
 TIdCustomHTTP::TIdCustomHTTP(TComponent* owner)
-    : TIdTCPClient(owner), target_uri_(std::make_unique<TIdURI>()) {
+    : TIdTCPClient(owner), target_uri_(std::make_unique<TIdURI>()), router_(*this) {
   SetPort(80);
-  auth_attempts_ = 0;
-  proxy_auth_attempts_ = 0;
   exchange_ = std::make_unique<TIdHTTPProtocol>(this);
-  AdoptExchange(*exchange_);
+  exchange_->Response().SetReusableHook(
+      [this](TIdHTTPResponse& response) { return router_.Reusable(response, protocol_version_); });
   proxy_params_ = std::make_unique<TIdProxyConnectionInfo>();
   proxy_params_->Clear();
 }
@@ -159,15 +158,6 @@ void TIdCustomHTTP::EncodeFormLines(TStrings& lines) {
     std::string value = lines.Values(name);
     if (!value.empty()) lines.SetValues(name, TIdURI::EncodeFormValue(value));
   }
-}
-
-bool TIdCustomHTTP::AskRedirect(std::string& url, TIdHTTPMethod& method, int redirect_count) {
-  bool handled = handle_redirects_;
-  if (on_redirect_) {
-    int num_redirect = redirect_count;
-    on_redirect_(this, url, num_redirect, handled, method);
-  }
-  return handled;
 }
 
 IHTTPClient::ReplyFacts TIdHTTP::LastReplyFacts() {

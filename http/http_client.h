@@ -19,12 +19,14 @@
 #include "framework/strings.h"
 #include "http/authentication.h"
 #include "http/cookie_jar.h"
-#include "http/credential_scope.h"
 #include "http/exceptions.h"
 #include "http/header_info.h"
 #include "http/http_records.h"
 #include "http/header_list.h"
 #include "http/http_client_interface.h"
+#include "http/request_operation.h"
+#include "http/response_reader.h"
+#include "http/route.h"
 #include "http/uri.h"
 #include "transport/tcp_client.h"
 
@@ -59,7 +61,7 @@ class TIdCustomHTTP : public TIdTCPClient {
   // one costs its connection instead of unbounded memory and time.
   static constexpr int64_t kSideBodyLimit = 64 * 1024;
   // The most a response head may take, interim heads and line ends included.
-  static constexpr int64_t kMaxResponseHead = 4 * 1024 * 1024;
+  static constexpr int64_t kMaxResponseHead = TIdResponseReader::kMaxResponseHead;
 
   AH_CLASS_NAME(TIdCustomHTTP)
   explicit TIdCustomHTTP(TComponent* owner);
@@ -156,13 +158,13 @@ class TIdCustomHTTP : public TIdTCPClient {
   // State of the current or last request.
   TIdURI& TargetURI() { return *target_uri_; }
   TIdHTTPProtocol& Exchange() { return *exchange_; }
-  int RedirectCount() const { return redirect_count_; }
-  int AuthAttempts() const { return auth_attempts_; }
-  int ProxyAuthAttempts() const { return proxy_auth_attempts_; }
+  int RedirectCount() const { return op_.redirect_count; }
+  int AuthAttempts() const { return op_.auth_attempts; }
+  int ProxyAuthAttempts() const { return op_.proxy_auth_attempts; }
   // Whether the last request followed a redirect, and whether any of its
   // replies carried a cookie.
-  bool LastRequestRedirected() const { return last_redirected_; }
-  bool LastRequestSetCookie() const { return last_set_cookie_; }
+  bool LastRequestRedirected() const { return op_.redirected; }
+  bool LastRequestSetCookie() const { return op_.set_cookie; }
 
 
  protected:
@@ -172,33 +174,12 @@ class TIdCustomHTTP : public TIdTCPClient {
 
   // The steps of one request, in the order the loop calls them.
   void ResolveRequestTarget(TIdHTTPRequest& request);
-  TIdHTTPRoute SelectRoute();
   void OpenAndSendRequest(TIdHTTPRequest& request, TIdHTTPResponse& response);
-  void OpenTunnel(TIdHTTPRequest& request);
-  void EnsureConnected(TIdHTTPResponse& response);
-  void SendRequestHead(TIdHTTPProtocol& exchange, TIdURI* uri);
   void ReadResponseHead(TIdHTTPProtocol& exchange);
-  // Raises EIdHTTPMalformedResponse when the head goes past
-  // kMaxResponseHead.
-  void ReadResponseHeaders(TIdHTTPProtocol& exchange);
-  void ReadResponseHeaders(TIdHTTPProtocol& exchange, int64_t& budget);
-  // A line of a response head, taken from what is left of its budget.
-  std::string ReceiveHeadLine(int64_t& budget);
-  // Reads the body by its framing into the response's stream; nothing for
-  // replies that carry none (204, 304, any reply to HEAD). With a limit of 0
-  // or more, at most that many body bytes reach the stream. False when the
-  // body was not read to its end (past the limit, or a 1xx reply, after
-  // which more follows): the connection then holds bytes of this reply.
-  bool ReadResponseBody(TIdHTTPProtocol& exchange, int64_t limit = -1);
-  // Chunks to the last one, then the trailer section to its empty line.
-  void ReadChunkedBody(TStream& body);
-  // count bytes of a body; when the server closes first, the bytes that
-  // arrived go to body before EIdConnClosedGracefully passes on.
-  void ReceiveBodyPart(TStream& body, int64_t count);
-  // Raises EIdHTTPMalformedResponse for a size line that is no hexadecimal
-  // number or does not fit in 64 bits.
-  int64_t ReadChunkSize();
   TIdHTTPNextStep EvaluateResponse(TIdHTTPProtocol& exchange);
+  // Reads the body by its framing into the response's stream (see
+  // TIdResponseReader::ReadBody); false when it was not read to its end.
+  bool ReadResponseBody(TIdHTTPProtocol& exchange, int64_t limit = -1);
   // The error body is read up to kSideBodyLimit; the connection is closed
   // when it went on past that.
   [[noreturn]] void RaiseProtocolError(TIdHTTPProtocol& exchange);
@@ -208,10 +189,18 @@ class TIdCustomHTTP : public TIdTCPClient {
   void AddRequestCookies(TIdURI& uri, TIdHTTPRequest& request);
 
  private:
-  // The keep-alive decision behind a response record's ConnectionReusable.
-  bool ReusableFor(TIdHTTPResponse& response);
-  // Lets the exchange's response ask the client for its keep-alive decision.
-  void AdoptExchange(TIdHTTPProtocol& exchange);
+  // The request loop: one pass sends one request and judges its reply.
+  void BeginOperation(TIdHTTPMethod method, const std::string& url, TStream* source,
+                      TStream* response);
+  // True when the operation is done.
+  bool RequestOnce();
+  bool TakeNextStep(TIdHTTPNextStep step);
+  void EndOperation();
+  void SendRequest(TIdHTTPRequest& request);
+  TIdHTTPNextStep FollowRedirect(TIdHTTPProtocol& exchange);
+  TIdHTTPNextStep AnswerChallenge(TIdHTTPProtocol& exchange, int code);
+  // A reply to CONNECT that is neither 200 nor another 2xx.
+  void AnswerTunnelReply(TIdHTTPProtocol& tunnel);
   // Discards the body with a 4 s read limit; a failure while discarding is
   // of no interest to anyone, but closes the connection, as does a body that
   // goes on past kSideBodyLimit.
@@ -227,7 +216,8 @@ class TIdCustomHTTP : public TIdTCPClient {
   std::unique_ptr<TIdURI> target_uri_;
   std::unique_ptr<TIdHTTPProtocol> exchange_;
   std::unique_ptr<TIdProxyConnectionInfo> proxy_params_;
-  TIdCredentialScope credential_scope_;
+  TIdHTTPRouter router_;
+  TIdHTTPOperation op_;
   TIdCookieManager* cookie_manager_ = nullptr;
   bool owns_cookie_manager_ = false;
 
@@ -244,17 +234,8 @@ class TIdCustomHTTP : public TIdTCPClient {
   int redirect_maximum_ = 15;
   int32_t connect_timeout_ = 0;
   TIdHTTPOptions http_options_ = hoForceEncodeParams;
-
-  // Set from the moment a request head goes out until its response has
-  // been read to its end; a failure in between closes the connection.
-  bool exchange_unfinished_ = false;
   int64_t max_text_bytes_ = 0;
   int32_t transfer_timeout_ = 0;
-  int redirect_count_ = 0;
-  int auth_attempts_ = 0;
-  int proxy_auth_attempts_ = 0;
-  bool last_redirected_ = false;
-  bool last_set_cookie_ = false;
 };
 
 // The published component; also the client the harvest run is written

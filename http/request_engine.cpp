@@ -5,6 +5,7 @@
 
 #include "framework/sysutils.h"
 #include "http/http_client.h"
+#include "http/request_writer.h"
 #include "transport/ssl_io_handler_socket.h"
 
 namespace ah {
@@ -45,134 +46,213 @@ class BodyStreamScope {
 
 void TIdCustomHTTP::PerformRequest(TIdHTTPMethod method, const std::string& url,
                                    TStream* source, TStream* response_stream) {
-  TIdHTTPRequest& request = exchange_->Request();
-  TIdHTTPResponse& response = exchange_->Response();
-  int64_t start = response_stream ? response_stream->Position() : 0;
-  // The attempt counters run for the whole operation: a wrong password
-  // behind a redirect must not start afresh with every redirect.
-  auth_attempts_ = 0;
-  proxy_auth_attempts_ = 0;
-  last_redirected_ = false;
-  last_set_cookie_ = false;
-  request.SetRequestURL(url);
-  request.SetRequestMethod(method);
-  request.SetBodySource(source);
-  response.SetBodyStream(response_stream);
-  credential_scope_.Begin();
-  if (transfer_timeout_ > 0) {
-    SetReadDeadline(std::chrono::steady_clock::now() +
-                    std::chrono::milliseconds(transfer_timeout_));
-  }
-  auto finish = [&] {
-    ClearReadDeadline();
-    credential_scope_.End(request);
-    // An exchange that failed half-way leaves bytes on the connection that
-    // the next request would read as its reply.
-    bool unfinished = exchange_unfinished_;
-    exchange_unfinished_ = false;
-    if (!response.ConnectionReusable() || unfinished) CloseConnection();
-    redirect_count_ = 0;
-  };
+  BeginOperation(method, url, source, response_stream);
   try {
-    for (bool done = false; !done;) {
-      ++redirect_count_;
-      credential_scope_.BeforeResolve(request);
-      ResolveRequestTarget(request);
-      credential_scope_.Enter(request, *target_uri_);
-      OpenAndSendRequest(request, response);
-      ReadResponseHead(*exchange_);
-      TIdHTTPNextStep step = EvaluateResponse(*exchange_);
-      // The response has been read to its end, or its connection closed.
-      exchange_unfinished_ = false;
-      switch (step) {
-        case nsRepeat:
-          if (response_stream) {
-            response_stream->SetPosition(start);
-            response_stream->SetSize(start);
-          }
-          break;
-        case nsDone:
-          done = true;
-          break;
-        case nsUnresolved:
-          throw EIdException("Undefined situation");
-        case nsRetryAuth:
-          --redirect_count_;
-          // To the address that sent the challenge, which after a redirect
-          // is not the caller's.
-          request.SetRequestURL(target_uri_->ComposeURI(0));
-          break;
-      }
+    while (!RequestOnce()) {
     }
   } catch (...) {
     try {
-      finish();
+      EndOperation();
     } catch (...) {
       // The request's own failure is the one to report.
     }
     throw;
   }
-  finish();
+  EndOperation();
+}
+
+void TIdCustomHTTP::BeginOperation(TIdHTTPMethod method, const std::string& url,
+                                   TStream* source, TStream* response_stream) {
+  op_.method = method;
+  op_.url = url;
+  op_.response_stream = response_stream;
+  op_.start = response_stream ? response_stream->Position() : 0;
+  op_.auth_attempts = 0;
+  op_.proxy_auth_attempts = 0;
+  op_.exchange_unfinished = false;
+  op_.redirected = false;
+  op_.set_cookie = false;
+  TIdHTTPRequest& request = exchange_->Request();
+  request.SetRequestURL(url);
+  request.SetRequestMethod(method);
+  request.SetBodySource(source);
+  exchange_->Response().SetBodyStream(response_stream);
+  op_.credentials.Begin();
+  if (transfer_timeout_ > 0) {
+    SetReadDeadline(std::chrono::steady_clock::now() +
+                    std::chrono::milliseconds(transfer_timeout_));
+  }
+}
+
+bool TIdCustomHTTP::RequestOnce() {
+  TIdHTTPRequest& request = exchange_->Request();
+  ++op_.redirect_count;
+  op_.credentials.BeforeResolve(request);
+  ResolveRequestTarget(request);
+  op_.credentials.Enter(request, *target_uri_);
+  OpenAndSendRequest(request, exchange_->Response());
+  ReadResponseHead(*exchange_);
+  const TIdHTTPNextStep step = EvaluateResponse(*exchange_);
+  // The response has been read to its end, or its connection closed.
+  op_.exchange_unfinished = false;
+  return TakeNextStep(step);
+}
+
+bool TIdCustomHTTP::TakeNextStep(TIdHTTPNextStep step) {
+  switch (step) {
+    case nsRepeat:
+      if (TStream* stream = op_.response_stream) {
+        stream->SetPosition(op_.start);
+        stream->SetSize(op_.start);
+      }
+      return false;
+    case nsDone:
+      return true;
+    case nsUnresolved:
+      throw EIdException("Undefined situation");
+    case nsRetryAuth:
+      --op_.redirect_count;
+      // To the address that sent the challenge, which after a redirect is
+      // not the caller's.
+      exchange_->Request().SetRequestURL(target_uri_->ComposeURI(0));
+      return false;
+  }
+  return true;
+}
+
+void TIdCustomHTTP::EndOperation() {
+  ClearReadDeadline();
+  op_.credentials.End(exchange_->Request());
+  // An exchange that failed half-way leaves bytes on the connection that
+  // the next request would read as its reply.
+  const bool unfinished = op_.exchange_unfinished;
+  op_.exchange_unfinished = false;
+  op_.redirect_count = 0;
+  if (!exchange_->Response().ConnectionReusable() || unfinished) CloseConnection();
+}
+
+void TIdCustomHTTP::OpenAndSendRequest(TIdHTTPRequest& request, TIdHTTPResponse& response) {
+  CheckRequestFields(request);
+  const TIdHTTPRoute route = router_.Select(*target_uri_, *proxy_params_);
+  request.SetRoute(route);
+  if (route == hrProxy) request.SetRequestURL(WireTarget(target_uri_->GetURI()));
+  const bool keep_alive = protocol_version_ == pv1_0 && request.Connection().empty();
+  if (route == hrDirect && keep_alive) request.SetConnection("keep-alive");
+  if (route == hrProxy && keep_alive) request.SetProxyConnection("keep-alive");
+  if (route == hrDirectTLS || route == hrProxyTunnel) request.SetConnection("");
+  const int32_t timeout = connect_timeout_ != 0 ? connect_timeout_ : ReadTimeout();
+  if (route == hrProxyTunnel) {
+    TIdHTTPProtocol tunnel(this);
+    router_.OpenTunnel(tunnel, request, *target_uri_, *proxy_params_, protocol_version_, timeout,
+                       [this](TIdHTTPProtocol& t) { AnswerTunnelReply(t); });
+  } else {
+    router_.EnsureConnected(response.ConnectionReusable(), timeout);
+  }
+  SendRequest(request);
+}
+
+void TIdCustomHTTP::SendRequest(TIdHTTPRequest& request) {
+  request.ComposeHeaderLines();
+  // The proxy's credentials are for the proxy alone.
+  if (SentToProxy(request)) proxy_params_->AddProxyAuthorization(request.HeaderLines());
+  AddRequestCookies(*target_uri_, request);
+  // Whatever went into the lines (a cookie a server set, a scheme's
+  // answer) must not break them either.
+  CheckHeaderLines(request.HeaderLines());
+  op_.exchange_unfinished = true;
+  SendRequestHead(*this, request, protocol_version_);
+  SendRequestBody(*this, request);
+}
+
+void TIdCustomHTTP::ReadResponseHead(TIdHTTPProtocol& exchange) {
+  TIdResponseReader(*this).ReadHead(exchange.Response(), [&](TIdHTTPResponse& response) {
+    StoreResponseCookies(exchange.Request(), response);
+  });
+}
+
+bool TIdCustomHTTP::ReadResponseBody(TIdHTTPProtocol& exchange, int64_t limit) {
+  return TIdResponseReader(*this).ReadBody(exchange.Response(),
+                                           exchange.Request().RequestMethod(), limit);
 }
 
 TIdHTTPNextStep TIdCustomHTTP::EvaluateResponse(TIdHTTPProtocol& exchange) {
+  TIdHTTPResponse& response = exchange.Response();
+  const int code = response.StatusCode();
+  const int d = code / 100;
+  if ((d == 3 && code != 304) || !response.Location().empty()) return FollowRedirect(exchange);
+  if (d != 2) return AnswerChallenge(exchange, code);
+  if (!IsConnected()) return nsUnresolved;
+  if (!ReadResponseBody(exchange)) CloseConnection();
+  return nsDone;
+}
+
+TIdHTTPNextStep TIdCustomHTTP::FollowRedirect(TIdHTTPProtocol& exchange) {
   TIdHTTPRequest& request = exchange.Request();
   TIdHTTPResponse& response = exchange.Response();
-  int code = response.StatusCode();
-  int d = code / 100;
-  if ((d == 3 && code != 304) || !response.Location().empty()) {
-    std::string location = response.Location();
-    TIdHTTPMethod method = request.RequestMethod();
-    TIdHTTPNextStep result;
-    if (handle_redirects_ && redirect_count_ < redirect_maximum_) {
-      if (!AskRedirect(location, method, redirect_count_)) RaiseProtocolError(exchange);
-      request.SetRequestURL(location);
-      request.SetRequestMethod(method);
-      last_redirected_ = true;
-      result = nsRepeat;
-    } else {
-      if (!AskRedirect(location, method, redirect_count_)) RaiseProtocolError(exchange);
-      response.SetLocation(location);
-      result = nsDone;
-    }
-    if (IsConnected()) DiscardBriefly(exchange);
-    return result;
-  }
-  TIdHTTPNextStep result = nsUnresolved;
-  bool in_process = false;
-  if (d != 2) {
+  std::string location = response.Location();
+  TIdHTTPMethod method = request.RequestMethod();
+  TIdHTTPNextStep result;
+  if (handle_redirects_ && op_.redirect_count < redirect_maximum_) {
+    if (!AskRedirect(location, method, op_.redirect_count)) RaiseProtocolError(exchange);
+    request.SetRequestURL(location);
+    request.SetRequestMethod(method);
+    op_.redirected = true;
     result = nsRepeat;
-    if (code == 401) {
-      if (auth_attempts_ >= auth_retries_ || !AnswerServerChallenge(request, response)) {
-        if (request.AuthHandler()) request.AuthHandler()->ResetSteps();
-        RaiseProtocolError(exchange);
-      }
-      in_process = (http_options_ & hoInProcessAuth) != 0;
-    } else if (code == 407) {
-      // Only a proxy may ask for the proxy's credentials; a 407 from the
-      // origin server is an error like any other.
-      if (!SentToProxy(request) || proxy_auth_attempts_ >= auth_retries_ ||
-          !AnswerProxyChallenge(request, response)) {
-        if (proxy_params_->AuthHandler()) proxy_params_->AuthHandler()->ResetSteps();
-        RaiseProtocolError(exchange);
-      }
-      in_process = (http_options_ & hoInProcessAuth) != 0;
-    } else {
+  } else {
+    if (!AskRedirect(location, method, op_.redirect_count)) RaiseProtocolError(exchange);
+    response.SetLocation(location);
+    result = nsDone;
+  }
+  if (IsConnected()) DiscardBriefly(exchange);
+  return result;
+}
+
+TIdHTTPNextStep TIdCustomHTTP::AnswerChallenge(TIdHTTPProtocol& exchange, int code) {
+  TIdHTTPRequest& request = exchange.Request();
+  TIdHTTPResponse& response = exchange.Response();
+  if (code == 401) {
+    if (op_.auth_attempts >= auth_retries_ || !AnswerServerChallenge(request, response)) {
+      if (request.AuthHandler()) request.AuthHandler()->ResetSteps();
       RaiseProtocolError(exchange);
     }
-  }
-  if (IsConnected()) {
-    if (in_process) {
-      DiscardBriefly(exchange);
-      result = nsRetryAuth;
-    } else {
-      // A challenge to the tunnel's CONNECT has a body nobody reads.
-      bool tunnel = &exchange != exchange_.get();
-      if (!ReadResponseBody(exchange, tunnel ? kSideBodyLimit : -1)) CloseConnection();
-      result = nsDone;
+  } else if (code == 407) {
+    // Only a proxy may ask for the proxy's credentials; a 407 from the
+    // origin server is an error like any other.
+    if (!SentToProxy(request) || op_.proxy_auth_attempts >= auth_retries_ ||
+        !AnswerProxyChallenge(request, response)) {
+      if (proxy_params_->AuthHandler()) proxy_params_->AuthHandler()->ResetSteps();
+      RaiseProtocolError(exchange);
     }
+  } else {
+    RaiseProtocolError(exchange);
   }
-  return result;
+  if (!IsConnected()) return nsRepeat;
+  if (http_options_ & hoInProcessAuth) {
+    DiscardBriefly(exchange);
+    return nsRetryAuth;
+  }
+  if (!ReadResponseBody(exchange)) CloseConnection();
+  return nsDone;
+}
+
+void TIdCustomHTTP::AnswerTunnelReply(TIdHTTPProtocol& tunnel) {
+  TIdHTTPResponse& reply = tunnel.Response();
+  if (reply.StatusCode() != 407 || op_.proxy_auth_attempts >= auth_retries_ ||
+      !AnswerProxyChallenge(tunnel.Request(), reply)) {
+    if (proxy_params_->AuthHandler()) proxy_params_->AuthHandler()->ResetSteps();
+    RaiseProtocolError(tunnel);
+  }
+  // The challenge's body, nobody reads.
+  if (IsConnected()) DiscardBriefly(tunnel);
+}
+
+bool TIdCustomHTTP::AskRedirect(std::string& url, TIdHTTPMethod& method, int redirect_count) {
+  bool handled = handle_redirects_;
+  if (on_redirect_) {
+    int num_redirect = redirect_count;
+    on_redirect_(this, url, num_redirect, handled, method);
+  }
+  return handled;
 }
 
 void TIdCustomHTTP::RaiseProtocolError(TIdHTTPProtocol& exchange) {
@@ -186,7 +266,7 @@ void TIdCustomHTTP::RaiseProtocolError(TIdHTTPProtocol& exchange) {
     error_body = scratch.Text();
   }
   if (whole) {
-    exchange_unfinished_ = false;
+    op_.exchange_unfinished = false;
   } else if (IsConnected()) {
     CloseConnection();
   }
@@ -215,7 +295,7 @@ void TIdCustomHTTP::StoreResponseCookies(TIdHTTPRequest& request, TIdHTTPRespons
   (void)request;
   const TIdHeaderList& headers = response.HeaderLines();
   if (headers.IndexOfHeader("Set-cookie") >= 0 || headers.IndexOfHeader("Set-cookie2") >= 0)
-    last_set_cookie_ = true;
+    op_.set_cookie = true;
   if (!cookie_manager_ && allow_cookies_) {
     cookie_manager_ = new TIdCookieManager(this);
     owns_cookie_manager_ = true;
@@ -223,8 +303,8 @@ void TIdCustomHTTP::StoreResponseCookies(TIdHTTPRequest& request, TIdHTTPRespons
   if (!cookie_manager_) return;
   TStringList cookies;
   TStringList cookies2;
-  response.HeaderLines().ExtractValues("Set-cookie", &cookies);
-  response.HeaderLines().ExtractValues("Set-cookie2", &cookies2);
+  headers.ExtractValues("Set-cookie", &cookies);
+  headers.ExtractValues("Set-cookie2", &cookies2);
   const std::string& host = target_uri_->Host();
   // The jar gives a cookie without a path the directory of this request.
   const std::string& path = target_uri_->Path();

@@ -197,7 +197,16 @@ class TIdCustomHTTP : public TIdTCPClient {
   bool TakeNextStep(TIdHTTPNextStep step);
   void EndOperation();
   void SendRequest(TIdHTTPRequest& request);
+  // The user information of a request's address, percent-decoded, becomes
+  // the request's Basic credentials for that origin.
+  void TakeAddressCredentials(TIdHTTPRequest& request, const std::string& user_info,
+                              const std::string& origin);
+  // Sends the request and reads its head; once more on a new connection
+  // when a reused one fails before a byte of the reply arrived.
+  void ExchangeOnce();
+  bool WorthAnotherConnection(const EIdException& e, bool reading);
   TIdHTTPNextStep FollowRedirect(TIdHTTPProtocol& exchange);
+  static TIdHTTPMethod RedirectedMethod(int code, TIdHTTPMethod method);
   TIdHTTPNextStep AnswerChallenge(TIdHTTPProtocol& exchange, int code);
   // A reply to CONNECT that is neither 200 nor another 2xx.
   void AnswerTunnelReply(TIdHTTPProtocol& tunnel);
@@ -218,6 +227,9 @@ class TIdCustomHTTP : public TIdTCPClient {
   std::unique_ptr<TIdProxyConnectionInfo> proxy_params_;
   TIdHTTPRouter router_;
   TIdHTTPOperation op_;
+  // The origin whose address gave the request record's credentials; empty
+  // when they came from elsewhere.
+  std::string address_credentials_origin_;
   TIdCookieManager* cookie_manager_ = nullptr;
   bool owns_cookie_manager_ = false;
 

@@ -1,5 +1,7 @@
 #include "http/http_records.h"
 
+#include <algorithm>
+
 #include "framework/sysutils.h"
 #include "framework/text_tokens.h"
 
@@ -13,7 +15,14 @@ int32_t ParseStatusCode(std::string_view status_line) {
   std::string rest(status_line);
   const size_t space = TextPos(" ", rest);
   rest = space > 0 ? Trim(std::string_view(rest).substr(space)) : std::string();
-  return StrToIntDef(TakeToken(rest, " "), -1);
+  const std::string code = TakeToken(rest, " ");
+  // Exactly three digits: "+200", "2000" or "20" say nothing a client can act on.
+  if (code.size() != 3 || !std::all_of(code.begin(), code.end(), [](char c) {
+        return c >= '0' && c <= '9';
+      })) {
+    return -1;
+  }
+  return StrToInt(code);
 }
 
 int32_t TIdHTTPResponse::StatusCode() {

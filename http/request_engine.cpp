@@ -6,6 +6,7 @@
 #include "framework/sysutils.h"
 #include "http/http_client.h"
 #include "http/request_writer.h"
+#include "http/uri_resolution.h"
 #include "transport/ssl_io_handler_socket.h"
 
 namespace ah {
@@ -90,12 +91,39 @@ bool TIdCustomHTTP::RequestOnce() {
   op_.credentials.BeforeResolve(request);
   ResolveRequestTarget(request);
   op_.credentials.Enter(request, *target_uri_);
-  OpenAndSendRequest(request, exchange_->Response());
-  ReadResponseHead(*exchange_);
+  ExchangeOnce();
   const TIdHTTPNextStep step = EvaluateResponse(*exchange_);
   // The response has been read to its end, or its connection closed.
   op_.exchange_unfinished = false;
   return TakeNextStep(step);
+}
+
+void TIdCustomHTTP::ExchangeOnce() {
+  for (bool retried = false;; retried = true) {
+    bool reading = false;
+    op_.reused = false;
+    try {
+      OpenAndSendRequest(exchange_->Request(), exchange_->Response());
+      reading = true;
+      ReadResponseHead(*exchange_);
+      return;
+    } catch (const EIdException& e) {
+      if (retried || !WorthAnotherConnection(e, reading)) throw;
+      CloseConnection();
+      op_.exchange_unfinished = false;
+    }
+  }
+}
+
+bool TIdCustomHTTP::WorthAnotherConnection(const EIdException& e, bool reading) {
+  // A kept-alive connection the server dropped just as the request went out
+  // says nothing of the request; only one that no byte of a reply came back
+  // on, and only for a request that may safely be sent twice.
+  const TIdHTTPMethod method = exchange_->Request().RequestMethod();
+  return op_.reused && (method == hmGet || method == hmHead) &&
+         (!reading || exchange_->Response().StatusLine().empty()) && InputBuffer().Size() == 0 &&
+         (dynamic_cast<const EIdConnClosedGracefully*>(&e) ||
+          dynamic_cast<const EIdSocketError*>(&e));
 }
 
 bool TIdCustomHTTP::TakeNextStep(TIdHTTPNextStep step) {
@@ -141,18 +169,22 @@ void TIdCustomHTTP::OpenAndSendRequest(TIdHTTPRequest& request, TIdHTTPResponse&
   if (route == hrProxy && keep_alive) request.SetProxyConnection("keep-alive");
   if (route == hrDirectTLS || route == hrProxyTunnel) request.SetConnection("");
   const int32_t timeout = connect_timeout_ != 0 ? connect_timeout_ : ReadTimeout();
-  if (route == hrProxyTunnel) {
+  const bool reusable = response.ConnectionReusable();
+  if (route != hrProxyTunnel) {
+    op_.reused = !router_.EnsureConnected(reusable, timeout);
+  } else if (router_.TunnelStillOpen(reusable)) {
+    op_.reused = true;
+  } else {
+    op_.reused = false;
     TIdHTTPProtocol tunnel(this);
     router_.OpenTunnel(tunnel, request, *target_uri_, *proxy_params_, protocol_version_, timeout,
                        [this](TIdHTTPProtocol& t) { AnswerTunnelReply(t); });
-  } else {
-    router_.EnsureConnected(response.ConnectionReusable(), timeout);
   }
   SendRequest(request);
 }
 
 void TIdCustomHTTP::SendRequest(TIdHTTPRequest& request) {
-  request.ComposeHeaderLines();
+  ComposeRequestHead(request);
   // The proxy's credentials are for the proxy alone.
   if (SentToProxy(request)) proxy_params_->AddProxyAuthorization(request.HeaderLines());
   AddRequestCookies(*target_uri_, request);
@@ -190,21 +222,34 @@ TIdHTTPNextStep TIdCustomHTTP::FollowRedirect(TIdHTTPProtocol& exchange) {
   TIdHTTPRequest& request = exchange.Request();
   TIdHTTPResponse& response = exchange.Response();
   std::string location = response.Location();
-  TIdHTTPMethod method = request.RequestMethod();
-  TIdHTTPNextStep result;
-  if (handle_redirects_ && op_.redirect_count < redirect_maximum_) {
-    if (!AskRedirect(location, method, op_.redirect_count)) RaiseProtocolError(exchange);
+  TIdHTTPMethod method = RedirectedMethod(response.StatusCode(), request.RequestMethod());
+  const bool following = handle_redirects_ && op_.redirect_count < redirect_maximum_;
+  if (!AskRedirect(location, method, op_.redirect_count)) RaiseProtocolError(exchange);
+  if (following) {
+    // A body goes only to the origin it was sent to, a sign-in form's
+    // password above all.
+    if (SendsBody(method)) {
+      TIdURI there;
+      ResolveAddress(*target_uri_, location, there);
+      if (!SameOrigin(there, *target_uri_)) RaiseProtocolError(exchange);
+    }
     request.SetRequestURL(location);
     request.SetRequestMethod(method);
     op_.redirected = true;
-    result = nsRepeat;
   } else {
-    if (!AskRedirect(location, method, op_.redirect_count)) RaiseProtocolError(exchange);
     response.SetLocation(location);
-    result = nsDone;
   }
   if (IsConnected()) DiscardBriefly(exchange);
-  return result;
+  return following ? nsRepeat : nsDone;
+}
+
+TIdHTTPMethod TIdCustomHTTP::RedirectedMethod(int code, TIdHTTPMethod method) {
+  // What browsers do, and what sites built for them expect: a form answered
+  // by 301, 302 or 303 leads to a page that is fetched, and 303 always says
+  // so; 307 and 308 keep the method.
+  if (code == 303 && method != hmHead) return hmGet;
+  if ((code == 301 || code == 302) && method == hmPost) return hmGet;
+  return method;
 }
 
 TIdHTTPNextStep TIdCustomHTTP::AnswerChallenge(TIdHTTPProtocol& exchange, int code) {

@@ -32,6 +32,8 @@ struct TIdHTTPOperation {
   int proxy_auth_attempts = 0;
   TIdCredentialScope credentials;
 
+  // The last request went out on a connection an earlier one had used.
+  bool reused = false;
   // Set from the moment a request head goes out until its reply has been
   // read to its end; a failure in between closes the connection.
   bool exchange_unfinished = false;

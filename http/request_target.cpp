@@ -3,49 +3,30 @@
 
 #include "framework/sysutils.h"
 #include "http/http_client.h"
-#include "http/protocol_utils.h"
 #include "http/request_writer.h"
+#include "http/uri_resolution.h"
 
 namespace ah {
+namespace {
+
+std::string OriginOf(const TIdURI& target) {
+  return LowerCase(target.Protocol()) + "://" + LowerCase(target.Host()) + ":" + target.Port();
+}
+
+}  // namespace
 
 void TIdCustomHTTP::ResolveRequestTarget(TIdHTTPRequest& request) {
   TIdURI& target = *target_uri_;
-  TIdURI u(request.RequestURL());
-  if (!u.Username().empty()) {
-    request.SetUsername(u.Username());
-    request.SetPassword(u.Password());
-  }
+  const std::string user_info = ResolveAddress(target, request.RequestURL(), target);
+  CheckHostName(target.Host());
+  TakeAddressCredentials(request, user_info, OriginOf(target));
   target.SetUsername(request.Username());
   target.SetPassword(request.Password());
-  target.SetPath(MergeRelativePath(target.Path(), u.Path(), "/"));
-  target.SetDocument(u.Document());
-  target.SetParams(u.Params());
-  if (!u.Host().empty()) target.SetHost(u.Host());
-  CheckHostName(target.Host());
-  // A reference without a scheme (a relative redirect) stays on the scheme
-  // it was resolved against: falling back to http would send what belongs to
-  // an https site, form and cookies included, in clear text.
-  if (!u.Protocol().empty())
-    target.SetProtocol(u.Protocol());
-  else if (target.Protocol().empty())
-    target.SetProtocol("http");
-  if (!u.Port().empty()) {
-    target.SetPort(u.Port());
-  } else {
-    int previous = StrToIntDef(target.Port(), 0);
-    if (previous == 0 || previous == 80 || previous == 443) {
-      if (SameText(target.Protocol(), "http")) {
-        target.SetPort("80");
-      } else if (SameText(target.Protocol(), "https")) {
-        target.SetPort("443");
-      } else {
-        throw EIdUnknownProtocol("");
-      }
-    }
-  }
   request.SetRequestURL(WireTarget(target.Path() + target.Document() + target.Params()));
-  TIdHTTPMethod method = request.RequestMethod();
-  if (method == hmOptions && u.Document() == "*") request.SetRequestURL("*");
+  const TIdHTTPMethod method = request.RequestMethod();
+  if (method == hmOptions && target.Document() == "*" && target.Path() == "/") {
+    request.SetRequestURL("*");
+  }
   if ((method == hmOptions || method == hmTrace || method == hmPut || method == hmDelete) &&
       protocol_version_ != pv1_1) {
     throw EIdException("This request method is supported in HTTP 1.1");
@@ -56,7 +37,37 @@ void TIdCustomHTTP::ResolveRequestTarget(TIdHTTPRequest& request) {
   } else {
     request.SetContentLength(-1);
   }
-  request.SetHost(target.Port() == "80" ? target.Host() : target.Host() + ":" + target.Port());
+  request.SetHost(HostHeaderOf(target));
+}
+
+void TIdCustomHTTP::TakeAddressCredentials(TIdHTTPRequest& request, const std::string& user_info,
+                                           const std::string& origin) {
+  if (!user_info.empty()) {
+    const size_t colon = user_info.find(':');
+    std::string user = PercentDecode(user_info.substr(0, colon));
+    std::string password =
+        colon == std::string::npos ? std::string() : PercentDecode(user_info.substr(colon + 1));
+    if (user.empty()) return;
+    if (user != request.Username() || password != request.Password() ||
+        !request.BasicAuthentication()) {
+      request.SetUsername(std::move(user));
+      request.SetPassword(std::move(password));
+      request.SetBasicAuthentication(true);
+      // A handler made for other credentials would keep answering with them.
+      request.SetAuthHandler(nullptr);
+    }
+    // Only the caller's own address names where they belong.
+    if (op_.redirect_count <= 1) address_credentials_origin_ = origin;
+  } else if (op_.redirect_count == 1 && !address_credentials_origin_.empty() &&
+             origin != address_credentials_origin_) {
+    // Credentials an address gave are for its origin: a later operation
+    // elsewhere goes without them.
+    request.SetUsername("");
+    request.SetPassword("");
+    request.SetBasicAuthentication(false);
+    request.SetAuthHandler(nullptr);
+    address_credentials_origin_.clear();
+  }
 }
 
 }  // namespace ah

@@ -94,6 +94,14 @@ void CheckRequestFields(const TIdHTTPRequest& r) {
   CheckHeaderLines(r.CustomHeaders());
 }
 
+void ComposeRequestHead(TIdHTTPRequest& request) {
+  request.ComposeHeaderLines();
+  const TIdHTTPMethod method = request.RequestMethod();
+  if (method == hmGet || method == hmHead || method == hmConnect) {
+    request.HeaderLines().SetHeaderValue("Content-Type", "");
+  }
+}
+
 void SendRequestHead(TIdTCPConnection& connection, const TIdHTTPRequest& request,
                      TIdHTTPProtocolVersion version) {
   connection.BeginSendBuffering(-1);

@@ -26,6 +26,10 @@ void CheckRequestFields(const TIdHTTPRequest& request);
 // The same for every line about to go out, named by its header.
 void CheckHeaderLines(const TIdHeaderList& lines);
 
+// The header lines from the record's fields, less a Content-Type for a
+// GET, HEAD or CONNECT, which have no body for it to describe.
+void ComposeRequestHead(TIdHTTPRequest& request);
+
 // The request line, every non-empty header line and the empty line, in one
 // buffered write. The header lines must be composed already.
 void SendRequestHead(TIdTCPConnection& connection, const TIdHTTPRequest& request,

@@ -4,6 +4,7 @@
 #include <cctype>
 #include <optional>
 #include <string_view>
+#include <vector>
 
 #include "framework/sysutils.h"
 #include "framework/text_tokens.h"
@@ -13,33 +14,55 @@
 namespace ah {
 namespace {
 
-// Digits only (hexadecimal ones when hex), after an optional "+": a number
-// that fails to read only because it does not fit in 64 bits.
-bool IsTooLargeNumber(std::string_view text, bool hex) {
-  if (!text.empty() && text[0] == '+') text.remove_prefix(1);
+// Hexadecimal digits only: a chunk size that fails to read only because it
+// does not fit in 64 bits.
+bool IsTooLargeHex(std::string_view text) {
   if (text.empty()) return false;
   for (char c : text) {
-    const unsigned char u = static_cast<unsigned char>(c);
-    if (!(hex ? std::isxdigit(u) : std::isdigit(u))) return false;
+    if (!std::isxdigit(static_cast<unsigned char>(c))) return false;
   }
-  return !TryStrToInt64(hex ? "$" + std::string(text) : std::string(text));
+  return !TryStrToInt64("$" + std::string(text));
 }
 
-// Every Content-Length, on its own lines and in comma lists, must say the
-// same: with two lengths the end of the body is whichever a reader believes,
-// and a proxy on the way may believe the other one.
-void CheckContentLengthsAgree(const TIdHeaderList& lines) {
+}  // namespace
+
+std::vector<std::string> HeaderElements(const TIdHeaderList& lines, std::string_view name) {
   TStringList values;
-  lines.ExtractValues("Content-Length", &values);
-  std::string first;
+  lines.ExtractValues(name, &values);
+  std::vector<std::string> elements;
   for (int i = 0; i < values.Count(); ++i) {
     for (std::string rest = values.Get(i); !rest.empty();) {
-      const std::string one = Trim(TakeToken(rest, ","));
-      if (one.empty()) continue;
-      if (first.empty()) first = one;
-      if (one != first) throw EIdHTTPMalformedResponse("Content-Length values disagree");
+      std::string one = Trim(TakeToken(rest, ","));
+      if (!one.empty()) elements.push_back(std::move(one));
     }
   }
+  return elements;
+}
+
+namespace {
+
+// Every Content-Length, on its own lines and in comma lists, must be the
+// same plain decimal number: with two lengths the end of the body is
+// whichever a reader believes, and a proxy on the way may believe the
+// other one; a sign, a "$" or "0x" is no length at all. -1 when there is
+// none.
+int64_t AnnouncedLength(const TIdHeaderList& lines) {
+  const std::vector<std::string> values = HeaderElements(lines, "Content-Length");
+  if (values.empty()) {
+    if (lines.IndexOfHeader("Content-Length") >= 0) {
+      throw EIdHTTPMalformedResponse("Content-Length is not a number");
+    }
+    return -1;
+  }
+  for (const std::string& one : values) {
+    if (!std::all_of(one.begin(), one.end(), [](char c) { return c >= '0' && c <= '9'; })) {
+      throw EIdHTTPMalformedResponse("Content-Length is not a number");
+    }
+    if (one != values.front()) throw EIdHTTPMalformedResponse("Content-Length values disagree");
+  }
+  std::optional<int64_t> length = TryStrToInt64(values.front());
+  if (!length) throw EIdHTTPMalformedResponse("Content-Length does not fit in 64 bits");
+  return *length;
 }
 
 // Passes the first limit bytes written through to the target; a write
@@ -68,16 +91,22 @@ class LimitedStream : public TStream {
   int64_t end_;
 };
 
+[[noreturn]] void CutShort() { throw EIdConnClosedGracefully("Connection Closed Gracefully."); }
+
 }  // namespace
 
 void TIdResponseReader::ReadHead(TIdHTTPResponse& response,
                                  const std::function<void(TIdHTTPResponse&)>& after_head) {
+  // Until its line arrives, no reply has begun.
+  response.SetStatusLine("");
   // One budget for the interim heads too, so endless 100s end as well.
   int64_t budget = kMaxResponseHead;
   do {
     ReadOneHead(response, budget);
     if (after_head) after_head(response);
-  } while (response.StatusCode() == 100);
+    // Every interim reply but a switch of protocols, which this client never
+    // asks for, is followed by the final one.
+  } while (response.StatusCode() / 100 == 1 && response.StatusCode() != 101);
 }
 
 void TIdResponseReader::ReadOneHead(TIdHTTPResponse& response, int64_t& budget) {
@@ -88,14 +117,8 @@ void TIdResponseReader::ReadOneHead(TIdHTTPResponse& response, int64_t& budget) 
 void TIdResponseReader::ReadHeaderLines(TIdHTTPResponse& response, int64_t& budget) {
   TIdHeaderList& lines = response.HeaderLines();
   lines.Clear();
-  try {
-    for (;;) {
-      std::string line = ReceiveHeadLine(budget);
-      if (line.empty()) break;
-      lines.Add(line);
-    }
-  } catch (EIdConnClosedGracefully&) {
-    connection_.CloseConnection();
+  for (std::string line = ReceiveHeadLine(budget); !line.empty(); line = ReceiveHeadLine(budget)) {
+    lines.Add(line);
   }
   response.ParseHeaderLines();
 }
@@ -115,6 +138,9 @@ std::string TIdResponseReader::ReceiveHeadLine(int64_t& budget) {
     if (by_budget) too_large();
     throw;
   }
+  // The server closed in the middle of the line: a head cut short is no
+  // head at all, whatever its lines said so far.
+  if (connection_.LineTimedOut()) CutShort();
   // Counted with a CR LF, whichever line end the server used.
   budget -= int64_t(line.size()) + 2;
   if (budget < 0) too_large();
@@ -129,7 +155,6 @@ bool TIdResponseReader::ReadBody(TIdHTTPResponse& response, TIdHTTPMethod method
   // An interim reply is followed by the final one (or by another protocol).
   if (code >= 100 && code < 200) return false;
   if (code == 204 || code == 304 || method == hmHead) return true;
-  CheckContentLengthsAgree(response.HeaderLines());
   std::optional<LimitedStream> limited;
   if (limit >= 0) limited.emplace(*target, limit);
   TStream& body = limited ? static_cast<TStream&>(*limited) : *target;
@@ -141,31 +166,33 @@ bool TIdResponseReader::ReadBody(TIdHTTPResponse& response, TIdHTTPMethod method
 }
 
 bool TIdResponseReader::ReadFramedBody(TIdHTTPResponse& response, TStream& body) {
-  if (response.ContentLength() > 0) {
-    ReceiveBodyPart(body, response.ContentLength());
+  const TIdHeaderList& lines = response.HeaderLines();
+  const std::vector<std::string> codings = HeaderElements(lines, "Transfer-Encoding");
+  if (!codings.empty()) {
+    // The final coding frames the body, whatever a Content-Length says;
+    // any other than chunked leaves only the close to end it.
+    if (SameText(codings.back(), "chunked")) {
+      ReadChunkedBody(body);
+    } else {
+      ReadUntilClose(body);
+    }
     return true;
   }
-  if (response.HeaderLines().HeaderValue("Transfer-Encoding").find("chunked") !=
-      std::string::npos) {
-    ReadChunkedBody(body);
-    return true;
-  }
-  if (!response.LengthKnown()) {
-    // A length too large to hold is no reason to take whatever comes until
-    // the server closes as the body.
-    const std::string announced = Trim(response.HeaderLines().HeaderValue("Content-Length"));
-    if (IsTooLargeNumber(announced, false)) {
-      throw EIdHTTPMalformedResponse("Content-Length does not fit in 64 bits");
-    }
-    connection_.ReceiveToStream(body, -1, true);
-    // Over TLS only close_notify tells the end of the body from a cut.
-    auto* tls = dynamic_cast<TIdSSLIOHandlerSocket*>(connection_.IOHandler());
-    if (tls && tls->ClosedWithoutNotify()) {
-      throw EIdSSLProtocolReplyError(
-          0, "TLS failure: the server closed without close_notify; the body may be cut short");
-    }
-  }
+  const int64_t length = AnnouncedLength(lines);
+  response.SetContentLength(length);
+  if (length > 0) ReceiveBodyPart(body, length);
+  if (length < 0) ReadUntilClose(body);
   return true;
+}
+
+void TIdResponseReader::ReadUntilClose(TStream& body) {
+  connection_.ReceiveToStream(body, -1, true);
+  // Over TLS only close_notify tells the end of the body from a cut.
+  auto* tls = dynamic_cast<TIdSSLIOHandlerSocket*>(connection_.IOHandler());
+  if (tls && tls->ClosedWithoutNotify()) {
+    throw EIdSSLProtocolReplyError(
+        0, "TLS failure: the server closed without close_notify; the body may be cut short");
+  }
 }
 
 void TIdResponseReader::ReadChunkedBody(TStream& body) {
@@ -177,12 +204,9 @@ void TIdResponseReader::ReadChunkedBody(TStream& body) {
     }
   }
   // The trailer section, to its empty line, so none of it is left behind for
-  // the next reply. The body is whole already: a close here cuts nothing.
+  // the next reply; a close before that line cuts the message short.
   int64_t budget = kMaxResponseHead;
-  try {
-    while (!ReceiveHeadLine(budget).empty()) {
-    }
-  } catch (const EIdConnClosedGracefully&) {
+  while (!ReceiveHeadLine(budget).empty()) {
   }
 }
 
@@ -202,8 +226,7 @@ void TIdResponseReader::ReceiveBodyPart(TStream& body, int64_t count) {
 
 int64_t TIdResponseReader::ReadChunkSize() {
   std::string line = Trim(connection_.ReceiveLine());
-  // The server closed in the middle of the line.
-  if (connection_.LineTimedOut()) throw EIdConnClosedGracefully("Connection Closed Gracefully.");
+  if (connection_.LineTimedOut()) CutShort();
   // A chunk extension may follow the size with or without a space before
   // its ";"; either way the size ends there.
   size_t end = line.find_first_of(" \t;");
@@ -211,7 +234,7 @@ int64_t TIdResponseReader::ReadChunkSize() {
   // Anything but a size leaves no way to find where the body ends.
   std::optional<int64_t> size = TryStrToInt64("$" + line);
   if (!size) {
-    throw EIdHTTPMalformedResponse(IsTooLargeNumber(line, true)
+    throw EIdHTTPMalformedResponse(IsTooLargeHex(line)
                                        ? "Chunk size does not fit in 64 bits"
                                        : "Chunk size is not a number");
   }

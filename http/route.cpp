@@ -23,20 +23,40 @@ TIdHTTPRoute TIdHTTPRouter::Select(const TIdURI& target, const TIdProxyConnectio
   c.TIdTCPClient::SetHost(host);
   c.TIdTCPClient::SetPort(port);
   if (https && !tls) throw EIdIOHandlerPropInvalid("IOHandler value is not valid");
-  // A tunnel is opened in clear text; TLS starts inside it.
+  const bool tunnel = https && !direct;
+  // A tunnel to this origin that still runs carries the request as it is;
+  // any other is opened in clear text, TLS starting inside it.
+  if (tunnel && c.IsConnected() && tls->TLSActive() && tunnel_origin_ == Authority(target)) {
+    return hrProxyTunnel;
+  }
+  tunnel_origin_.clear();
   if (tls) tls->SetPassThrough(!(https && direct));
   if (direct) return https ? hrDirectTLS : hrDirect;
-  return https ? hrProxyTunnel : hrProxy;
+  return tunnel ? hrProxyTunnel : hrProxy;
 }
 
-void TIdHTTPRouter::EnsureConnected(bool reusable, int32_t timeout) {
+std::string TIdHTTPRouter::Authority(const TIdURI& target) {
+  const std::string& host = target.Host();
+  return (host.find(':') != std::string::npos ? "[" + host + "]" : host) + ":" + target.Port();
+}
+
+bool TIdHTTPRouter::TunnelStillOpen(bool reusable) {
+  TIdTCPClient& c = connection_;
+  if (tunnel_origin_.empty() || !reusable) return false;
+  c.PollPeerClose(false);
+  return c.IsConnected() && c.InputBuffer().Size() == 0;
+}
+
+bool TIdHTTPRouter::EnsureConnected(bool reusable, int32_t timeout) {
   TIdTCPClient& c = connection_;
   if (!reusable) c.CloseConnection();
   c.PollPeerClose(false);
   // Nothing was asked for yet: bytes already waiting are no reply to this
   // request, and reading them as one would answer it with someone else's.
   if (c.IsConnected() && c.InputBuffer().Size() > 0) c.CloseConnection();
-  if (!c.IsConnected()) c.OpenConnection(timeout);
+  if (c.IsConnected()) return false;
+  c.OpenConnection(timeout);
+  return true;
 }
 
 void TIdHTTPRouter::OpenTunnel(TIdHTTPProtocol& tunnel, const TIdHTTPRequest& request,
@@ -46,10 +66,10 @@ void TIdHTTPRouter::OpenTunnel(TIdHTTPProtocol& tunnel, const TIdHTTPRequest& re
   TIdHTTPRequest& connect = tunnel.Request();
   TIdHTTPResponse& reply = tunnel.Response();
   connect.SetUserAgent(request.UserAgent());
-  connect.SetHost(request.Host());
-  connect.SetContentLength(request.ContentLength());
+  // The authority with its port, the default one included.
+  connect.SetHost(Authority(target));
   connect.SetPragma("no-cache");
-  connect.SetRequestURL(target.Host() + ":" + target.Port());
+  connect.SetRequestURL(Authority(target));
   connect.SetRequestMethod(hmConnect);
   connect.SetProxyConnection("keep-alive");
   reply.SetReusableHook([this, version](TIdHTTPResponse& r) { return Reusable(r, version); });
@@ -74,7 +94,7 @@ void TIdHTTPRouter::OpenTunnel(TIdHTTPProtocol& tunnel, const TIdHTTPRequest& re
 void TIdHTTPRouter::SendConnect(TIdHTTPProtocol& tunnel, TIdProxyConnectionInfo& proxy,
                                 TIdHTTPProtocolVersion version) {
   TIdHTTPRequest& connect = tunnel.Request();
-  connect.ComposeHeaderLines();
+  ComposeRequestHead(connect);
   proxy.AddProxyAuthorization(connect.HeaderLines());
   SendRequestHead(connection_, connect, version);
 }
@@ -87,17 +107,20 @@ bool TIdHTTPRouter::TunnelOpened(TIdHTTPProtocol& tunnel, const TIdURI& target,
   // Its cookies are not kept: the proxy answers here, not the origin, and
   // must not set cookies for a site whose traffic it cannot read.
   reader.ReadOneHead(reply, budget);
-  if (reply.StatusLine().empty()) {
-    reply.SetStatusLine("HTTP/1.0 200 OK");
-    reply.SetConnection("close");
-  }
   const int code = reply.StatusCode();
   if (code == 200) {
+    // Whatever came after the proxy's answer was sent before the origin
+    // could speak: read as part of its TLS stream, it would be a reply the
+    // proxy forged.
+    if (connection_.InputBuffer().Size() > 0) {
+      throw EIdHTTPMalformedResponse("The proxy sent more than its answer to CONNECT");
+    }
     if (auto* tls = dynamic_cast<TIdSSLIOHandlerSocket*>(connection_.IOHandler())) {
       // The certificate to check is the origin's, not the proxy's.
-      tls->SetServerName(target.Host());
+      tls->SetServerName(target.Host(), StrToIntDef(target.Port(), 0));
       tls->SetPassThrough(false);
     }
+    tunnel_origin_ = Authority(target);
     return true;
   }
   // A tunnel that is neither open nor refused cannot carry the request.
@@ -109,12 +132,24 @@ bool TIdHTTPRouter::TunnelOpened(TIdHTTPProtocol& tunnel, const TIdURI& target,
 bool TIdHTTPRouter::Reusable(TIdHTTPResponse& response, TIdHTTPProtocolVersion version) {
   connection_.CheckDisconnected(false, false);
   if (!connection_.IsConnected()) return false;
-  const std::string connection = Trim(response.Connection());
-  const std::string proxy_connection = Trim(response.ProxyConnection());
-  if (version == pv1_0) {
-    return SameText(connection, "KEEP-ALIVE") || SameText(proxy_connection, "KEEP-ALIVE");
+  const TIdHeaderList& lines = response.HeaderLines();
+  auto said = [&](std::string_view token) {
+    for (const char* name : {"Connection", "Proxy-Connection"}) {
+      for (const std::string& one : HeaderElements(lines, name)) {
+        if (SameText(one, token)) return true;
+      }
+    }
+    return false;
+  };
+  if (said("close")) return false;
+  // A length beside a transfer coding is a reply that someone on the way may
+  // have framed otherwise: what follows it is nobody's next reply.
+  if (lines.IndexOfHeader("Transfer-Encoding") >= 0 && lines.IndexOfHeader("Content-Length") >= 0) {
+    return false;
   }
-  return !SameText(connection, "CLOSE") && !SameText(proxy_connection, "CLOSE");
+  // HTTP/1.0 keeps a connection only when asked to, on either side.
+  const bool old = version == pv1_0 || SameText(response.StatusLine().substr(0, 8), "HTTP/1.0");
+  return !old || said("keep-alive");
 }
 
 }  // namespace ah

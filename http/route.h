@@ -31,16 +31,26 @@ class TIdHTTPRouter {
   TIdHTTPRoute Select(const TIdURI& target, const TIdProxyConnectionInfo& proxy);
   // Closes the connection when it may not carry the next request (not
   // reusable, closed by the server, holding bytes nobody asked for), then
-  // connects when not connected. timeout as OpenConnection takes it.
-  void EnsureConnected(bool reusable, int32_t timeout);
+  // connects when not connected. timeout as OpenConnection takes it. True
+  // when it opened a new connection.
+  bool EnsureConnected(bool reusable, int32_t timeout);
   // Opens the tunnel to target's host and port with tunnel's request
   // (filled with its defaults here) and starts TLS to the origin in it.
   void OpenTunnel(TIdHTTPProtocol& tunnel, const TIdHTTPRequest& request, const TIdURI& target,
                   TIdProxyConnectionInfo& proxy, TIdHTTPProtocolVersion version,
                   int32_t timeout, const TunnelReplyHandler& on_reply);
 
+  // Whether the tunnel that Select kept for the target can carry the next
+  // request; reusable is the last reply's say.
+  bool TunnelStillOpen(bool reusable);
+  // host:port, an IPv6 address in brackets.
+  static std::string Authority(const TIdURI& target);
+
   // Whether the connection may serve the next request after response, for
-  // a request sent as version.
+  // a request sent as version: not after "close" (in any letter case,
+  // anywhere in the Connection lists), not after a reply framed by both a
+  // transfer coding and a length, and under HTTP/1.0 (either side's) only
+  // after "keep-alive".
   bool Reusable(TIdHTTPResponse& response, TIdHTTPProtocolVersion version);
 
  private:
@@ -51,6 +61,8 @@ class TIdHTTPRouter {
                     const TunnelReplyHandler& on_reply);
 
   TIdTCPClient& connection_;
+  // The origin (host:port) of the running tunnel; empty without one.
+  std::string tunnel_origin_;
 };
 
 }  // namespace ah

@@ -1,5 +1,7 @@
 #include "http/uri.h"
 
+#include <algorithm>
+
 #include "framework/text_tokens.h"
 
 namespace ah {
@@ -33,7 +35,10 @@ void TIdURI::ParseURI(std::string_view uri) {
   if (absolute) {
     protocol_ = w.substr(0, p - 1);
     w.erase(0, p - 1 + 3);
-    std::string authority = TakeToken(w, "/");
+    // The authority ends at the first "/", "?" or "#"; only a "/" goes with it.
+    const size_t end = std::min(w.size(), w.find_first_of("/?#"));
+    std::string authority = w.substr(0, end);
+    w.erase(0, end < w.size() && w[end] == '/' ? end + 1 : end);
     const size_t q = TextPos("@", authority);
     if (q > 0) {
       password_ = authority.substr(0, q - 1);
@@ -41,8 +46,16 @@ void TIdURI::ParseURI(std::string_view uri) {
     }
     username_ = TakeToken(password_, ":");
     if (username_.empty()) password_.clear();
-    host_ = TakeToken(authority, ":");
-    port_ = authority;
+    if (!authority.empty() && authority[0] == '[') {
+      // An IPv6 address: its colons are no port's.
+      const size_t close = std::min(authority.size(), authority.find(']'));
+      host_ = authority.substr(1, close - 1);
+      authority.erase(0, close + 1);
+      if (!authority.empty() && authority[0] == ':') port_ = authority.substr(1);
+    } else {
+      host_ = TakeToken(authority, ":");
+      port_ = authority;
+    }
   }
 
   // Without "?", a "=" starts the parameters: callers rely on that split.
@@ -77,7 +90,10 @@ std::string TIdURI::ComposeURI(unsigned options) const {
     text += "@";
   }
   if (host_.empty()) throw EIdURIException("Host field is empty");
-  text += host_;
+  // Brackets keep an IPv6 address's colons (and a bracket that began the
+  // host) from reading as the port's.
+  const bool bracketed = host_.find(':') != std::string::npos || host_[0] == '[';
+  text += bracketed ? "[" + host_ + "]" : host_;
   if (!port_.empty()) text += ":" + port_;
   text += path_ + document_ + params_;
   if ((options & IncludeBookmark) && !bookmark_.empty()) text += "#" + bookmark_;

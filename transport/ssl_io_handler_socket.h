@@ -67,6 +67,11 @@ class TIdSSLIOHandlerSocket : public TIdIOHandlerSocket {
   // switching pass-through off.
   const std::string& ServerName() const { return server_name_; }
   void SetServerName(std::string value) { server_name_ = std::move(value); }
+  // The same with the port that messages name (the origin's behind a proxy).
+  void SetServerName(std::string value, int port) {
+    server_name_ = std::move(value);
+    server_port_ = port;
+  }
 
   // Settings, read when the next handshake starts.
   //

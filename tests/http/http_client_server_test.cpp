@@ -205,15 +205,24 @@ TEST_F(HttpClientServer, RedirectMaximumEdge) {
   EXPECT_EQ(http.Response().Location(), "/chain/0");
 }
 
-TEST_F(HttpClientServer, PostRedirectedStaysAPostWithItsBody) {
-  TIdHTTP http(nullptr);
-  http.SetHandleRedirects(true);
-  TStringList lines({"who=me", "what=a b"});
-  std::string text;
-  http.PostFormText(Url("/form"), lines, text);
-  EXPECT_EQ(text, "posted again");
-  EXPECT_EQ(posted_, (std::vector<std::string>{"who=me&what=a+b&", "who=me&what=a+b&"}));
-  EXPECT_EQ(content_types_, std::vector<std::string>{"application/x-www-form-urlencoded"});
+TEST_F(HttpClientServer, PostRedirectedBy302IsFollowedAsAGetUnlessOnRedirectKeepsThePost) {
+  for (bool keep : {false, true}) {
+    posted_.clear();
+    TIdHTTP http(nullptr);
+    http.SetHandleRedirects(true);
+    if (keep) {
+      http.SetOnRedirect([](TIdCustomHTTP*, std::string&, int&, bool&, TIdHTTPMethod& method) {
+        method = hmPost;
+      });
+    }
+    TStringList lines({"who=me", "what=a b"});
+    std::string text;
+    http.PostFormText(Url("/form"), lines, text);
+    EXPECT_EQ(text, keep ? "posted again" : "landed by GET");
+    std::vector<std::string> bodies{"who=me&what=a+b&"};
+    if (keep) bodies.push_back(bodies.front());
+    EXPECT_EQ(posted_, bodies);
+  }
 }
 
 TEST_F(HttpClientServer, OnRedirectCanTurnThePostIntoAGet) {

@@ -111,7 +111,7 @@ class HttpsClient : public ::testing::Test {
       res.set_header("Set-Cookie", "session=t1; path=/");
       res.set_redirect("/landing");
     });
-    s.Post("/landing", [](const httplib::Request& req, httplib::Response& res) {
+    s.Get("/landing", [](const httplib::Request& req, httplib::Response& res) {
       res.set_content("landed with " + req.get_header_value("Cookie"), "text/plain");
     });
     s.Get("/back", [this](const httplib::Request&, httplib::Response& res) {
@@ -337,6 +337,10 @@ TEST_F(HttpsClient, TunnelsThroughAProxyAndChecksTheOrigin) {
   http_.GetText(Https("/hello"), text);
   EXPECT_EQ(text, "hello over tls");
   EXPECT_EQ(http_.Request().Route(), hrProxyTunnel);
+  // The tunnel stays for the next request to the same origin.
+  http_.GetText(Https("/hello"), text);
+  EXPECT_EQ(text, "hello over tls");
+  EXPECT_EQ(proxy.Tunnels(), 1);
   EXPECT_EQ(proxy.LastRequest().rfind("CONNECT localhost:" + std::to_string(tls_server_.port()) +
                                           " HTTP/1.1\r\n",
                                       0),

@@ -36,13 +36,23 @@ TEST(RequestTarget, SequencesResolveAgainstThePreviousAddress) {
       {{"http://h:8080/a/", "/a/", "h:8080", "http"},
        {"x", "/a/x", "h:8080", "http"},
        {"../b/y?q=1", "/b/y?q=1", "h:8080", "http"},
-       {"http://other/z", "/z", "other:8080", "http"}},
+       {"?y=2", "/b/y?y=2", "h:8080", "http"},
+       {"./c/./d/../e#frag", "/b/c/e", "h:8080", "http"},
+       // Another host: its scheme's default port, never the previous one.
+       {"//other/z", "/z", "other", "http"},
+       {"http://h:8080/", "/", "h:8080", "http"},
+       {"http://other/z", "/z", "other", "http"}},
       // A relative address keeps the scheme: never https to clear text.
-      {{"https://h/p", "/p", "h:443", "https"}, {"q", "/q", "h:443", "https"}},
+      {{"https://h/p", "/p", "h", "https"},
+       {"q", "/q", "h", "https"},
+       {"https://h:80/r", "/r", "h:80", "https"}},
       {{"http://h/dir/page.html", "/dir/page.html", "h", "http"},
        {"/root.html", "/root.html", "h", "http"},
        {"HTTPS://h:8443/s", "/s", "h:8443", "HTTPS"}},
-      {{"ftp://h:21/file", "/file", "h:21", "ftp"}, {"http://h2/x", "/x", "h2:21", "http"}},
+      {{"http://h:8080?q=1", "/?q=1", "h:8080", "http"},
+       {"http://h#top", "/", "h", "http"},
+       {"http://[::1]:8080/v6", "/v6", "[::1]:8080", "http"},
+       {"http://[::1]/", "/", "[::1]", "http"}},
   };
   for (const auto& sequence : sequences) {
     ProbeHTTP http;
@@ -55,23 +65,28 @@ TEST(RequestTarget, SequencesResolveAgainstThePreviousAddress) {
   }
 }
 
-TEST(RequestTarget, UnknownProtocolWithoutAPortIsRefused) {
-  ProbeHTTP http;
-  try {
-    http.Resolve("ftp://h/file");
-    ADD_FAILURE();
-  } catch (const EIdUnknownProtocol& e) {
-    EXPECT_EQ(e.Message(), "");
+TEST(RequestTarget, OnlyHttpAndHttpsAreRequested) {
+  for (const std::string url : {"ftp://h/file", "ftp://h:21/file", "file:///etc/passwd",
+                                "javascript:alert(1)"}) {
+    ProbeHTTP http;
+    http.Resolve("http://h:8080/");
+    try {
+      http.Resolve(url);
+      ADD_FAILURE() << url;
+    } catch (const EIdUnknownProtocol& e) {
+      EXPECT_EQ(e.Message(), "Protocol \"" + url.substr(0, url.find(':')) + "\" is not supported");
+    }
   }
 }
 
 TEST(RequestTarget, CredentialsFromAnAddressStayForLaterRequests) {
   ProbeHTTP http;
-  http.Resolve("http://me:secret@h/a");
+  http.Resolve("http://me%40home:se%3Acret@h/a");
   http.Resolve("http://h/b");
-  EXPECT_EQ(http.Request().Username(), "me");
-  EXPECT_EQ(http.Request().Password(), "secret");
-  EXPECT_EQ(http.TargetURI().Username(), "me");
+  EXPECT_EQ(http.Request().Username(), "me@home");
+  EXPECT_EQ(http.Request().Password(), "se:cret");
+  EXPECT_TRUE(http.Request().BasicAuthentication());
+  EXPECT_EQ(http.TargetURI().Username(), "me@home");
 }
 
 TEST(RequestTarget, ContentLengthFollowsTheMethod) {

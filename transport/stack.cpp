@@ -11,6 +11,8 @@ namespace ah {
 
 namespace {
 
+thread_local int t_checked_error = 0;
+
 struct ErrorText {
   int code;
   const char* text;
@@ -161,11 +163,13 @@ TStrings& TIdStack::LocalAddressList() {
 
 bool TIdStack::CheckSocketResult(int result, std::initializer_list<int> tolerated) {
   if (result != Id_SOCKET_ERROR) return false;
-  last_error_code_ = StackLastError();
+  t_checked_error = StackLastError();
   for (int code : tolerated)
-    if (code == last_error_code_) return true;
-  ThrowSocketError(last_error_code_);
+    if (code == t_checked_error) return true;
+  ThrowSocketError(t_checked_error);
 }
+
+int TIdStack::LastErrorCode() const { return t_checked_error; }
 
 void TIdStack::ThrowSocketError(int code) { throw EIdSocketError(code, SocketErrorText(code)); }
 

@@ -8,7 +8,6 @@
 // run-time library binding to do on Linux.
 
 #include <array>
-#include <atomic>
 #include <cstdint>
 #include <initializer_list>
 #include <memory>
@@ -149,8 +148,8 @@ class TIdStack {
   virtual std::array<uint8_t, 4> ParseIPv4(std::string_view text) { return ah::ParseIPv4(text); }
 
   // False when result is not -1 (the error code is not read). For -1 the
-  // code is stored in LastErrorCode; true when it is tolerated, otherwise
-  // ThrowSocketError.
+  // code is stored as the calling thread's LastErrorCode; true when it is
+  // tolerated, otherwise ThrowSocketError.
   bool CheckSocketResult(int result, std::initializer_list<int> tolerated = {});
   [[noreturn]] void ThrowSocketError(int code);
   // EIdInvalidSocket "Cannot allocate socket." on failure.
@@ -160,11 +159,11 @@ class TIdStack {
   bool IsDottedIPv4(std::string_view text) const { return ah::IsDottedIPv4(text); }
   uint32_t IPv4ToAddress(std::string_view text);
 
-  int LastErrorCode() const { return last_error_code_; }
+  // The code CheckSocketResult last stored on the calling thread: threads
+  // that share the stack never read each other's failures.
+  int LastErrorCode() const;
 
  protected:
-  // Written by whichever thread checked a result last.
-  std::atomic<int> last_error_code_{0};
   std::unique_ptr<TStringList> local_address_cache_;
 };
 

@@ -8,6 +8,8 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <barrier>
+#include <thread>
 
 #include <string>
 #include <vector>
@@ -113,6 +115,25 @@ TEST_F(StackTest, CheckSocketResultToleratesListedCodes) {
   }
   stack_.StackCloseSocket(a);
   stack_.StackCloseSocket(b);
+}
+
+// With --jobs N the clients' threads share the stack: a failure checked on
+// one must never be read back as the other's.
+TEST_F(StackTest, EachThreadReadsBackItsOwnLastErrorCode) {
+  std::barrier step(2);
+  std::thread other([&] {
+    EXPECT_TRUE(stack_.CheckSocketResult(stack_.StackCloseSocket(-1), {Id_WSAEBADF}));
+    step.arrive_and_wait();
+    step.arrive_and_wait();
+    EXPECT_EQ(stack_.LastErrorCode(), Id_WSAEBADF);
+  });
+  step.arrive_and_wait();
+  const int unconnected = stack_.NewSocketHandle(Id_SOCK_STREAM, 0);
+  EXPECT_TRUE(stack_.CheckSocketResult(stack_.StackShutdown(unconnected, 1), {10057}));
+  step.arrive_and_wait();
+  other.join();
+  EXPECT_EQ(stack_.LastErrorCode(), 10057);
+  stack_.StackCloseSocket(unconnected);
 }
 
 TEST_F(StackTest, ServicePortByNameOrNumber) {

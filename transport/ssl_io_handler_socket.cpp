@@ -245,52 +245,64 @@ void TIdSSLIOHandlerSocket::SetPassThrough(bool value) {
   }
 }
 
+// The peer as messages name it and as sessions are kept for.
+std::string TIdSSLIOHandlerSocket::HandshakePeer() const {
+  const std::string& name = verify_host_name_.empty() ? server_name_ : verify_host_name_;
+  return name + ":" + IntToStr(server_port_);
+}
+
+void TIdSSLIOHandlerSocket::FailHandshake(const std::string& reason, long code) {
+  tls_->fatal = true;
+  const std::string where = HandshakePeer();
+  CloseHandler();
+  throw EIdSSLProtocolReplyError(int(code), "TLS handshake with " + where + " failed: " + reason);
+}
+
 void TIdSSLIOHandlerSocket::StartTLS(int timeout) {
-  TIdTLSSession& t = *tls_;
   const std::string name = verify_host_name_.empty() ? server_name_ : verify_host_name_;
-  const std::string where = name + ":" + IntToStr(server_port_);
-  auto fail = [&](const std::string& reason, long code) {
-    t.fatal = true;
-    CloseHandler();
-    throw EIdSSLProtocolReplyError(int(code),
-                                   "TLS handshake with " + where + " failed: " + reason);
-  };
   // OpenSSL takes an empty name as "check no name" and verifies the chain
   // only: anyone with any valid certificate would pass.
-  if (name.empty() && !insecure_) fail("no server name to check the certificate against", 0);
+  if (name.empty() && !insecure_) FailHandshake("no server name to check the certificate against");
   // A server that takes the connection and never answers the hello must
   // not hold the caller for ever.
   if (timeout <= 0) timeout = handshake_timeout_limit_;
-
   ERR_clear_error();
-  if (!t.ctx) {
-    t.ctx = SSL_CTX_new(TLS_client_method());
-    if (!t.ctx) fail(OpenSSLReason(), 0);
-    SSL_CTX_set_min_proto_version(t.ctx, TLS1_2_VERSION);
-    // A peer that just closes its socket ends the stream like close_notify
-    // would: HTTP bodies read until close rely on it.
-    SSL_CTX_set_options(t.ctx, SSL_OP_IGNORE_UNEXPECTED_EOF | SSL_OP_NO_COMPRESSION |
-                                   SSL_OP_NO_RENEGOTIATION);
-    SSL_CTX_set_mode(t.ctx, SSL_MODE_ENABLE_PARTIAL_WRITE | SSL_MODE_ACCEPT_MOVING_WRITE_BUFFER |
-                                SSL_MODE_AUTO_RETRY);
-    SSL_CTX_set_default_verify_paths(t.ctx);
-    ERR_clear_error();
-    if (!ca_file_.empty() && SSL_CTX_load_verify_locations(t.ctx, ca_file_.c_str(), nullptr) != 1) {
-      std::string reason = OpenSSLReason();
-      SSL_CTX_free(t.ctx);
-      t.ctx = nullptr;
-      fail("cannot load trusted certificates from \"" + ca_file_ + "\" (" + reason + ")", 0);
-    }
-    SSL_CTX_set_verify(t.ctx, insecure_ ? SSL_VERIFY_NONE : SSL_VERIFY_PEER, nullptr);
-    SSL_CTX_set_session_cache_mode(t.ctx, SSL_SESS_CACHE_CLIENT | SSL_SESS_CACHE_NO_INTERNAL_STORE);
-    SSL_CTX_sess_set_new_cb(t.ctx, &TIdTLSSession::NewSession);
-  }
+  if (!tls_->ctx) PrepareContext();
+  NewSession(name);
+  RunHandshake(timeout);
+}
 
+void TIdSSLIOHandlerSocket::PrepareContext() {
+  TIdTLSSession& t = *tls_;
+  t.ctx = SSL_CTX_new(TLS_client_method());
+  if (!t.ctx) FailHandshake(OpenSSLReason());
+  SSL_CTX_set_min_proto_version(t.ctx, TLS1_2_VERSION);
+  // A peer that just closes its socket ends the stream like close_notify
+  // would: HTTP bodies read until close rely on it.
+  SSL_CTX_set_options(t.ctx, SSL_OP_IGNORE_UNEXPECTED_EOF | SSL_OP_NO_COMPRESSION |
+                                 SSL_OP_NO_RENEGOTIATION);
+  SSL_CTX_set_mode(t.ctx, SSL_MODE_ENABLE_PARTIAL_WRITE | SSL_MODE_ACCEPT_MOVING_WRITE_BUFFER |
+                              SSL_MODE_AUTO_RETRY);
+  SSL_CTX_set_default_verify_paths(t.ctx);
+  ERR_clear_error();
+  if (!ca_file_.empty() && SSL_CTX_load_verify_locations(t.ctx, ca_file_.c_str(), nullptr) != 1) {
+    std::string reason = OpenSSLReason();
+    SSL_CTX_free(t.ctx);
+    t.ctx = nullptr;
+    FailHandshake("cannot load trusted certificates from \"" + ca_file_ + "\" (" + reason + ")");
+  }
+  SSL_CTX_set_verify(t.ctx, insecure_ ? SSL_VERIFY_NONE : SSL_VERIFY_PEER, nullptr);
+  SSL_CTX_set_session_cache_mode(t.ctx, SSL_SESS_CACHE_CLIENT | SSL_SESS_CACHE_NO_INTERNAL_STORE);
+  SSL_CTX_sess_set_new_cb(t.ctx, &TIdTLSSession::NewSession);
+}
+
+void TIdSSLIOHandlerSocket::NewSession(const std::string& name) {
+  TIdTLSSession& t = *tls_;
   t.FreeSession();
   t.ssl = SSL_new(t.ctx);
-  if (!t.ssl) fail(OpenSSLReason(), 0);
+  if (!t.ssl) FailHandshake(OpenSSLReason());
   BIO* bio = BIO_new(StackBioMethod());
-  if (!bio) fail(OpenSSLReason(), 0);
+  if (!bio) FailHandshake(OpenSSLReason());
   t.io.socket = SocketBinding()->SocketHandle();
   BIO_set_data(bio, &t.io);
   SSL_set_bio(t.ssl, bio, bio);
@@ -305,11 +317,14 @@ void TIdSSLIOHandlerSocket::StartTLS(int timeout) {
     X509_VERIFY_PARAM_set_hostflags(param, X509_CHECK_FLAG_NO_PARTIAL_WILDCARDS);
     int ok = is_address ? X509_VERIFY_PARAM_set1_ip_asc(param, name.c_str())
                         : X509_VERIFY_PARAM_set1_host(param, name.c_str(), name.size());
-    if (ok != 1) fail("the host name \"" + name + "\" cannot be checked", 0);
+    if (ok != 1) FailHandshake("the host name \"" + name + "\" cannot be checked");
   }
-  t.session_key = where + (insecure_ ? " insecure" : "");
+  t.session_key = HandshakePeer() + (insecure_ ? " insecure" : "");
   if (t.resumable && t.resumable_key == t.session_key) SSL_set_session(t.ssl, t.resumable);
+}
 
+void TIdSSLIOHandlerSocket::RunHandshake(int timeout) {
+  TIdTLSSession& t = *tls_;
   // A time-out bounds the whole handshake; without one it blocks like a
   // plain connect.
   t.io.nonblocking = timeout > 0;
@@ -319,34 +334,36 @@ void TIdSSLIOHandlerSocket::StartTLS(int timeout) {
     int rc = SSL_connect(t.ssl);
     if (rc == 1) break;
     int error = SSL_get_error(t.ssl, rc);
-    if (t.io.nonblocking && (error == SSL_ERROR_WANT_READ || error == SSL_ERROR_WANT_WRITE)) {
-      int left = Remaining(timeout, start);
-      if (left == 0) fail("timed out", 0);
-      // Handshake messages are small: a write that would block is retried
-      // after a short wait rather than a writable wait.
-      if (error == SSL_ERROR_WANT_READ) {
-        if (!SocketBinding()->WaitReadable(left) && Remaining(timeout, start) == 0)
-          fail("timed out", 0);
-      } else {
-        SleepMs(1);
-      }
-      continue;
+    if (!t.io.nonblocking || (error != SSL_ERROR_WANT_READ && error != SSL_ERROR_WANT_WRITE))
+      FailHandshake(HandshakeFailure());
+    int left = Remaining(timeout, start);
+    if (left == 0) FailHandshake("timed out");
+    // Handshake messages are small: a write that would block is retried
+    // after a short wait rather than a writable wait.
+    if (error == SSL_ERROR_WANT_READ) {
+      if (!SocketBinding()->WaitReadable(left) && Remaining(timeout, start) == 0)
+        FailHandshake("timed out");
+    } else {
+      SleepMs(1);
     }
-    long verify = SSL_get_verify_result(t.ssl);
-    if (!insecure_ && verify != X509_V_OK) {
-      ERR_clear_error();
-      fail(std::string("certificate verify failed (") + X509_verify_cert_error_string(verify) +
-               ")",
-           verify);
-    }
-    std::string reason = OpenSSLReason();
-    if (reason.empty() && t.io.failed)
-      reason = SocketErrorMessage(TheStack()->StackLastError());
-    if (reason.empty()) reason = "the server closed the connection";
-    fail(reason, 0);
   }
   t.io.nonblocking = false;
   t.handshaken = true;
+}
+
+std::string TIdSSLIOHandlerSocket::HandshakeFailure() {
+  TIdTLSSession& t = *tls_;
+  long verify = SSL_get_verify_result(t.ssl);
+  if (!insecure_ && verify != X509_V_OK) {
+    ERR_clear_error();
+    FailHandshake(std::string("certificate verify failed (") +
+                      X509_verify_cert_error_string(verify) + ")",
+                  verify);
+  }
+  std::string reason = OpenSSLReason();
+  if (reason.empty() && t.io.failed) reason = SocketErrorMessage(TheStack()->StackLastError());
+  if (reason.empty()) reason = "the server closed the connection";
+  return reason;
 }
 
 bool TIdSSLIOHandlerSocket::WaitReadable(int timeout) {

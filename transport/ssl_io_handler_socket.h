@@ -94,7 +94,16 @@ class TIdSSLIOHandlerSocket : public TIdIOHandlerSocket {
  private:
   friend class TIdTLSSession;
 
+  // The handshake in its steps: the shared context, a new session for
+  // the peer, the exchange itself; any failure closes the handler.
   void StartTLS(int timeout);
+  void PrepareContext();
+  void NewSession(const std::string& name);
+  void RunHandshake(int timeout);
+  // OpenSSL's reason, or the certificate check's verdict (raised at once).
+  std::string HandshakeFailure();
+  std::string HandshakePeer() const;
+  [[noreturn]] void FailHandshake(const std::string& reason, long code = 0);
   void DropSession(bool notify_peer);
 
   bool pass_through_ = true;

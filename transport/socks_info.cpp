@@ -175,7 +175,12 @@ void TIdSocksInfo::NegotiateSocks5(TIdIOHandler& handler, const std::string& hos
     CheckLengthField(username_, "user name");
     CheckLengthField(password_, "password");
   }
+  Socks5Authenticate(handler);
+  Socks5Connect(handler, host, port);
+}
 
+void TIdSocksInfo::Socks5Authenticate(TIdIOHandler& handler) {
+  const bool login = authentication_ == saUsernamePassword;
   // +----+----------+----------+
   // |VER | NMETHODS | METHODS  |
   // +----+----------+----------+
@@ -190,27 +195,28 @@ void TIdSocksInfo::NegotiateSocks5(TIdIOHandler& handler, const std::string& hos
   ReceiveExactly(handler, answer, 2);
   if (answer[1] != method || answer[1] == 255)
     throw EIdSocksAuthMethodError("Invalid socks authentication method.");
+  if (!login) return;
 
-  if (login) {
-    // +----+------+----------+------+----------+
-    // |VER | ULEN |  UNAME   | PLEN |  PASSWD  |
-    // +----+------+----------+------+----------+
-    //    1     1    1 to 255     1    1 to 255
-    std::string request;
-    request += char(1);
-    request += char(username_.size());
-    request += username_;
-    request += char(password_.size());
-    request += password_;
-    SendAll(handler, request);
+  // +----+------+----------+------+----------+
+  // |VER | ULEN |  UNAME   | PLEN |  PASSWD  |
+  // +----+------+----------+------+----------+
+  //    1     1    1 to 255     1    1 to 255
+  std::string request;
+  request += char(1);
+  request += char(username_.size());
+  request += username_;
+  request += char(password_.size());
+  request += password_;
+  SendAll(handler, request);
 
-    // +----+--------+
-    // |VER | STATUS |
-    // +----+--------+
-    ReceiveExactly(handler, answer, 2);
-    if (answer[1] != 0) throw EIdSocksAuthError("Authentication error to socks server.");
-  }
+  // +----+--------+
+  // |VER | STATUS |
+  // +----+--------+
+  ReceiveExactly(handler, answer, 2);
+  if (answer[1] != 0) throw EIdSocksAuthError("Authentication error to socks server.");
+}
 
+void TIdSocksInfo::Socks5Connect(TIdIOHandler& handler, const std::string& host, int port) {
   // +----+-----+-------+------+----------+----------+
   // |VER | CMD |  RSV  | ATYP | DST.ADDR | DST.PORT |
   // +----+-----+-------+------+----------+----------+

@@ -69,6 +69,9 @@ class TIdSocksInfo : public TIdComponent {
 
  private:
   TIdIOHandler& Handler() const;
+  // SOCKS 5: the method choice (and login), then the connect request.
+  void Socks5Authenticate(TIdIOHandler& handler);
+  void Socks5Connect(TIdIOHandler& handler, const std::string& host, int port);
   static void SendAll(TIdIOHandler& handler, const std::string& bytes);
   // Reads until count bytes arrived or the proxy closed; returns the count
   // read. A socket error raises EIdSocketError.

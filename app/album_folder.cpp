@@ -2,21 +2,42 @@
 
 #include "app/gallery_page.h"
 #include "platform/atomic_file.h"
+#include "platform/files.h"
 
 namespace ah {
 namespace {
 
-std::optional<AlbumManifest> Previous(const std::string& folder) {
-  // Whatever an interrupted write or download left goes first.
-  RemoveLeftoverTempFiles(folder);
-  return ReadManifest(folder);
+// Far more namesakes than anyone has; past them only a free name is looked for.
+constexpr int kNamesakesSearched = 100;
+
+std::string_view WithoutTrailingSlashes(std::string_view url) {
+  while (url.ends_with('/')) url.remove_suffix(1);
+  return url;
 }
 
 }  // namespace
 
-AlbumFolder::AlbumFolder(std::string folder, bool force, std::string run_time)
-    : folder_(std::move(folder)), run_time_(std::move(run_time)) {
-  std::optional<AlbumManifest> previous = Previous(folder_);
+ChosenFolder ChooseAlbumFolder(const std::string& base, std::string_view album_url) {
+  std::optional<std::string> free;
+  for (int k = 1; k <= kNamesakesSearched || !free; ++k) {
+    const std::string folder = (k == 1 ? base : base + " (" + std::to_string(k) + ")") + "/";
+    const bool holds_manifest = FileExists(folder + std::string(kManifestFileName));
+    if (!holds_manifest) {
+      if (!free) free = folder;
+      continue;
+    }
+    std::optional<AlbumManifest> manifest = ReadManifest(folder);
+    if (manifest && WithoutTrailingSlashes(manifest->album_url) == WithoutTrailingSlashes(album_url))
+      return {folder, std::move(manifest)};
+  }
+  return {*free, std::nullopt};
+}
+
+AlbumFolder::AlbumFolder(ChosenFolder chosen, bool force, std::string run_time)
+    : folder_(std::move(chosen.folder)), run_time_(std::move(run_time)) {
+  // Whatever an interrupted write or download left goes first.
+  RemoveLeftoverTempFiles(folder_);
+  std::optional<AlbumManifest> previous = std::move(chosen.manifest);
   if (previous)
     for (const auto& photo : previous->photos) previous_records_[photo.number] = photo;
   if (force) previous.reset();

@@ -22,6 +22,18 @@
 
 namespace ah {
 
+// The folder an album goes to inside its parent, and what its manifest
+// says. A folder named after the album that holds another album's
+// manifest (or an album.json that is not ours) is not taken over: the
+// album goes to "NAME (2)", "NAME (3)", ..., and the one that names this
+// album's address is found again by later runs.
+struct ChosenFolder {
+  std::string folder;  // a file-system name with a trailing "/"
+  std::optional<AlbumManifest> manifest;
+};
+// `base` is the parent and the name, without a trailing "/".
+ChosenFolder ChooseAlbumFolder(const std::string& base, std::string_view album_url);
+
 class AlbumFolder {
  public:
   // Between two writes of the manifest and gallery at least this much time
@@ -29,9 +41,9 @@ class AlbumFolder {
   // serialisation of the whole album.
   static constexpr std::chrono::milliseconds kWriteInterval{100};
 
-  // `folder` is the file system's name; temporary files an earlier run
-  // left there are removed. With `force` nothing is taken over.
-  AlbumFolder(std::string folder, bool force, std::string run_time);
+  // Temporary files an earlier run left in the folder are removed. With
+  // `force` nothing is taken over.
+  AlbumFolder(ChosenFolder chosen, bool force, std::string run_time);
 
   void SetAlbum(std::string_view album_url, std::string_view title);
 

@@ -77,6 +77,20 @@ struct PhotoLink {
   AlbumFolder* album;
 };
 
+// Nothing but spaces and control bytes: no name for a folder.
+bool IsBlank(std::string_view name) {
+  return std::all_of(name.begin(), name.end(), [](char c) { return static_cast<unsigned char>(c) <= ' '; });
+}
+
+// The last path segment of an album address (for /users/kotova/73412/:
+// 73412), cleaned as titles are.
+std::string AddressName(std::string_view url) {
+  url = url.substr(0, url.find_first_of("?#"));
+  while (url.ends_with('/')) url.remove_suffix(1);
+  std::string name = CleanFileTitle(Trim(url.substr(url.rfind('/') + 1)));
+  return IsBlank(name) ? "album" : name;
+}
+
 bool Cancelled(const std::optional<TransferFailure>& failure) {
   return failure && failure->error == TransferError::kCancelled;
 }
@@ -173,8 +187,11 @@ class Run {
     for (std::string_view line : SplitPageText(album_text)) {
       if (Contains(line, next_page)) more_pages = true;
       if (Contains(line, kTitleMarker)) TakeTitle(line);
-      if (Contains(line, kPhotoLinkMarker) && !Contains(line, kPhotoLinkExclusion))
+      if (Contains(line, kPhotoLinkMarker) && !Contains(line, kPhotoLinkExclusion)) {
+        // Photos found before any title still go into a folder of their own.
+        if (!album_) OpenFolder({}, {});
         links.push_back({profile_.SiteRoot + std::string(line), folder_, album_});
+      }
     }
     // A page that shows only photo pages this run has seen repeats the
     // album (a site that answers every page number with the same page): the
@@ -271,17 +288,31 @@ class Run {
     scratch.Clear();
     scratch.Add(ReadableText(ReplaceAll(line, profile_.TitleSuffix, "\r\n")));
     const std::string title = CleanFileTitle(Trim(StripTags(scratch.Line(0))));
-    // Only the title goes through the code page; the base folder is used as
-    // the bytes it is.
-    folder_ = ReplaceAll(output_dir_ + "/" + FileSystemName(FitName(title, kLongestMadeName)) + "/",
-                         "//", "/");
-    if (!DirectoryExists(folder_)) CreateDir(folder_);
-    // Opened once per folder and run: later in the run the temporary files
-    // there are this run's own.
-    std::unique_ptr<AlbumFolder>& album = albums_[folder_];
-    if (!album) album = std::make_unique<AlbumFolder>(folder_, settings_.force, run_time_);
-    album->SetAlbum(around_.fields.Edit4Text(), title);
-    album_ = album.get();
+    OpenFolder(title, title);
+  }
+
+  // The album's folder named `name` (Windows-1251), or after the album
+  // address when the name is blank: never the output folder itself.
+  void OpenFolder(const std::string& name, const std::string& title) {
+    const std::string album_url = around_.fields.Edit4Text();
+    const std::string shown = IsBlank(name) ? AddressName(album_url) : name;
+    // Only the name goes through the code page; the output folder is used
+    // as the bytes it is.
+    const std::string base =
+        ReplaceAll(output_dir_ + "/" + FileSystemName(FitName(shown, kLongestMadeName)), "//", "/");
+    AlbumFolder*& album = named_[base];
+    if (!album) {
+      ChosenFolder chosen = ChooseAlbumFolder(base, album_url);
+      if (!DirectoryExists(chosen.folder)) CreateDir(chosen.folder);
+      // Opened once per folder and run: later in the run the temporary
+      // files there are this run's own.
+      std::unique_ptr<AlbumFolder>& opened = albums_[chosen.folder];
+      if (!opened) opened = std::make_unique<AlbumFolder>(std::move(chosen), settings_.force, run_time_);
+      album = opened.get();
+    }
+    folder_ = album->folder();
+    album->SetAlbum(album_url, title);
+    album_ = album;
   }
 
   const HarvestSurroundings& around_;
@@ -293,6 +324,7 @@ class Run {
   // The photo pages the album pages showed so far.
   std::unordered_set<std::string> seen_pages_;
   std::map<std::string, std::unique_ptr<AlbumFolder>> albums_;
+  std::map<std::string, AlbumFolder*> named_;  // by the path the name gives
   AlbumFolder* album_ = nullptr;
   HarvestReport report_;
 };

@@ -42,8 +42,8 @@ AH_EXCEPTION_CLASS(EIdHTTPBodyTooLarge, EIdException)
 // sent.
 AH_EXCEPTION_CLASS(EIdHTTPInvalidRequest, EIdException)
 
-// An address whose protocol is neither http nor https and that gives no
-// port; raised with an empty message.
+// An address (a redirect's included) whose protocol is neither http nor
+// https: "Protocol \"ftp\" is not supported".
 AH_EXCEPTION_CLASS(EIdUnknownProtocol, EIdException)
 
 }  // namespace ah

@@ -197,12 +197,38 @@ void TIdResponseReader::ReadUntilClose(TStream& body) {
 
 void TIdResponseReader::ReadChunkedBody(TStream& body) {
   connection_.ReportStatus(hsStatusText, "Chunk Started");
-  for (int64_t size = ReadChunkSize(); size > 0; size = ReadChunkSize()) {
-    ReceiveBodyPart(body, size);
-    if (!connection_.ReceiveLine().empty()) {
-      throw EIdHTTPMalformedResponse("Chunk longer than its size");
+  // Small chunks already received are gathered into one write: a body of
+  // many one-byte chunks must not cost a write (and a size reservation) per
+  // chunk.
+  constexpr int64_t kGather = 64 * 1024;
+  std::string gathered;
+  auto flush = [&] {
+    if (gathered.empty()) return;
+    std::string out = std::move(gathered);
+    gathered.clear();
+    body.WriteBuffer(out.data(), int64_t(out.size()));
+  };
+  try {
+    for (int64_t size = ReadChunkSize(); size > 0; size = ReadChunkSize()) {
+      TIdManagedBuffer& in = connection_.InputBuffer();
+      if (size <= kGather && in.Size() >= size) {
+        gathered.append(in.Memory(), size_t(size));
+        in.DropBytes(int32_t(size));
+        if (int64_t(gathered.size()) >= kGather) flush();
+      } else {
+        flush();
+        ReceiveBodyPart(body, size);
+      }
+      if (!connection_.ReceiveLine().empty()) {
+        throw EIdHTTPMalformedResponse("Chunk longer than its size");
+      }
     }
+  } catch (...) {
+    // What arrived is the caller's, also when the body breaks off.
+    flush();
+    throw;
   }
+  flush();
   // The trailer section, to its empty line, so none of it is left behind for
   // the next reply; a close before that line cuts the message short.
   int64_t budget = kMaxResponseHead;

@@ -39,23 +39,7 @@ void TIdURI::ParseURI(std::string_view uri) {
     const size_t end = std::min(w.size(), w.find_first_of("/?#"));
     std::string authority = w.substr(0, end);
     w.erase(0, end < w.size() && w[end] == '/' ? end + 1 : end);
-    const size_t q = TextPos("@", authority);
-    if (q > 0) {
-      password_ = authority.substr(0, q - 1);
-      authority.erase(0, q);
-    }
-    username_ = TakeToken(password_, ":");
-    if (username_.empty()) password_.clear();
-    if (!authority.empty() && authority[0] == '[') {
-      // An IPv6 address: its colons are no port's.
-      const size_t close = std::min(authority.size(), authority.find(']'));
-      host_ = authority.substr(1, close - 1);
-      authority.erase(0, close + 1);
-      if (!authority.empty() && authority[0] == ':') port_ = authority.substr(1);
-    } else {
-      host_ = TakeToken(authority, ":");
-      port_ = authority;
-    }
+    TakeAuthority(std::move(authority));
   }
 
   // Without "?", a "=" starts the parameters: callers rely on that split.
@@ -78,6 +62,26 @@ void TIdURI::ParseURI(std::string_view uri) {
   if (bookmark_.empty()) {
     bookmark_ = params_;
     params_ = TakeToken(bookmark_, "#");
+  }
+}
+
+void TIdURI::TakeAuthority(std::string authority) {
+  const size_t q = TextPos("@", authority);
+  if (q > 0) {
+    password_ = authority.substr(0, q - 1);
+    authority.erase(0, q);
+  }
+  username_ = TakeToken(password_, ":");
+  if (username_.empty()) password_.clear();
+  if (!authority.empty() && authority[0] == '[') {
+    // An IPv6 address: its colons are no port's.
+    const size_t close = std::min(authority.size(), authority.find(']'));
+    host_ = authority.substr(1, close - 1);
+    authority.erase(0, close + 1);
+    if (!authority.empty() && authority[0] == ':') port_ = authority.substr(1);
+  } else {
+    host_ = TakeToken(authority, ":");
+    port_ = authority;
   }
 }
 

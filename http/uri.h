@@ -59,6 +59,9 @@ class TIdURI {
   void SetParams(std::string v) { params_ = std::move(v); }
 
  private:
+  // User information, host and port from the authority.
+  void TakeAuthority(std::string authority);
+
   std::string document_;
   std::string protocol_;
   std::string uri_text_;

@@ -189,15 +189,29 @@ TEST_F(HttpGetServer, UserAnswersABasicChallenge) {
   RunResult r = Run({"--user", "user:pw", server_.Url("/basic")});
   EXPECT_EQ(r.exit_code, 0) << r.err;
   EXPECT_EQ(r.out, "let in");
-  r = Run({server_.Url("/basic")});
+  // A request that fails leaves the output file as it was.
+  fs::path file = dir_ / "kept.txt";
+  { std::ofstream(file) << "kept"; }
+  r = Run({"-o", file.string(), server_.Url("/basic")});
   EXPECT_EQ(r.exit_code, 1);
   EXPECT_EQ(r.err, "http-get: " + server_.Url("/basic") + ": HTTP/1.1 401 Unauthorized\n");
+  EXPECT_EQ(test::FileBytes(file), "kept");
+  // The user information of the address answers for its own server; its
+  // password never shows.
+  const std::string at = "@127.0.0.1:" + std::to_string(server_.port()) + "/basic";
+  r = Run({"http://user:pw" + at});
+  EXPECT_EQ(r.exit_code, 0) << r.err;
+  EXPECT_EQ(r.out, "let in");
+  r = Run({"http://user:wrong" + at});
+  EXPECT_EQ(r.err, "http-get: http://user:***" + at + ": HTTP/1.1 401 Unauthorized\n");
 }
 
 TEST_F(HttpGetServer, UserGoesOnlyToTheServerNamedOnTheCommandLine) {
   RunResult r = Run({"--user", "user:pw", server_.Url("/elsewhere")});
   EXPECT_EQ(r.exit_code, 1);
-  EXPECT_EQ(r.err, "http-get: " + server_.Url("/elsewhere") + ": HTTP/1.1 401 Unauthorized\n");
+  // The error names the address that failed, not the one given.
+  EXPECT_EQ(r.err, "http-get: http://localhost:" + std::to_string(server_.port()) +
+                       "/basic: HTTP/1.1 401 Unauthorized\n");
   EXPECT_FALSE(authorized_elsewhere_);
   r = Run({"--user", "user:pw", "http://localhost:" + std::to_string(server_.port()) + "/basic"});
   EXPECT_EQ(r.exit_code, 0) << r.err;
@@ -286,6 +300,9 @@ TEST_F(HttpGet, RefusedConnectionIsOneLine) {
   EXPECT_EQ(r.exit_code, 1);
   EXPECT_EQ(r.err, "http-get: http://127.0.0.1:" + std::to_string(port) +
                        "/: Socket Error # 10061 Connection refused.\n");
+  r = Run({"http://127.0.0.1:" + std::to_string(port) + "/a\r\nb"});
+  EXPECT_EQ(r.err, "http-get: http://127.0.0.1:" + std::to_string(port) +
+                       "/a\\r\\nb: The request is not sent: its target holds a control character\n");
 }
 
 TEST_F(HttpGet, BadArgumentsExitWithTwoAndOneLine) {

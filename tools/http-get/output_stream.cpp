@@ -12,6 +12,13 @@
 namespace ah {
 
 TOutputFdStream::TOutputFdStream(int fd, bool owns_fd) : fd_(fd), owns_fd_(owns_fd) {
+  TakeDescriptor();
+}
+
+TOutputFdStream::TOutputFdStream(std::string file_name)
+    : fd_(-1), owns_fd_(true), file_name_(std::move(file_name)) {}
+
+void TOutputFdStream::TakeDescriptor() {
   struct stat st {};
   // Writes to a descriptor opened for appending (a shell's ">>") always land
   // at the end, after any space reserved ahead of them, so such a file is
@@ -22,19 +29,21 @@ TOutputFdStream::TOutputFdStream(int fd, bool owns_fd) : fd_(fd), owns_fd_(owns_
 }
 
 TOutputFdStream::~TOutputFdStream() {
-  if (owns_fd_) ::close(fd_);
+  if (owns_fd_ && fd_ >= 0) ::close(fd_);
 }
 
-std::unique_ptr<TOutputFdStream> TOutputFdStream::Create(const std::string& file_name) {
-  int fd = ::open(file_name.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-  if (fd < 0) {
-    throw EFOpenError("Cannot open file \"" + ExpandFileName(file_name) + "\". " +
+void TOutputFdStream::Open() {
+  if (fd_ >= 0) return;
+  fd_ = ::open(file_name_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  if (fd_ < 0) {
+    throw EFOpenError("Cannot open file \"" + ExpandFileName(file_name_) + "\". " +
                       std::strerror(errno));
   }
-  return std::make_unique<TOutputFdStream>(fd, true);
+  TakeDescriptor();
 }
 
 int64_t TOutputFdStream::Write(const void* buffer, int64_t count) {
+  if (count > 0) Open();
   int64_t done = 0;
   while (done < count) {
     ssize_t n = ::write(fd_, static_cast<const char*>(buffer) + done, size_t(count - done));
@@ -52,6 +61,8 @@ void TOutputFdStream::KernelWritten(int64_t count) {
 }
 
 int64_t TOutputFdStream::Seek(int64_t offset, TSeekOrigin origin) {
+  // Nothing written yet: the body has not begun.
+  if (fd_ < 0) return 0;
   if (regular_) {
     int whence = origin == TSeekOrigin::soBeginning ? SEEK_SET
                  : origin == TSeekOrigin::soCurrent ? SEEK_CUR
@@ -65,13 +76,14 @@ int64_t TOutputFdStream::Seek(int64_t offset, TSeekOrigin origin) {
 }
 
 int64_t TOutputFdStream::Size() {
-  if (!regular_) return position_;
+  if (fd_ < 0 || !regular_) return position_;
   struct stat st {};
   return ::fstat(fd_, &st) == 0 ? int64_t(st.st_size) : 0;
 }
 
 void TOutputFdStream::SetSize(int64_t size) {
-  if (!regular_) return;
+  // A reservation ahead of the first byte waits for that byte.
+  if (fd_ < 0 || !regular_) return;
   if (::ftruncate(fd_, off_t(size)) != 0) {
     throw EWriteError(std::string("Stream write error: ") + std::strerror(errno));
   }

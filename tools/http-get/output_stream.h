@@ -1,6 +1,6 @@
 #pragma once
-// The stream http-get writes bodies through: a file it created or
-// truncated, or standard output. Pipes, terminals and devices cannot seek or be
+// The stream http-get writes bodies through: a file it creates or truncates
+// when the first byte of a body arrives, or standard output. Pipes, terminals and devices cannot seek or be
 // resized; there the stream counts its own position and takes a size
 // reservation as a no-op, so a body streams through without being held.
 
@@ -21,9 +21,14 @@ class TOutputFdStream : public TStream, public TIdKernelSink {
   TOutputFdStream(int fd, bool owns_fd);
   ~TOutputFdStream() override;
 
-  // Creates the file, or empties it when it exists. Raises EFOpenError with
-  // the full path and the system's text.
-  static std::unique_ptr<TOutputFdStream> Create(const std::string& file_name);
+  // The file, created (or emptied when it exists) by the first write or
+  // kernel transfer, or by Open: a request that fails before its body leaves
+  // the file as it was.
+  explicit TOutputFdStream(std::string file_name);
+
+  // Creates or empties the file unless that happened already. Raises
+  // EFOpenError with the full path and the system's text.
+  void Open();
 
   int64_t Read(void*, int64_t) override { return 0; }
   // A failed write raises EWriteError with the system's text.
@@ -32,13 +37,19 @@ class TOutputFdStream : public TStream, public TIdKernelSink {
   int64_t Size() override;
   void SetSize(int64_t size) override;
 
-  int KernelSinkDescriptor() override { return fd_; }
+  int KernelSinkDescriptor() override {
+    Open();
+    return fd_;
+  }
   void KernelWritten(int64_t count) override;
 
  private:
+  void TakeDescriptor();
+
   int fd_;
   bool owns_fd_;
-  bool regular_;         // a regular file: real seeks and sizes
+  std::string file_name_;  // of a file not opened yet
+  bool regular_ = false;   // a regular file: real seeks and sizes
   int64_t position_ = 0;  // otherwise, the bytes written so far
 };
 

@@ -126,9 +126,11 @@ class Run {
         photos.ShareCookies();
         sign_in_counter = 0;
       }
-      photos.AddStep([this] {
-        if (around_.log.LogLineCount() > kLogLineLimit) around_.log.ClearLog();
-      });
+      photos.AddStep(
+          [this] {
+            if (around_.log.LogLineCount() > kLogLineLimit) around_.log.ClearLog();
+          },
+          HarvestScheduler::StepKind::kChore);
       around_.pump.ProcessMessages();
       if (Stopping()) break;
       end = HarvestPage(photos, page);
@@ -163,7 +165,8 @@ class Run {
   // session at any page.
   PageEnd HarvestPage(HarvestScheduler& photos, int page) {
     photos.SetPage(page);
-    photos.AddStep([this, page] { Log(LogLineKind::kProgress, std::string(kLogPage) + IntToStr(page)); });
+    photos.AddStep([this, page] { Log(LogLineKind::kProgress, std::string(kLogPage) + IntToStr(page)); },
+                   HarvestScheduler::StepKind::kPageLine);
     const std::string address = around_.fields.Edit4Text() + std::string(kPageQuery) + IntToStr(page);
     TextTransfer fetched = Get(address);
     if (Cancelled(fetched.failure)) return PageEnd::kWalkCut;

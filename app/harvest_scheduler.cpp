@@ -49,6 +49,7 @@ struct HarvestScheduler::ImageWork {
 // a photo.
 struct HarvestScheduler::Entry {
   std::function<void()> step;
+  StepKind kind = StepKind::kLine;
   std::shared_ptr<PageWork> page;
   bool photo = false;
   PhotoOutcome outcome;
@@ -113,9 +114,10 @@ void HarvestScheduler::SetPage(int page) {
   ShowProgress();
 }
 
-void HarvestScheduler::AddStep(std::function<void()> step) {
+void HarvestScheduler::AddStep(std::function<void()> step, StepKind kind) {
   Entry& entry = queue_.emplace_back();
   entry.step = std::move(step);
+  entry.kind = kind;
   Advance();
 }
 
@@ -253,6 +255,14 @@ void HarvestScheduler::Release() {
   while (!queue_.empty()) {
     Entry& entry = queue_.front();
     if (entry.page || !Ready(entry)) break;
+    if (entry.kind == StepKind::kPageLine && Stopping()) {
+      const std::optional<bool> reached = PageReached();
+      if (!reached) break;
+      if (!*reached) {
+        queue_.pop_front();
+        continue;
+      }
+    }
     if (entry.step)
       entry.step();
     else
@@ -265,22 +275,32 @@ void HarvestScheduler::Release() {
   ShowProgress();
 }
 
+std::optional<bool> HarvestScheduler::PageReached() const {
+  // After a stop nothing more is handed over: what follows is all there is.
+  for (auto it = std::next(queue_.begin()); it != queue_.end(); ++it) {
+    if (it->page) return std::nullopt;
+    if (it->photo || it->kind == StepKind::kLine) return true;
+    if (it->kind == StepKind::kPageLine) return false;
+  }
+  return false;
+}
+
 void HarvestScheduler::ReleasePhoto(Entry& entry) {
   PhotoOutcome& photo = entry.outcome;
   ManifestPhoto& record = entry.record;
   bool recorded = true;
   if (entry.image) {
     const ImageTransfer& saved = entry.image->saved;
-    // A transfer cut short by a stop leaves no file and no outcome.
-    if (Cancelled(saved.failure)) {
-      report_.interrupted = true;
-      return;
-    }
+    // A transfer cut short by a stop leaves no file; the photo is told in
+    // its place, and the manifest keeps what it knew of it.
+    const bool cancelled = Cancelled(saved.failure);
+    if (cancelled) report_.interrupted = true;
     photo.attempts = saved.attempts;
     photo.bytes = saved.bytes;
     if (saved.failure) {
       photo.status = OutcomeStatus::kFailed;
-      photo.error = OneLine(saved.failure->message);
+      photo.error = cancelled ? Utf8ToAnsi("прервано") : OneLine(saved.failure->message);
+      recorded = !cancelled;
       record.status = PhotoStatus::psFailed;
       record.error = photo.error;
       record.file_name.clear();

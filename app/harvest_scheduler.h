@@ -12,6 +12,7 @@
 #include <functional>
 #include <list>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -32,8 +33,16 @@ class HarvestScheduler {
                    HarvestReport& report);
   ~HarvestScheduler();
 
+  enum class StepKind {
+    kLine,      // a line of the page it comes in
+    kPageLine,  // the line that opens an album page
+    kChore,     // upkeep of the log that tells nothing
+  };
   // Something for the log, done when everything handed over before it is.
-  void AddStep(std::function<void()> step);
+  // After a stop, a page line still waiting is left out unless a photo or
+  // a line of its page follows it: a page none of whose photos were
+  // reached does not show.
+  void AddStep(std::function<void()> step, StepKind kind = StepKind::kLine);
   // A photo page found on an album page; its images go into `folder`
   // (the file system's name, with a trailing "/", or empty), whose
   // manifest `album` keeps (may be null).
@@ -63,6 +72,9 @@ class HarvestScheduler {
   void Number();
   void NumberPage(std::list<Entry>::iterator at);
   void Release();
+  // Whether a photo or line of the page that the front entry opens is in
+  // the queue; nothing while a photo page ahead is still being read.
+  std::optional<bool> PageReached() const;
   void ReleasePhoto(Entry& entry);
   // Takes back what the jobs finish until `done` says so.
   void WaitFor(const std::function<bool()>& done);

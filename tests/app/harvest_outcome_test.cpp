@@ -212,7 +212,8 @@ TEST_F(HarvestOutcomeTest, AStopDuringAnImageTransferLeavesNoFileBehind) {
   HarvestReport report = Run(&stop);
   stopper.join();
   EXPECT_TRUE(report.interrupted);
-  EXPECT_TRUE(report.photos.empty());
+  ASSERT_EQ(report.photos.size(), 1u) << "the photo in hand is told in its place";
+  EXPECT_EQ(AnsiToUtf8(PhotoLogLine(report.photos[0])), "  slow — ОШИБКА: прервано");
   EXPECT_EQ(Files("A"), std::set<std::string>{});
 }
 

@@ -72,10 +72,44 @@ std::optional<int> ReadCount(std::string_view text, int min, int max) {
   return value;
 }
 
-}  // namespace
+// Reads the value of flag `arg` into `options`: false when the value is
+// not one the flag takes, nothing when there is no such flag.
+std::optional<bool> ReadValue(std::string_view arg, std::string_view value,
+                              ah::DemoSiteOptions& options) {
+  auto count = [&](int min, int max, int& into) {
+    auto n = ReadCount(value, min, max);
+    if (n) into = *n;
+    return n.has_value();
+  };
+  if (arg == "--pages") return count(1, 100000, options.album.pages);
+  if (arg == "--photos-per-page") return count(0, 1000, options.album.photos_per_page);
+  if (arg == "--port") return count(0, 65535, options.port);
+  if (arg == "--image-port") return count(0, 65535, options.image_port);
+  if (arg == "--session-requests") return count(0, 1000000000, options.session_requests);
+  if (arg == "--latency-ms") return count(0, 60000, options.latency_ms);
+  ah::DemoFaults& f = options.faults;
+  if (arg == "--fail-images" || arg == "--fail-pages" || arg == "--fail-photo-pages") {
+    auto list = ah::ParseNumberList(value);
+    if (list)
+      (arg == "--fail-images" ? f.images : arg == "--fail-pages" ? f.album_pages : f.photo_pages) =
+          *list;
+    return list.has_value();
+  }
+  if (arg == "--fail-status") return count(100, 599, f.status);
+  if (arg == "--fail-times") return count(0, 1000000, f.times);
+  if (arg == "--retry-after") return count(0, 86400, f.retry_after);
+  if (arg == "--stall-after") return count(0, 1000000000, f.stall_after);
+  std::string* text = arg == "--login"      ? &options.login
+                      : arg == "--password" ? &options.password
+                      : arg == "--domain"   ? &options.domain
+                                            : nullptr;
+  if (!text) return std::nullopt;
+  *text = value;
+  return true;
+}
 
-int main(int argc, char** argv) {
-  ah::DemoSiteOptions options;
+// The options the arguments give; an exit code when the program is to end.
+std::optional<int> ReadArguments(int argc, char** argv, ah::DemoSiteOptions& options) {
   for (int i = 1; i < argc; ++i) {
     std::string_view arg = argv[i];
     if (arg == "--help" || arg == "-h") {
@@ -94,50 +128,18 @@ int main(int argc, char** argv) {
     }
     if (i + 1 >= argc) return UsageError("missing value after " + std::string(arg));
     std::string_view value = argv[++i];
-    auto count = [&](int min, int max, int& into) {
-      auto n = ReadCount(value, min, max);
-      if (n) into = *n;
-      return n.has_value();
-    };
-    bool ok = true;
-    if (arg == "--pages")
-      ok = count(1, 100000, options.album.pages);
-    else if (arg == "--photos-per-page")
-      ok = count(0, 1000, options.album.photos_per_page);
-    else if (arg == "--port")
-      ok = count(0, 65535, options.port);
-    else if (arg == "--image-port")
-      ok = count(0, 65535, options.image_port);
-    else if (arg == "--session-requests")
-      ok = count(0, 1000000000, options.session_requests);
-    else if (arg == "--latency-ms")
-      ok = count(0, 60000, options.latency_ms);
-    else if (arg == "--fail-images" || arg == "--fail-pages" || arg == "--fail-photo-pages") {
-      auto list = ah::ParseNumberList(value);
-      ok = list.has_value();
-      if (ok) {
-        ah::DemoFaults& f = options.faults;
-        (arg == "--fail-images" ? f.images : arg == "--fail-pages" ? f.album_pages : f.photo_pages) =
-            *list;
-      }
-    } else if (arg == "--fail-status")
-      ok = count(100, 599, options.faults.status);
-    else if (arg == "--fail-times")
-      ok = count(0, 1000000, options.faults.times);
-    else if (arg == "--retry-after")
-      ok = count(0, 86400, options.faults.retry_after);
-    else if (arg == "--stall-after")
-      ok = count(0, 1000000000, options.faults.stall_after);
-    else if (arg == "--login")
-      options.login = value;
-    else if (arg == "--password")
-      options.password = value;
-    else if (arg == "--domain")
-      options.domain = value;
-    else
-      return UsageError("unknown option " + std::string(arg));
-    if (!ok) return UsageError("bad value for " + std::string(arg) + ": " + std::string(value));
+    std::optional<bool> ok = ReadValue(arg, value, options);
+    if (!ok) return UsageError("unknown option " + std::string(arg));
+    if (!*ok) return UsageError("bad value for " + std::string(arg) + ": " + std::string(value));
   }
+  return std::nullopt;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  ah::DemoSiteOptions options;
+  if (std::optional<int> code = ReadArguments(argc, argv, options)) return *code;
   // The album belongs to the accepted user, as the sign-in's return_url expects.
   options.album.user = options.login;
 

@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <chrono>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -114,6 +115,9 @@ struct Transfer {
   std::string retry_after;
   bool too_large = false;
   std::string head;  // the body's first bytes
+  // The whole transfer's end, when the request has one.
+  std::chrono::steady_clock::time_point deadline;
+  bool deadline_passed = false;
 };
 
 size_t WriteBody(char* data, size_t size, size_t count, void* user) {
@@ -150,8 +154,13 @@ size_t ReadHeader(char* data, size_t size, size_t count, void* user) {
   return size * count;
 }
 
+// Asked as bytes come and at least once a second.
 int Progress(void* user, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
   auto* t = static_cast<Transfer*>(user);
+  if (t->request->transfer_timeout_ms > 0 && std::chrono::steady_clock::now() >= t->deadline) {
+    t->deadline_passed = true;
+    return 1;
+  }
   return t->request->cancelled && t->request->cancelled() ? 1 : 0;
 }
 
@@ -231,8 +240,6 @@ void SetOptions(CURL* c, const DownloadRequest& request, Transfer& transfer, cha
     curl_easy_setopt(c, CURLOPT_LOW_SPEED_LIMIT, 1L);
     curl_easy_setopt(c, CURLOPT_LOW_SPEED_TIME, long((request.idle_timeout_ms + 999) / 1000));
   }
-  if (request.transfer_timeout_ms > 0)
-    curl_easy_setopt(c, CURLOPT_TIMEOUT_MS, long(request.transfer_timeout_ms));
   // An announced length past the limit fails before a byte is written.
   curl_easy_setopt(c, CURLOPT_MAXFILESIZE_LARGE, curl_off_t(request.max_bytes));
   if (request.fresh_connection) curl_easy_setopt(c, CURLOPT_FRESH_CONNECT, 1L);
@@ -252,6 +259,12 @@ std::optional<TransferFailure> FailureOf(CURLcode code, long status, const Trans
   if (transfer.too_large || code == CURLE_FILESIZE_EXCEEDED) {
     f.error = TransferError::kAddress;
     f.message = "The body is larger than " + std::to_string(transfer.request->max_bytes) + " bytes.";
+    return f;
+  }
+  if (transfer.deadline_passed) {
+    f.error = TransferError::kTimeout;
+    f.message = "The transfer took longer than " +
+                std::to_string(transfer.request->transfer_timeout_ms) + " ms.";
     return f;
   }
   if (code == CURLE_OK && status < 400) {
@@ -299,7 +312,7 @@ DownloadResult UrlDownloader::Download(const DownloadRequest& request) noexcept 
     curl_easy_reset(c);
     TempFile file(target);
     if (!file.ok()) return Failed(TransferError::kLocalFile, std::strerror(file.error()));
-    Transfer transfer{&file, &request, {}, {}, false, {}};
+    Transfer transfer{&file, &request, {}, {}, false, {}, {}, false};
     char error_text[CURL_ERROR_SIZE] = "";
     // The handle outlives this call: it must not keep pointers to it.
     struct ResetAfter {
@@ -307,6 +320,8 @@ DownloadResult UrlDownloader::Download(const DownloadRequest& request) noexcept 
       ~ResetAfter() { curl_easy_reset(c); }
     } reset_after{c};
     SetOptions(c, request, transfer, error_text);
+    transfer.deadline =
+        std::chrono::steady_clock::now() + std::chrono::milliseconds(request.transfer_timeout_ms);
     const CURLcode code = curl_easy_perform(c);
 
     long status = 0;

@@ -19,7 +19,8 @@ struct DownloadRequest {
   // The transfer fails when no byte arrives for this long.
   int idle_timeout_ms = 60000;
   // The whole transfer, redirects included, fails when it takes longer
-  // than this, however steadily the bytes come (0: no limit).
+  // than this, however steadily the bytes come (0: no limit); judged as
+  // bytes come and at least once a second.
   int transfer_timeout_ms = 0;
   // The proxy to go through; none: a direct connection, whatever the
   // environment says.

@@ -244,7 +244,8 @@ TEST_F(DownloadToFileTest, AHostThatSendsNothingTimesOutAndACancelStopsTheTransf
   request.url = server_.Url("/trickle.jpg");
   request.transfer_timeout_ms = 300;
   DownloadResult trickled = DownloadUrl(request);
-  EXPECT_EQ(trickled.failure.error, TransferError::kTimeout) << trickled.failure.message;
+  EXPECT_EQ(trickled.failure.error, TransferError::kTimeout);
+  EXPECT_EQ(trickled.failure.message, "The transfer took longer than 300 ms.");
   EXPECT_EQ(Entries(), std::set<std::string>{"secret.txt"});
 }
 

@@ -26,6 +26,13 @@ class HarvestOutcomeTest : public HarvestRunTest {
       res.status = 404;
       res.set_content("gone", "text/plain");
     });
+    // A byte every 50 ms: never idle, never done in time.
+    s.Get("/photo/trickle.jpg", [](const httplib::Request&, httplib::Response& res) {
+      res.set_content_provider(4096, "image/jpeg", [](size_t, size_t, httplib::DataSink& sink) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        return sink.write("x", 1);
+      });
+    });
     HarvestRunTest::SetUp();
   }
 
@@ -64,7 +71,17 @@ TEST_F(HarvestOutcomeTest, CutPagesAndSignInRepliesHaveTheirLogLinesFilesAndCoun
          site.answers[PageAddress(1)] = {AlbumPage("A", {}, {})};
        },
        {"log Авторизация не подтверждена: HTTP/1.1 403 Refused", "log Страница № 1"}, {}, 0, 0, 0},
+      {"an image that trickles in fails at the deadline of a page",
+       [&](ScriptedSite& site) {
+         settings_.transfer.attempts = 1;
+         settings_.transfer.page_timeout_ms = 1000;
+         settings_.transfer.read_timeout_ms = 500;
+         site.answers[PageAddress(1)] = {AlbumPage("A", {"/p/1"}, {})};
+         site.answers[PhotoAddress("/p/1")] = {PhotoPage({{Img("trickle"), "t"}})};
+       },
+       {"log Страница № 1", "log   t — ОШИБКА: The transfer took longer than 1000 ms."}, {}, 0, 1, 1},
   };
+  const HarvestSettings base = settings_;
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     site_.answers.erase(kRoot + "/login/");
@@ -87,6 +104,7 @@ TEST_F(HarvestOutcomeTest, CutPagesAndSignInRepliesHaveTheirLogLinesFilesAndCoun
     EXPECT_FALSE(report.interrupted);
     std::system(("rm -rf '" + out_ + "'*").c_str());
     site_.answers.clear();
+    settings_ = base;
   }
 }
 

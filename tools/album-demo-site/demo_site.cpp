@@ -158,6 +158,11 @@ struct DemoSite::Impl {
       ++stats.faults;
       RecordLocked("fault " + std::string(what) + " status=" + std::to_string(f.status));
     }
+    if (f.silent) {
+      Stall("stalled " + std::string(what));
+      res.status = 503;
+      return true;
+    }
     res.status = f.status;
     if (f.retry_after >= 0) res.set_header("Retry-After", std::to_string(f.retry_after));
     res.set_content("fault on purpose\n", "text/plain");
@@ -168,13 +173,31 @@ struct DemoSite::Impl {
   // held until the site stops.
   bool Stalls(const httplib::Request& req) {
     if (req.path == "/__stats" || req.path == "/__log" || !fault_plan.CountAndStalls()) return false;
+    Stall("stalled " + req.method + " " + req.target);
+    return true;
+  }
+
+  // Holds the request's server thread until the site stops.
+  void Stall(std::string entry) {
     {
       std::lock_guard lock(mutex);
       ++stats.stalled;
-      RecordLocked("stalled " + req.method + " " + req.target);
+      RecordLocked(std::move(entry));
     }
     fault_plan.StallUntilReleased();
-    return true;
+  }
+
+  // The markup faults of an album page.
+  void AddPageFaults(std::string& html, int page) const {
+    const DemoFaults& f = options.faults;
+    if (f.nul_in_pages) {
+      size_t after = html.find("</li>\n");
+      html.insert(after == std::string::npos ? html.rfind("</body>") : after + 6,
+                  std::string("<!-- \0 -->\n", 11));
+    }
+    if (f.endless_pages)
+      html.insert(html.rfind("</body>"), "<a href=\"" + options.album.AlbumPath() + "?page=" +
+                                             std::to_string(page + 1) + "\">&rarr;</a>\n");
   }
 
   void SignIn(const httplib::Request& req, httplib::Response& res) {
@@ -219,7 +242,8 @@ struct DemoSite::Impl {
     const DemoAlbum& album = options.album;
     int page = 1;
     if (req.has_param("page")) page = ParseId(req.get_param_value("page")).value_or(0);
-    if (!album.HasPage(page)) return NotFound(req, res, "other");
+    const bool past_end = options.faults.endless_pages && page > album.pages;
+    if (!album.HasPage(page) && !past_end) return NotFound(req, res, "other");
     if (Faulty(res, FaultKind::kAlbumPage, page, "album page=" + std::to_string(page))) return;
     std::string token = CookieValue(req.get_header_value("Cookie"), kSessionCookie);
     std::string who, entry;
@@ -243,7 +267,9 @@ struct DemoSite::Impl {
       if (!who.empty()) ++stats.album_pages_with_photos;
       RecordLocked(entry + (who.empty() ? " photos=no" : " photos=yes"));
     }
-    SendHtml(req, res, AlbumPageHtml(album, ImageRoot(), page, who));
+    std::string html = AlbumPageHtml(album, ImageRoot(), std::min(page, album.pages), who);
+    AddPageFaults(html, page);
+    SendHtml(req, res, std::move(html));
   }
 
   void PhotoPage(const httplib::Request& req, httplib::Response& res, int id) {
@@ -253,7 +279,14 @@ struct DemoSite::Impl {
       ++stats.photo_pages;
       RecordLocked("photo id=" + std::to_string(id));
     }
-    SendHtml(req, res, PhotoPageHtml(options.album, ImageRoot(), id, SignedInAs(req)));
+    std::string html = PhotoPageHtml(options.album, ImageRoot(), id, SignedInAs(req));
+    if (options.faults.foreign_image_links) {
+      const std::string site_root = (Tls() ? "https://127.0.0.1:" : "http://127.0.0.1:") + std::to_string(port);
+      html.insert(html.find("<div class=\"photo\""),
+                  "<img src=\"" + site_root + "/away?to=127.0.0.1:" + std::to_string(image_port) +
+                      "/photo/x.jpg\" title=\"чужой\">\n");
+    }
+    SendHtml(req, res, std::move(html));
   }
 
   void HandleSite(const httplib::Request& req, httplib::Response& res) {
@@ -311,6 +344,14 @@ struct DemoSite::Impl {
       auto id = ParseId(path.substr(prefix.size(), path.size() - prefix.size() - 4));
       if (!id || !album.HasPhoto(*id)) break;
       if (!thumb && Faulty(res, FaultKind::kImage, *id, "image id=" + std::to_string(*id))) return;
+      if (!thumb && options.faults.html_images.count(*id)) {
+        {
+          std::lock_guard lock(mutex);
+          ++stats.faults;
+          RecordLocked("html image id=" + std::to_string(*id));
+        }
+        return res.set_content(NotFoundHtml(album), kHtml);
+      }
       auto bytes = Image(*id, thumb);
       {
         std::lock_guard lock(mutex);

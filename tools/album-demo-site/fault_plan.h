@@ -24,10 +24,23 @@ struct DemoFaults {
   int times = 0;
   // Seconds sent as Retry-After with every failing answer (-1: none).
   int retry_after = -1;
+  // The failing resources are accepted and never answered (until the
+  // site stops) instead of answering the fault status.
+  bool silent = false;
   // After this many requests to the two hosts together every further
   // request is accepted and never answered (-1: never). The /__stats and
   // /__log endpoints neither count nor stall.
   int stall_after = -1;
+  // Photo ids whose full-size image is an HTML page sent with 200.
+  std::set<int> html_images;
+  // Every album page links to the next one; a page past the last shows
+  // the last page's photos again.
+  bool endless_pages = false;
+  // Album pages carry a NUL byte in an HTML comment after their first photo.
+  bool nul_in_pages = false;
+  // Photo pages show, before the image, an address on the site's own host
+  // whose query holds the image host's marker, with a title after it.
+  bool foreign_image_links = false;
 };
 
 // A comma-separated list of numbers and ranges ("2,5-7"), each at least 1;

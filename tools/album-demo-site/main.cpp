@@ -36,6 +36,14 @@ constexpr const char* kUsage =
     "  --fail-status CODE    the fault status (default 500)\n"
     "  --fail-times K        each failing resource fails K times, then works (default 0: always)\n"
     "  --retry-after S       failing answers carry Retry-After: S\n"
+    "  --fail-silent         failing resources are accepted and never answered instead\n"
+    "  --html-images LIST    these photo numbers' full-size images are an HTML page sent\n"
+    "                        with 200\n"
+    "  --endless-pages       every album page links to the next; pages past the last\n"
+    "                        repeat the last one\n"
+    "  --nul-in-pages        album pages carry a NUL byte in an HTML comment\n"
+    "  --foreign-image-links photo pages show, before the image, an address on another\n"
+    "                        host whose query holds the image host's marker\n"
     "  --stall-after N       after N requests to the two hosts, accept every request and\n"
     "                        never answer it\n"
     "  --login TEXT          accepted login (default demo)\n"
@@ -88,12 +96,15 @@ std::optional<bool> ReadValue(std::string_view arg, std::string_view value,
   if (arg == "--session-requests") return count(0, 1000000000, options.session_requests);
   if (arg == "--latency-ms") return count(0, 60000, options.latency_ms);
   ah::DemoFaults& f = options.faults;
-  if (arg == "--fail-images" || arg == "--fail-pages" || arg == "--fail-photo-pages") {
-    auto list = ah::ParseNumberList(value);
-    if (list)
-      (arg == "--fail-images" ? f.images : arg == "--fail-pages" ? f.album_pages : f.photo_pages) =
-          *list;
-    return list.has_value();
+  std::set<int>* list = arg == "--fail-images"        ? &f.images
+                        : arg == "--fail-pages"       ? &f.album_pages
+                        : arg == "--fail-photo-pages" ? &f.photo_pages
+                        : arg == "--html-images"      ? &f.html_images
+                                                      : nullptr;
+  if (list) {
+    auto numbers = ah::ParseNumberList(value);
+    if (numbers) *list = *numbers;
+    return numbers.has_value();
   }
   if (arg == "--fail-status") return count(100, 599, f.status);
   if (arg == "--fail-times") return count(0, 1000000, f.times);
@@ -116,8 +127,15 @@ std::optional<int> ReadArguments(int argc, char** argv, ah::DemoSiteOptions& opt
       std::fputs(kUsage, stdout);
       return 0;
     }
-    if (arg == "--chunked") {
-      options.chunked = true;
+    ah::DemoFaults& f = options.faults;
+    bool* const toggle = arg == "--chunked"               ? &options.chunked
+                         : arg == "--fail-silent"         ? &f.silent
+                         : arg == "--endless-pages"       ? &f.endless_pages
+                         : arg == "--nul-in-pages"        ? &f.nul_in_pages
+                         : arg == "--foreign-image-links" ? &f.foreign_image_links
+                                                          : nullptr;
+    if (toggle) {
+      *toggle = true;
       continue;
     }
     if (arg == "--tls") {

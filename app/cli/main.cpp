@@ -10,12 +10,15 @@
 
 #include "app/cli/cli_client.h"
 #include "app/cli/harvest_command.h"
+#include "app/cli/progress_line.h"
 #include "app/stop_flag.h"
 #include "transport/stack.h"
 
 namespace {
 
 ah::StopFlag g_stop;
+
+extern "C" void OnResize(int) { ah::ProgressLine::NoteResize(); }
 
 extern "C" void OnStopSignal(int) {
   g_stop.Request();
@@ -35,6 +38,12 @@ void CatchStopSignals() {
   sigaction(SIGTERM, &action, nullptr);
   // A peer that closes while a TLS record is written must not end the run.
   signal(SIGPIPE, SIG_IGN);
+  // The progress line is redrawn to the new width.
+  struct sigaction resize {};
+  resize.sa_handler = OnResize;
+  sigemptyset(&resize.sa_mask);
+  resize.sa_flags = SA_RESTART;
+  sigaction(SIGWINCH, &resize, nullptr);
 }
 
 }  // namespace

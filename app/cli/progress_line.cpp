@@ -1,5 +1,9 @@
 #include "app/cli/progress_line.h"
 
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include <atomic>
 #include <cstdio>
 #include <ostream>
 
@@ -10,6 +14,22 @@ namespace {
 constexpr const char* kReturn = "\r";
 constexpr const char* kClearToEnd = "\x1b[K";
 constexpr std::chrono::milliseconds kRedrawInterval{100};
+
+std::atomic<bool> g_resized{false};
+static_assert(std::atomic<bool>::is_always_lock_free);
+
+// The text's first `columns` characters, each one column wide.
+std::string Cut(std::string text, int columns) {
+  int count = 0;
+  for (size_t i = 0; i < text.size(); ++i) {
+    if ((static_cast<unsigned char>(text[i]) & 0xC0) == 0x80) continue;
+    if (++count > columns) {
+      text.resize(i);
+      break;
+    }
+  }
+  return text;
+}
 
 std::string Size(double bytes) {
   char text[32];
@@ -24,8 +44,15 @@ std::string Size(double bytes) {
 
 }  // namespace
 
-ProgressLine::ProgressLine(std::ostream& err, Clock clock)
-    : err_(err), clock_(std::move(clock)), start_(clock_()) {}
+ProgressLine::ProgressLine(std::ostream& err, Clock clock, Width width)
+    : err_(err), clock_(std::move(clock)), width_(std::move(width)), start_(clock_()) {}
+
+void ProgressLine::NoteResize() noexcept { g_resized.store(true, std::memory_order_relaxed); }
+
+int ProgressLine::StderrWidth() {
+  winsize size{};
+  return ioctl(STDERR_FILENO, TIOCGWINSZ, &size) == 0 ? size.ws_col : 0;
+}
 
 std::string ProgressLine::Text(const HarvestProgress& p, double seconds) {
   std::string text = "Страница " + std::to_string(p.page) + " · сохранено " +
@@ -39,14 +66,19 @@ void ProgressLine::ShowProgress(const HarvestProgress& progress) {
   if (ended_) return;
   const bool new_page = progress.page != last_.page;
   last_ = progress;
-  if (!new_page && shown_ && clock_() - drawn_at_ < kRedrawInterval) return;
+  const bool resized = g_resized.exchange(false, std::memory_order_relaxed);
+  if (!new_page && !resized && shown_ && clock_() - drawn_at_ < kRedrawInterval) return;
   Draw();
 }
 
 void ProgressLine::Draw() {
   drawn_at_ = clock_();
   const double seconds = std::chrono::duration<double>(drawn_at_ - start_).count();
-  err_ << kReturn << Text(last_, seconds) << kClearToEnd << std::flush;
+  std::string text = Text(last_, seconds);
+  // The last column stays free: a line that fills it wraps on some
+  // terminals.
+  if (const int columns = width_ ? width_() : 0; columns > 0) text = Cut(std::move(text), columns - 1);
+  err_ << kReturn << text << kClearToEnd << std::flush;
   shown_ = true;
 }
 

@@ -2,7 +2,9 @@
 // The live line album-harvest keeps on a terminal's stderr while it runs:
 // the album page, the photos saved, failed and found so far, the bytes and
 // the rate. It is redrawn in place, erased while a log line goes out, and
-// gone when the run ends; nothing of it reaches stdout or the log.
+// gone when the run ends; nothing of it reaches stdout or the log. It is
+// cut to the terminal's width, so that it never wraps into a second line
+// that the next redraw would leave behind.
 
 #include <chrono>
 #include <functional>
@@ -16,11 +18,19 @@ namespace ah {
 class ProgressLine : public HarvestProgressView {
  public:
   using Clock = std::function<std::chrono::steady_clock::time_point()>;
+  // The terminal's columns; 0 when unknown (the line is then not cut).
+  using Width = std::function<int()>;
 
-  explicit ProgressLine(std::ostream& err, Clock clock = std::chrono::steady_clock::now);
+  explicit ProgressLine(std::ostream& err, Clock clock = std::chrono::steady_clock::now,
+                        Width width = StderrWidth);
 
-  // Redrawn at most ten times a second, and whenever the page changes.
+  // Redrawn at most ten times a second, and whenever the page changes or
+  // the terminal was resized.
   void ShowProgress(const HarvestProgress& progress) override;
+  // The terminal changed its size (SIGWINCH); safe in a signal handler.
+  static void NoteResize() noexcept;
+  // The width of the terminal on stderr (TIOCGWINSZ).
+  static int StderrWidth();
   // Around a log line on the same terminal.
   void Hide();
   void Restore();
@@ -35,6 +45,7 @@ class ProgressLine : public HarvestProgressView {
 
   std::ostream& err_;
   Clock clock_;
+  Width width_;
   std::chrono::steady_clock::time_point start_, drawn_at_;
   HarvestProgress last_;
   bool shown_ = false;

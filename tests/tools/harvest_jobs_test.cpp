@@ -169,6 +169,19 @@ TEST_F(HarvestJobsTest, ATerminalGetsALiveLineAndQuietLeavesErrorsAndTheSummary)
   EXPECT_EQ(ProgressLine::Text(p, 2), "Страница 3 · сохранено 40 · ошибок 1 · найдено 42 · 1.5 МБ · 768.0 КБ/с");
   p.bytes = 900;
   EXPECT_EQ(ProgressLine::Text(p, 0), "Страница 3 · сохранено 40 · ошибок 1 · найдено 42 · 900 Б");
+
+  // Cut to the terminal's width, and redrawn at once when it changes.
+  std::ostringstream narrow;
+  int columns = 21;
+  const auto now = std::chrono::steady_clock::now();
+  ProgressLine cut(narrow, [&] { return now; }, [&] { return columns; });
+  cut.ShowProgress(p);
+  columns = 11;
+  cut.ShowProgress(p);
+  EXPECT_EQ(narrow.str(), "\rСтраница 3 · сохране\x1b[K") << "not redrawn within a tenth of a second";
+  ProgressLine::NoteResize();
+  cut.ShowProgress(p);
+  EXPECT_EQ(narrow.str(), "\rСтраница 3 · сохране\x1b[K\rСтраница 3\x1b[K");
 }
 
 }  // namespace

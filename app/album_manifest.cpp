@@ -86,7 +86,7 @@ std::optional<ManifestPhoto> ReadPhoto(const json& entry, std::uint64_t version)
   photo.title = r.Text("title");
   photo.page_url = version == 1 ? r.Text("page_url") : r.Raw("page_url");
   photo.image_url = r.Text("image_url");
-  photo.file_name = r.Text("file_name");
+  photo.file_name = r.Raw("file_name");
   photo.bytes = r.Unsigned("bytes");
   photo.sha256 = r.Raw("sha256");
   std::string status = r.Raw("status");
@@ -146,7 +146,7 @@ std::string ManifestJson(const AlbumManifest& manifest) {
         {"title", Text(p.title)},
         {"page_url", p.page_url},
         {"image_url", Text(p.image_url)},
-        {"file_name", Text(p.file_name)},
+        {"file_name", p.file_name},
         {"bytes", p.bytes},
         {"sha256", p.sha256},
         {"status", StatusName(p.status)},
@@ -162,7 +162,8 @@ std::string ManifestJson(const AlbumManifest& manifest) {
       {"last_run", manifest.last_run},
       {"photos", std::move(photos)},
   };
-  // The folder and the page addresses are bytes that need not be UTF-8.
+  // The folder, file names and page addresses are bytes that need not be
+  // UTF-8.
   return document.dump(2, ' ', false, json::error_handler_t::replace) + "\n";
 }
 
@@ -214,7 +215,7 @@ void WriteManifest(const std::filesystem::path& folder, const AlbumManifest& man
 }
 
 std::filesystem::path PhotoPath(const std::filesystem::path& folder, std::string_view file_name) {
-  return folder / FileSystemName(file_name);
+  return folder / std::string(file_name);
 }
 
 bool SavedFileIntact(const std::filesystem::path& folder, const ManifestPhoto& photo) {

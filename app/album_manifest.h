@@ -5,8 +5,8 @@
 // after every photo's outcome, so an interrupted run leaves a valid one.
 //
 // In memory the texts are the program's own Windows-1251 text, as the
-// run holds them (titles, addresses, file names, errors), except `folder`,
-// which is the album folder as the file system names it, and `page_url`,
+// run holds them (titles, addresses, errors), except `folder` and
+// `file_name`, which are as the file system names them, and `page_url`,
 // which is the photo page's address in the bytes of the album page that
 // linked it. In the file everything is UTF-8.
 
@@ -84,7 +84,7 @@ bool SavedFileIntact(const std::filesystem::path& folder, const ManifestPhoto& p
 bool AlreadySaved(const std::filesystem::path& folder, const ManifestPhoto& recorded,
                   std::string_view image_url);
 
-// The file-system path of a file named in the program's text.
+// The path of a file in the folder.
 std::filesystem::path PhotoPath(const std::filesystem::path& folder, std::string_view file_name);
 
 // `when` in local time as ISO 8601 with the zone offset.

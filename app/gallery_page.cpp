@@ -111,7 +111,7 @@ std::string GalleryHtml(const AlbumManifest& m) {
     page += "<ul class=\"grid\">\n";
     for (const auto& p : m.photos) {
       if (p.status != PhotoStatus::psSaved) continue;
-      const std::string href = HtmlEscape(FileNameAddress(AnsiToUtf8(p.file_name)));
+      const std::string href = HtmlEscape(FileNameAddress(p.file_name));
       const std::string number = std::to_string(p.number);
       page += "<li id=\"photo-" + number + "\"><a href=\"" + href + "\"><img src=\"" + href +
               "\" loading=\"lazy\" decoding=\"async\" alt=\"" + Html(p.title) +

@@ -11,6 +11,7 @@
 #include "app/album_folder.h"
 #include "app/harvest_scheduler.h"
 #include "app/harvest_transfers.h"
+#include "app/page_title.h"
 #include "app/scratch_lines.h"
 #include "app/stop_flag.h"
 #include "app/text_helpers.h"
@@ -48,17 +49,6 @@ std::string_view CompleteLines(std::string_view text) {
   return last == std::string_view::npos ? std::string_view() : text.substr(0, last + 1);
 }
 
-// Page text in the code page, where a NUL reads as a space and a byte
-// that is not UTF-8 as U+FFFD (which the code page holds as "?"): neither
-// hides the rest of the page.
-std::string ReadableText(std::string_view utf8) {
-  std::string text = Utf8ToAnsi(utf8);
-  // Only a malformed sequence empties a text that was not empty.
-  if (text.empty() && !utf8.empty()) text = Utf8ToAnsiLossy(utf8);
-  std::replace(text.begin(), text.end(), '\0', ' ');
-  return text;
-}
-
 // The image address of a photo page names the image host right after its
 // scheme; the marker anywhere else (in another host's query, say) is not
 // the image host.
@@ -82,12 +72,12 @@ bool IsBlank(std::string_view name) {
   return std::all_of(name.begin(), name.end(), [](char c) { return static_cast<unsigned char>(c) <= ' '; });
 }
 
-// The last path segment of an album address (for /users/kotova/73412/:
-// 73412), cleaned as titles are.
+// The last path segment of an album address (Windows-1251; for
+// /users/kotova/73412/: 73412) as a name, cleaned as titles are.
 std::string AddressName(std::string_view url) {
   url = url.substr(0, url.find_first_of("?#"));
   while (url.ends_with('/')) url.remove_suffix(1);
-  std::string name = CleanFileTitle(Trim(url.substr(url.rfind('/') + 1)));
+  std::string name = CleanTitle(AnsiToUtf8(url.substr(url.rfind('/') + 1))).name;
   return IsBlank(name) ? "album" : name;
 }
 
@@ -287,22 +277,20 @@ class Run {
   }
 
   void TakeTitle(std::string_view line) {
-    ScratchLines& scratch = around_.scratch;
-    scratch.Clear();
-    scratch.Add(ReadableText(ReplaceAll(line, profile_.TitleSuffix, "\r\n")));
-    const std::string title = CleanFileTitle(Trim(StripTags(scratch.Line(0))));
-    OpenFolder(title, title);
+    // The part before the suffix, read as a line of the scratch buffer is.
+    const std::string text = ReadableUtf8(ReplaceAll(line, profile_.TitleSuffix, "\r\n"));
+    const PageTitle title =
+        CleanTitle(FirstCharacters(std::string_view(text).substr(0, text.find("\r\n")), ScratchLines::kMaxLineRead));
+    OpenFolder(title.name, title.text);
   }
 
-  // The album's folder named `name` (Windows-1251), or after the album
-  // address when the name is blank: never the output folder itself.
+  // The album's folder named `name` (UTF-8), or after the album address
+  // when the name is blank: never the output folder itself.
   void OpenFolder(const std::string& name, const std::string& title) {
     const std::string album_url = around_.fields.Edit4Text();
     const std::string shown = IsBlank(name) ? AddressName(album_url) : name;
-    // Only the name goes through the code page; the output folder is used
-    // as the bytes it is.
-    const std::string base =
-        ReplaceAll(output_dir_ + "/" + FileSystemName(FitName(shown, kLongestMadeName)), "//", "/");
+    // The output folder is used as the bytes it is.
+    const std::string base = ReplaceAll(output_dir_ + "/" + FitName(shown, kLongestMadeName), "//", "/");
     AlbumFolder*& album = named_[base];
     if (!album) {
       ChosenFolder chosen = ChooseAlbumFolder(base, album_url);
@@ -362,13 +350,19 @@ std::vector<std::string_view> SplitPageText(std::string_view text) {
 std::vector<FoundImage> ScanPhotoPage(std::string_view page_text, const SiteProfile& profile,
                                       ScratchLines& scratch) {
   std::vector<FoundImage> images;
+  const std::string text = ReplaceAll(ReadableUtf8(page_text), "\"", "\r\n");
   scratch.Clear();
-  scratch.Add(ReplaceAll(ReadableText(page_text), "\"", "\r\n"));
+  scratch.Add(Utf8ToAnsi(text));
+  // The same lines before the code page, for the titles' names.
+  std::vector<std::string_view> lines;
   for (int k = 0, count = scratch.Count(); k < count; ++k) {
     if (!IsImageAddress(scratch.Line(k), profile.ImageHostMarker) ||
         !Contains(scratch.Line(k + 1), kImageTitleMarker))
       continue;
-    images.push_back({std::string(scratch.Line(k)), CleanFileTitle(Trim(StripTags(scratch.Line(k + 2))))});
+    if (lines.empty()) lines = CrLfPieces(text);
+    const std::string_view title = size_t(k + 2) < lines.size() ? lines[size_t(k + 2)] : std::string_view();
+    PageTitle cleaned = CleanTitle(FirstCharacters(title, ScratchLines::kMaxLineRead));
+    images.push_back({std::string(scratch.Line(k)), std::move(cleaned.text), std::move(cleaned.name)});
   }
   return images;
 }

@@ -147,10 +147,11 @@ HarvestReport RunHarvest(const HarvestSurroundings& around, const HarvestSetting
 std::vector<std::string_view> SplitPageText(std::string_view text);
 
 // A full-size image a photo page shows: its address line and its cleaned
-// title (Windows-1251).
+// title (Windows-1251), with the title's name for the disk (UTF-8).
 struct FoundImage {
   std::string address;
   std::string title;
+  std::string name;
 };
 // The images of a photo page as fetched (UTF-8), in page order: a line
 // that is the image host's address (the marker right after "http://" or

@@ -26,6 +26,16 @@ bool Cancelled(const std::optional<TransferFailure>& failure) {
   return failure && failure->error == TransferError::kCancelled;
 }
 
+constexpr std::string_view kImageFileExtension = ".jpg";
+
+// The title's part of an image file's name: between the number's "_" and
+// the extension.
+std::string NameInFileName(std::string_view file_name) {
+  file_name.remove_prefix(file_name.find('_') + 1);
+  if (file_name.ends_with(kImageFileExtension)) file_name.remove_suffix(kImageFileExtension.size());
+  return std::string(file_name);
+}
+
 }  // namespace
 
 // A photo page: fetched by a job, or taken from the manifest.
@@ -129,7 +139,8 @@ void HarvestScheduler::AddPhotoPage(std::string address, std::string folder, Alb
   std::optional<std::vector<ManifestPhoto>> saved;
   if (album) saved = album->SavedPage(work->address);
   if (saved) {
-    for (const ManifestPhoto& photo : *saved) work->images.push_back({photo.image_url, photo.title});
+    for (const ManifestPhoto& photo : *saved)
+      work->images.push_back({photo.image_url, photo.title, NameInFileName(photo.file_name)});
   } else {
     work->task = pool_->Submit([this, work](JobTools& tools) {
       const std::string& address = work->address;
@@ -217,8 +228,8 @@ void HarvestScheduler::NumberPage(std::list<Entry>::iterator at) {
       photo.image_address = AnsiToUtf8(image.address);
       const std::string number = IntToStr(photo.number) + "_";
       const std::string name =
-          number + FitName(image.title, kLongestMadeName - number.size() - 4) + ".jpg";
-      photo.file_name = work->folder + FileSystemName(name);
+          number + FitName(image.name, kLongestMadeName - number.size() - 4) + std::string(kImageFileExtension);
+      photo.file_name = work->folder + name;
       ManifestPhoto& record = entry.record;
       record.number = photo.number;
       record.title = image.title;

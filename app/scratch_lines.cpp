@@ -3,7 +3,12 @@
 namespace ah {
 
 std::vector<std::string> SplitAtCrLf(std::string_view text) {
-  std::vector<std::string> pieces;
+  const std::vector<std::string_view> views = CrLfPieces(text);
+  return std::vector<std::string>(views.begin(), views.end());
+}
+
+std::vector<std::string_view> CrLfPieces(std::string_view text) {
+  std::vector<std::string_view> pieces;
   size_t from = 0;
   for (size_t at = text.find("\r\n"); at != std::string_view::npos; at = text.find("\r\n", from)) {
     pieces.emplace_back(text.substr(from, at - from));

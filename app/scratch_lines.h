@@ -45,5 +45,7 @@ class ScratchLines : public TStrings {
 // Cuts text at CR LF pairs only; a final CR LF ends the last piece, which
 // is then empty.
 std::vector<std::string> SplitAtCrLf(std::string_view text);
+// The same pieces as views into `text`.
+std::vector<std::string_view> CrLfPieces(std::string_view text);
 
 }  // namespace ah

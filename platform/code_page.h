@@ -17,6 +17,13 @@ std::string Utf8ToAnsi(std::string_view utf8);
 // converts as above.
 std::string Utf8ToAnsiLossy(std::string_view utf8);
 
+// Well-formed UTF-8 as it is; each byte that does not start a well-formed
+// sequence becomes U+FFFD on its own, as Utf8ToAnsiLossy makes it "?".
+std::string RepairUtf8(std::string_view bytes);
+
+// Appends the UTF-8 form of a code point (at most U+10FFFF, no surrogate).
+void AppendUtf8(std::string& out, char32_t cp);
+
 // Every Windows-1251 byte has a UTF-8 form; the one unassigned byte 0x98
 // maps to U+0098 so that names survive a round trip.
 std::string AnsiToUtf8(std::string_view ansi);

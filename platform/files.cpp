@@ -58,14 +58,11 @@ std::string PicturesDirFromUserDirs(const std::string& home) {
 
 std::string FileSystemName(std::string_view ansi_name) { return AnsiToUtf8(ansi_name); }
 
-std::string FitName(std::string_view ansi_name, size_t limit) {
-  size_t bytes = 0;
-  size_t fits = 0;
-  for (; fits < ansi_name.size(); ++fits) {
-    bytes += FileSystemName(ansi_name.substr(fits, 1)).size();
-    if (bytes > limit) break;
-  }
-  return std::string(ansi_name.substr(0, fits));
+std::string FitName(std::string_view name, size_t limit) {
+  if (name.size() <= limit) return std::string(name);
+  size_t cut = limit;
+  while (cut > 0 && (static_cast<unsigned char>(name[cut]) & 0xC0) == 0x80) --cut;
+  return std::string(name.substr(0, cut));
 }
 
 std::string DisplayName(std::string_view name) { return Utf8ToAnsiLossy(name); }

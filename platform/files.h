@@ -16,9 +16,9 @@ std::string FileSystemName(std::string_view ansi_name);
 // title keeps below that the room for the temporary names made beside it.
 constexpr size_t kLongestMadeName = 200;
 
-// The longest start of `ansi_name` whose file-system name takes at most
-// `limit` bytes.
-std::string FitName(std::string_view ansi_name, size_t limit);
+// The longest start of the file-system name `name` (UTF-8) that takes at
+// most `limit` bytes, cut at a character.
+std::string FitName(std::string_view name, size_t limit);
 // A file-system name as Windows-1251 text, for showing it: what the code
 // page cannot hold, and bytes that are not UTF-8, become "?".
 std::string DisplayName(std::string_view name);

@@ -46,7 +46,7 @@ class ManifestTest : public testing::Test {
     p.title = title;
     p.page_url = "http://127.0.0.1:1/users/demo/a/photo/" + std::to_string(number) + "/";
     p.image_url = "http://127.0.0.1:2/photo/demo/a/" + std::to_string(number) + ".jpg";
-    p.file_name = std::to_string(number) + "_" + title + ".jpg";
+    p.file_name = std::to_string(number) + "_" + AnsiToUtf8(title) + ".jpg";
     p.bytes = bytes.size();
     p.sha256 = Sha256Hex(bytes);
     p.status = PhotoStatus::psSaved;

@@ -106,9 +106,11 @@ TEST_F(HarvestRunTest, TitleLineNamesTheFolder) {
       {"A.B/C?", "ABC"},
       {"<b>Море</b> 2.0", "Море 20"},
       {"  Who? Me!  ", "Who Me"},
-      // Characters outside the code page become "?", which cleaning drops
-      // after the trim: the space before them stays.
-      {"Tokyo 東京", "Tokyo "},
+      // Characters outside the code page are kept in names.
+      {"Tokyo 東京", "Tokyo 東京"},
+      // References are read before the cleaning.
+      {"Tom &amp; Jerry&#x2F;&#26481;&lt;", "Tom & Jerry東"},
+      {"R&#0;&nbsp;&#xD800;", "R&0;&nbsp;&xD800;"},
   };
   for (auto& c : cases) {
     site_.answers[PageAddress(1)] = {AlbumPage(c.album_name, {"/p/1"}, {})};
@@ -134,10 +136,11 @@ TEST_F(HarvestRunTest, EveryTitleLineMovesTheFolderAndPhotoNumbersRunAcrossPages
 
 TEST_F(HarvestRunTest, ImageTitlesAreStrippedTrimmedAndCleaned) {
   site_.answers[PageAddress(1)] = {AlbumPage("Album", {"/p/1"}, {})};
-  site_.answers[PhotoAddress("/p/1")] = {PhotoPage({{ImageUrl(1), ""}, {ImageUrl(2), " Sun*set: <i>sea</i> "}})};
+  site_.answers[PhotoAddress("/p/1")] = {
+      PhotoPage({{ImageUrl(1), ""}, {ImageUrl(2), " Sun*set: <i>sea</i> "}, {ImageUrl(3), "Tom &amp; Jerry 東"}})};
   Run();
-  EXPECT_EQ(Files("Album"), (std::set<std::string>{"1_.jpg", "2_Sunset: sea.jpg"}));
-  EXPECT_EQ(Journal("log  "), (std::vector<std::string>{"log   ", "log   Sunset: sea"}));
+  EXPECT_EQ(Files("Album"), (std::set<std::string>{"1_.jpg", "2_Sunset: sea.jpg", "3_Tom & Jerry 東.jpg"}));
+  EXPECT_EQ(Journal("log  "), (std::vector<std::string>{"log   ", "log   Sunset: sea", "log   Tom & Jerry "}));
 }
 
 TEST_F(HarvestRunTest, PhotoLinksWithTheScriptExclusionAreSkipped) {

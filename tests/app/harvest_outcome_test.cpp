@@ -73,9 +73,8 @@ TEST_F(HarvestOutcomeTest, CutPagesAndSignInRepliesHaveTheirLogLinesFilesAndCoun
        {"log Авторизация не подтверждена: HTTP/1.1 403 Refused", "log Страница № 1"}, {}, 0, 0, 0},
       {"an image that trickles in fails at the deadline of a page",
        [&](ScriptedSite& site) {
-         settings_.transfer.attempts = 1;
+         settings_.transfer.attempts = 1, settings_.transfer.read_timeout_ms = 500;
          settings_.transfer.page_timeout_ms = 1000;
-         settings_.transfer.read_timeout_ms = 500;
          site.answers[PageAddress(1)] = {AlbumPage("A", {"/p/1"}, {})};
          site.answers[PhotoAddress("/p/1")] = {PhotoPage({{Img("trickle"), "t"}})};
        },

@@ -177,8 +177,7 @@ TEST_F(HarvestJobsTest, ATerminalGetsALiveLineAndQuietLeavesErrorsAndTheSummary)
   ProgressLine cut(narrow, [&] { return now; }, [&] { return columns; });
   cut.ShowProgress(p);
   columns = 11;
-  cut.ShowProgress(p);
-  EXPECT_EQ(narrow.str(), "\rСтраница 3 · сохране\x1b[K") << "not redrawn within a tenth of a second";
+  cut.ShowProgress(p);  // within a tenth of a second: not drawn
   ProgressLine::NoteResize();
   cut.ShowProgress(p);
   EXPECT_EQ(narrow.str(), "\rСтраница 3 · сохране\x1b[K\rСтраница 3\x1b[K");

@@ -281,7 +281,8 @@ struct DemoSite::Impl {
     }
     std::string html = PhotoPageHtml(options.album, ImageRoot(), id, SignedInAs(req));
     if (options.faults.foreign_image_links) {
-      const std::string site_root = (Tls() ? "https://127.0.0.1:" : "http://127.0.0.1:") + std::to_string(port);
+      const std::string site_root =
+          (Tls() ? "https://127.0.0.1:" : "http://127.0.0.1:") + std::to_string(port);
       html.insert(html.find("<div class=\"photo\""),
                   "<img src=\"" + site_root + "/away?to=127.0.0.1:" + std::to_string(image_port) +
                       "/photo/x.jpg\" title=\"чужой\">\n");

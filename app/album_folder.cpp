@@ -34,12 +34,14 @@ ChosenFolder ChooseAlbumFolder(const std::string& base, std::string_view album_u
 }
 
 AlbumFolder::AlbumFolder(ChosenFolder chosen, bool force, std::string run_time)
-    : folder_(std::move(chosen.folder)), run_time_(std::move(run_time)) {
+    : folder_(std::move(chosen.folder)), force_(force), run_time_(std::move(run_time)) {
   // Whatever an interrupted write or download left goes first.
   RemoveLeftoverTempFiles(folder_);
   std::optional<AlbumManifest> previous = std::move(chosen.manifest);
-  if (previous)
+  if (previous) {
     for (const auto& photo : previous->photos) previous_records_[photo.number] = photo;
+    previous_kept_ = previous->kept;
+  }
   if (force) previous.reset();
   previous_.emplace(folder_, std::move(previous));
 }
@@ -83,12 +85,45 @@ AlbumManifest AlbumFolder::Compose(bool this_run_only) const {
   m.folder = folder_;
   if (m.folder.size() > 1 && m.folder.back() == '/') m.folder.pop_back();
   m.last_run = run_time_;
-  for (const auto& [number, photo] : recorded_) m.photos.push_back(photo);
-  if (!this_run_only) {
-    for (const auto& [number, photo] : previous_records_)
-      if (!recorded_.count(number) && !displaced_.count(number)) m.Record(photo);
+  if (this_run_only) {
+    for (const auto& [number, photo] : recorded_) m.photos.push_back(photo);
+    return m;
   }
+  // Both maps are in number order: merged, this run's records first.
+  auto previous = previous_records_.begin();
+  for (const auto& [number, photo] : recorded_) {
+    for (; previous != previous_records_.end() && previous->first <= number; ++previous)
+      if (previous->first < number && !displaced_.count(previous->first)) m.photos.push_back(previous->second);
+    m.photos.push_back(photo);
+  }
+  for (; previous != previous_records_.end(); ++previous)
+    if (!displaced_.count(previous->first)) m.photos.push_back(previous->second);
+  AddLeftovers(m);
   return m;
+}
+
+void AlbumFolder::AddLeftovers(AlbumManifest& m) const {
+  std::vector<ManifestPhoto> kept = finished_ ? leftovers_.kept : previous_kept_;
+  if (finished_) {
+    // An image back under its name is its number's record again, unless
+    // this run saved another image under that number.
+    for (const ManifestPhoto& back : leftovers_.back) {
+      const ManifestPhoto* now = m.FindByNumber(back.number);
+      if (now && now->status == PhotoStatus::psSaved)
+        kept.push_back(back);
+      else
+        m.Record(back);
+    }
+    // Nothing was taken over, so nothing of them was touched.
+    if (force_) kept.insert(kept.end(), previous_kept_.begin(), previous_kept_.end());
+  }
+  if (kept.empty()) return;
+  // Until the end, an earlier run's kept image may be this run's photo by now.
+  std::set<std::string_view> saved;
+  for (const ManifestPhoto& p : m.photos)
+    if (p.status == PhotoStatus::psSaved) saved.insert(p.file_name);
+  for (const ManifestPhoto& p : kept)
+    if (saved.insert(p.file_name).second) m.kept.push_back(p);
 }
 
 void AlbumFolder::Write(bool flush_to_disk) {
@@ -109,7 +144,8 @@ void AlbumFolder::Save(bool now) {
 }
 
 void AlbumFolder::Finish(bool whole_album_walked) {
-  previous_->Finish();
+  leftovers_ = previous_->Finish(whole_album_walked);
+  finished_ = true;
   NoteDisplaced();
   whole_album_ = whole_album_walked;
   // A run that learnt nothing here (a refused sign-in shows no photos)

@@ -64,10 +64,13 @@ class AlbumFolder {
   // last write and that write is older than the interval, or `now`.
   // Failures to write are dropped: the images are what matters.
   void Save(bool now = false);
-  // The run's end: moved-aside images nobody took are removed; after a
-  // walk of the whole album the previous records it did not replace go.
-  // The last write is flushed to disk; a run that recorded and moved
-  // nothing here leaves the manifest and gallery as they were.
+  // The run's end. After a walk of the whole album, moved-aside and kept
+  // images nobody took are removed and the previous records it did not
+  // replace go. Otherwise nothing is removed: moved-aside images go back
+  // under their names, or, where this run saved another image there, are
+  // kept beside it in the manifest's kept images. The last write is
+  // flushed to disk; a run that recorded and moved nothing here leaves
+  // the manifest and gallery as they were.
   void Finish(bool whole_album_walked);
 
   const std::string& folder() const { return folder_; }
@@ -76,10 +79,15 @@ class AlbumFolder {
   AlbumManifest Compose(bool this_run_only) const;
   void Write(bool flush_to_disk);
   void NoteDisplaced();
+  void AddLeftovers(AlbumManifest& m) const;
 
   const std::string folder_;
+  const bool force_;
   std::optional<PreviousHarvest> previous_;
   std::map<int, ManifestPhoto> previous_records_;
+  std::vector<ManifestPhoto> previous_kept_;
+  PreviousHarvest::Leftovers leftovers_;
+  bool finished_ = false;
   std::set<int> displaced_;  // previous numbers whose files this run moved
   std::map<int, ManifestPhoto> recorded_;
   std::string album_url_, title_, run_time_;

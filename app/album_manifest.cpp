@@ -138,21 +138,27 @@ int AlbumManifest::SavedCount() const {
 
 int AlbumManifest::FailedCount() const { return int(photos.size()) - SavedCount(); }
 
+namespace {
+
+json PhotoJson(const ManifestPhoto& p) {
+  return {
+      {"number", p.number},
+      {"title", Text(p.title)},
+      {"page_url", p.page_url},
+      {"image_url", Text(p.image_url)},
+      {"file_name", p.file_name},
+      {"bytes", p.bytes},
+      {"sha256", p.sha256},
+      {"status", StatusName(p.status)},
+      {"error", Text(p.error)},
+  };
+}
+
+}  // namespace
+
 std::string ManifestJson(const AlbumManifest& manifest) {
   json photos = json::array();
-  for (const auto& p : manifest.photos) {
-    photos.push_back({
-        {"number", p.number},
-        {"title", Text(p.title)},
-        {"page_url", p.page_url},
-        {"image_url", Text(p.image_url)},
-        {"file_name", p.file_name},
-        {"bytes", p.bytes},
-        {"sha256", p.sha256},
-        {"status", StatusName(p.status)},
-        {"error", Text(p.error)},
-    });
-  }
+  for (const auto& p : manifest.photos) photos.push_back(PhotoJson(p));
   json document = {
       {"format", kFormat},
       {"version", kVersion},
@@ -162,6 +168,10 @@ std::string ManifestJson(const AlbumManifest& manifest) {
       {"last_run", manifest.last_run},
       {"photos", std::move(photos)},
   };
+  if (!manifest.kept.empty()) {
+    json& kept = document["kept"] = json::array();
+    for (const auto& p : manifest.kept) kept.push_back(PhotoJson(p));
+  }
   // The folder, file names and page addresses are bytes that need not be
   // UTF-8.
   return document.dump(2, ' ', false, json::error_handler_t::replace) + "\n";
@@ -192,6 +202,15 @@ std::optional<AlbumManifest> ParseManifest(std::string_view text) {
     if (photo->status == PhotoStatus::psSaved && !saved_files.insert(photo->file_name).second)
       return std::nullopt;
     manifest.Record(std::move(*photo));
+  }
+  auto kept = document.find("kept");
+  if (kept == document.end()) return manifest;
+  if (!kept->is_array()) return std::nullopt;
+  for (const auto& entry : *kept) {
+    auto photo = ReadPhoto(entry, version);
+    if (!photo || photo->status != PhotoStatus::psSaved || !saved_files.insert(photo->file_name).second)
+      return std::nullopt;
+    manifest.kept.push_back(std::move(*photo));
   }
   return manifest;
 }

@@ -48,6 +48,10 @@ struct AlbumManifest {
   std::string last_run;  // local time, e.g. "2025-03-01T14:05:09+03:00"
   // By number, each number from 1 once.
   std::vector<ManifestPhoto> photos;
+  // Saved images of earlier runs that a run which did not walk the whole
+  // album had to move out of a photo's way: none of its photos, but kept
+  // on disk (under the names here) for a later run to take over.
+  std::vector<ManifestPhoto> kept;
 
   bool operator==(const AlbumManifest&) const = default;
 

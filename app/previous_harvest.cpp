@@ -18,7 +18,25 @@ PreviousHarvest::PreviousHarvest(std::filesystem::path folder,
     std::filesystem::path at = PhotoPath(folder_, photo.file_name);
     entries_.push_back({std::move(photo), std::move(at), false, std::nullopt});
   }
+  for (auto& photo : previous->kept) {
+    std::filesystem::path at = PhotoPath(folder_, photo.file_name);
+    entries_.push_back({std::move(photo), std::move(at), false, std::nullopt, true});
+  }
 }
+
+namespace {
+
+// The first of "NAME (2).EXT", "NAME (3).EXT", ... beside `path` that is free.
+std::filesystem::path FreeNameBeside(const std::filesystem::path& path) {
+  for (int k = 2;; ++k) {
+    std::filesystem::path name = path;
+    name.replace_filename(path.stem().string() + " (" + std::to_string(k) + ")" + path.extension().string());
+    std::error_code ec;
+    if (!std::filesystem::exists(name, ec) && !ec) return name;
+  }
+}
+
+}  // namespace
 
 bool PreviousHarvest::IntactLocked(Entry& entry) {
   if (!entry.intact)
@@ -27,7 +45,7 @@ bool PreviousHarvest::IntactLocked(Entry& entry) {
 }
 
 void PreviousHarvest::MovedLocked(Entry& entry, std::filesystem::path to) {
-  if (entry.at == PhotoPath(folder_, entry.record.file_name))
+  if (!entry.kept && entry.at == PhotoPath(folder_, entry.record.file_name))
     displaced_.push_back(entry.record.number);
   entry.at = std::move(to);
 }
@@ -43,7 +61,7 @@ void PreviousHarvest::MakeRoomLocked(const std::filesystem::path& target) {
       // What is written there next replaces this file: it is no longer
       // the one its record names.
       entry.intact = false;
-      if (entry.at == PhotoPath(folder_, entry.record.file_name))
+      if (!entry.kept && entry.at == PhotoPath(folder_, entry.record.file_name))
         displaced_.push_back(entry.record.number);
       return;
     }
@@ -101,7 +119,7 @@ std::optional<std::vector<ManifestPhoto>> PreviousHarvest::SavedPage(std::string
   std::vector<ManifestPhoto> photos;
   std::set<std::string_view> images;
   for (auto& entry : entries_) {
-    if (entry.record.page_url != page_url) continue;
+    if (entry.kept || entry.record.page_url != page_url) continue;
     if (!IntactLocked(entry)) return std::nullopt;
     // A page the album listed more than once left one image twice or a
     // gap in the numbers; which records stand for which listing only the
@@ -114,16 +132,34 @@ std::optional<std::vector<ManifestPhoto>> PreviousHarvest::SavedPage(std::string
   return photos;
 }
 
-int PreviousHarvest::Finish() {
+PreviousHarvest::Leftovers PreviousHarvest::Finish(bool whole_album_walked) {
   std::lock_guard lock(mutex_);
-  int removed = 0;
-  for (const auto& path : moved_aside_) {
+  Leftovers left;
+  for (auto& entry : entries_) {
+    if (entry.taken) continue;
+    entry.taken = true;
+    const bool aside = moved_aside_.count(entry.at) > 0;
+    if (!aside && !entry.kept) continue;  // where its record says
     std::error_code ec;
-    if (std::filesystem::remove(path, ec)) ++removed;
+    if (whole_album_walked) {
+      std::filesystem::remove(entry.at, ec);
+      continue;
+    }
+    if (!IntactLocked(entry)) continue;
+    const std::filesystem::path home = PhotoPath(folder_, entry.record.file_name);
+    if (aside) {
+      // Back home when that name is free, else beside it.
+      std::filesystem::path to = std::filesystem::exists(home, ec) ? FreeNameBeside(home) : home;
+      std::filesystem::rename(entry.at, to, ec);
+      if (ec) continue;  // left aside: a later run clears it as a leftover
+      entry.at = std::move(to);
+    }
+    ManifestPhoto record = entry.record;
+    record.file_name = entry.at.filename().string();
+    (!entry.kept && entry.at == home ? left.back : left.kept).push_back(std::move(record));
   }
   moved_aside_.clear();
-  for (auto& entry : entries_) entry.taken = true;
-  return removed;
+  return left;
 }
 
 }  // namespace ah

@@ -7,9 +7,10 @@
 // Before the run writes a file under a name, MakeRoom moves a previous
 // image that still sits under that name aside, so that a photo later in
 // the album can still take it over. Moved-aside files carry temp-file
-// names (RemoveLeftoverTempFiles clears them after an interruption);
-// Finish removes those that nobody took. All members may be called from
-// several jobs at once.
+// names (RemoveLeftoverTempFiles clears them after a killed run); Finish
+// removes those that nobody took when the whole album was walked, and
+// otherwise puts them back. All members may be called from several jobs
+// at once.
 
 #include <filesystem>
 #include <mutex>
@@ -53,8 +54,18 @@ class PreviousHarvest {
   // (taken over or moved aside) since the last call.
   std::vector<int> TakeDisplaced();
 
-  // Removes the moved-aside files that no photo took over; returns how many.
-  int Finish();
+  struct Leftovers {
+    // Moved-aside images put back under the names their records give.
+    std::vector<ManifestPhoto> back;
+    // Images that are none of the album's photos now, under the names the
+    // records give: moved aside where their own name was taken again, or
+    // kept by an earlier run.
+    std::vector<ManifestPhoto> kept;
+  };
+  // The images that no photo took over: after a walk of the whole album
+  // they are none of its images and are removed; otherwise they stay for a
+  // later run.
+  Leftovers Finish(bool whole_album_walked);
 
  private:
   struct Entry {
@@ -63,6 +74,7 @@ class PreviousHarvest {
     bool taken = false;
     // Checked once: only this run moves the file, and never changes it.
     std::optional<bool> intact;
+    bool kept = false;  // from the manifest's kept images, none of its photos
   };
 
   bool IntactLocked(Entry& entry);

@@ -73,7 +73,7 @@ class PreviousHarvestTest : public testing::Test {
       std::ofstream(PhotoPath(dir_, name), std::ios::binary | std::ios::trunc) << album[i].image;
       ++downloads;
     }
-    previous.Finish();
+    previous.Finish(true);
     return downloads;
   }
 
@@ -116,6 +116,25 @@ TEST_F(PreviousHarvestTest, TakesOverIntactImagesUnderTheirNewNumbers) {
       EXPECT_EQ(test::FileBytes(PhotoPath(dir_, FileName(int(i) + 1, c.now[i].title))), c.now[i].image) << i;
     EXPECT_EQ(RemoveLeftoverTempFiles(dir_), 0) << "nothing left aside";
   }
+}
+
+// A run that did not walk the whole album removes nothing: an image moved
+// out of a download's way goes back, or beside the download that took its
+// name.
+TEST_F(PreviousHarvestTest, APartialRunPutsMovedAsideImagesBackOrBeside) {
+  PreviousHarvest previous(dir_, Harvested({{"", "A"}, {"", "B"}}));
+  previous.MakeRoom("1_.jpg");  // a download that failed
+  previous.MakeRoom("2_.jpg");
+  std::ofstream(dir_ / "2_.jpg") << "N";
+  const PreviousHarvest::Leftovers left = previous.Finish(false);
+  ASSERT_EQ(left.back.size(), 1u);
+  EXPECT_EQ(left.back[0].file_name, "1_.jpg");
+  ASSERT_EQ(left.kept.size(), 1u);
+  EXPECT_EQ(left.kept[0].number, 2);
+  EXPECT_EQ(left.kept[0].file_name, "2_ (2).jpg");
+  EXPECT_EQ(test::FileBytes(dir_ / "1_.jpg"), "A");
+  EXPECT_EQ(test::FileBytes(dir_ / "2_ (2).jpg"), "B");
+  EXPECT_EQ(RemoveLeftoverTempFiles(dir_), 0);
 }
 
 TEST_F(PreviousHarvestTest, APageIsSkippedOnlyWhenAllItsImagesAreIntact) {

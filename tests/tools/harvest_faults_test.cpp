@@ -11,6 +11,7 @@
 #include <functional>
 #include <thread>
 
+#include "app/album_manifest.h"
 #include "app/stop_flag.h"
 #include "tests/tools/demo_harvest.h"
 
@@ -24,14 +25,17 @@ class HarvestFaultsTest : public DemoHarvestTest {
   std::string Bytes(const std::string& path) const { return test::FileBytes(path); }
   int ImagesServed() const { return site_->Stats().images; }
   std::string Out(const std::string& name = "") const { return root_ + "/out/" + name; }
-  // A run of another album, on a site of its own, into the same folder.
-  void HarvestAnother(std::string title) {
+  // A run of another album, on a site of its own, into the same folder;
+  // gives the addresses that site's root and image root had in it.
+  std::pair<std::string, std::string> HarvestAnother(std::string title) {
     std::unique_ptr<DemoSite> kept = std::move(site_);
     DemoSiteOptions other;
     other.album.title = std::move(title);
     StartSite(other);
     EXPECT_EQ(Harvest("out").code, 0);
+    std::pair<std::string, std::string> roots = {site_->SiteRoot(), site_->ImageRoot()};
     site_ = std::move(kept);
+    return roots;
   }
 };
 
@@ -87,6 +91,40 @@ TEST_F(HarvestFaultsTest, EachFaultLeavesTheUsersFilesWhole) {
          EXPECT_EQ(Bytes(Out("index.html")), "my page");
          EXPECT_FALSE(fs::exists(Out("album.json")));
          EXPECT_EQ(FilesIn(Out("krym-2024")).size(), 12u) << "named after the album address";
+       }},
+      // The earlier run saw photo 5's image as photo 4 (photo 4 came since):
+      // the re-run moves it out of photo 4's way and never reaches photo 5.
+      {"a re-run whose page 2 fails",
+       [](DemoSiteOptions& o) {
+         o.faults.album_pages = {2};
+         o.faults.times = 1;
+       },
+       [&] {
+         // The earlier run, as if of this site.
+         const auto [root, image_root] = HarvestAnother(site_->Options().album.title);
+         AlbumManifest m = *ReadManifest(Folder("out"));
+         m.album_url = site_->AlbumUrl();
+         for (ManifestPhoto& p : m.photos) {
+           p.page_url.replace(0, root.size(), site_->SiteRoot());
+           p.image_url.replace(0, image_root.size(), site_->ImageRoot());
+         }
+         ManifestPhoto& four = m.photos[3];
+         const ManifestPhoto five = m.photos[4];
+         four.page_url = five.page_url, four.image_url = five.image_url;
+         four.bytes = five.bytes, four.sha256 = five.sha256;
+         fs::rename(PhotoPath(Folder("out"), five.file_name), PhotoPath(Folder("out"), four.file_name));
+         m.photos.erase(m.photos.begin() + 4);
+         WriteManifest(Folder("out"), m);
+       },
+       {"--retries", "0"}, 3,
+       [&](const Result&) {
+         EXPECT_TRUE(Bytes(Folder("out") + "/4_Кто здесь (2).jpg") == site_->ImageBytes(5)) << "kept beside";
+         EXPECT_EQ(ReadManifest(Folder("out"))->kept.size(), 1u);
+         EXPECT_EQ(ImagesServed(), 1);
+         EXPECT_EQ(Harvest("out").code, 0);
+         EXPECT_EQ(ImagesServed(), 1) << "photo 5 taken up from the kept image";
+         EXPECT_EQ(Album("out").size(), 12u);
+         ExpectServedBytes(Album("out"));
        }},
       {"the wrong password over a full folder", {}, harvested, {"--password", "wrong"}, 3,
        [&](const Result&) {

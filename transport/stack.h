@@ -5,7 +5,8 @@
 // (the Windows Sockets numbering, so messages read the same everywhere).
 //
 // TIdStackPosix calls the POSIX socket interface directly; there is no
-// run-time library binding to do on Linux.
+// run-time library binding to do on Linux. Its name look-ups are in
+// stack_resolve.cpp, the other calls in stack_posix.cpp.
 
 #include <array>
 #include <cstdint>
@@ -170,6 +171,8 @@ class TIdStack {
 class TIdStackPosix : public TIdStack {
  public:
   TIdStackPosix();
+  // Sets the calling thread's last socket error code (WSASetLastError).
+  void SetLastError(int code);
   void FillLocalAddresses() override;
   TIdStackSocketHandle StackAccept(TIdStackSocketHandle socket, std::string& ip,
                                    int& port) override;

@@ -75,23 +75,6 @@ int PollUnlessInterrupted(pollfd* fds, size_t count, int timeout) {
   }
 }
 
-
-int CodeFromAddrInfoError(int rc) {
-  switch (rc) {
-    case EAI_NONAME:
-#ifdef EAI_NODATA
-    case EAI_NODATA:
-#endif
-#ifdef EAI_ADDRFAMILY
-    case EAI_ADDRFAMILY:
-#endif
-      return Id_WSAHOST_NOT_FOUND;
-    case EAI_AGAIN: return 11002;
-    case EAI_SYSTEM: return WSACodeFromErrno(errno);
-    default: return 11003;
-  }
-}
-
 sockaddr_in MakeAddress(TIdStack& stack, int family, int port, const std::string& ip) {
   sockaddr_in addr{};
   addr.sin_family = sa_family_t(family);
@@ -105,43 +88,13 @@ std::string AddressText(const in_addr& addr) {
   return FormatIPv4({b[0], b[1], b[2], b[3]});
 }
 
-std::vector<std::string> LookUpIPv4(const std::string& host, int& error_code) {
-  addrinfo hints{};
-  hints.ai_family = AF_INET;
-  hints.ai_socktype = SOCK_STREAM;
-  addrinfo* answer = nullptr;
-  int rc = getaddrinfo(host.c_str(), nullptr, &hints, &answer);
-  std::vector<std::string> out;
-  if (rc != 0) {
-    error_code = CodeFromAddrInfoError(rc);
-    return out;
-  }
-  for (addrinfo* a = answer; a; a = a->ai_next)
-    if (a->ai_family == AF_INET)
-      out.push_back(AddressText(reinterpret_cast<const sockaddr_in*>(a->ai_addr)->sin_addr));
-  freeaddrinfo(answer);
-  if (out.empty()) error_code = Id_WSAHOST_NOT_FOUND;
-  return out;
-}
-
-
 }  // namespace
 
 TIdStackPosix::TIdStackPosix() {
   // No library start-up call exists here; the stack is usable at once.
 }
 
-void TIdStackPosix::FillLocalAddresses() {
-  if (!local_address_cache_) local_address_cache_ = std::make_unique<TStringList>();
-  local_address_cache_->Clear();
-  int code = 0;
-  auto addresses = LookUpIPv4(StackHostName(), code);
-  if (addresses.empty()) {
-    t_last_error = code;
-    CheckSocketResult(Id_SOCKET_ERROR);
-  }
-  for (const auto& a : addresses) local_address_cache_->Add(a);
-}
+void TIdStackPosix::SetLastError(int code) { t_last_error = code; }
 
 TIdStackSocketHandle TIdStackPosix::StackAccept(TIdStackSocketHandle socket, std::string& ip,
                                                 int& port) {
@@ -192,15 +145,6 @@ int TIdStackPosix::StackConnect(TIdStackSocketHandle socket, int family, int por
   return rc < 0 ? Id_SOCKET_ERROR : 0;
 }
 
-std::string TIdStackPosix::StackHostByName(const std::string& host) {
-  int code = 0;
-  auto addresses = LookUpIPv4(host, code);
-  if (addresses.empty()) {
-    t_last_error = code;
-    CheckSocketResult(Id_SOCKET_ERROR);
-  }
-  return addresses.front();
-}
 
 std::string TIdStackPosix::StackHostName() {
   char name[251] = {};
@@ -208,17 +152,6 @@ std::string TIdStackPosix::StackHostName() {
   return name;
 }
 
-std::string TIdStackPosix::StackHostByAddress(const std::string& ip) {
-  sockaddr_in addr = MakeAddress(*this, Id_PF_INET, 0, ip);
-  char host[NI_MAXHOST] = {};
-  int rc = ::getnameinfo(reinterpret_cast<const sockaddr*>(&addr), sizeof addr, host, sizeof host,
-                         nullptr, 0, NI_NAMEREQD);
-  if (rc != 0) {
-    t_last_error = CodeFromAddrInfoError(rc);
-    CheckSocketResult(Id_SOCKET_ERROR);
-  }
-  return host;
-}
 
 int TIdStackPosix::StackServicePort(const std::string& name) {
   servent entry{};

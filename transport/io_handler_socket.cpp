@@ -23,7 +23,7 @@ void TIdConnectThread::Execute() {
   try {
     // A socket closed under the connect by a giving-up caller reports
     // one of these; that is not a failure worth reporting.
-    TheStack()->CheckSocketResult(target_handle_->ConnectToPeer(Id_PF_INET),
+    TheStack()->CheckSocketResult(target_handle_->ConnectToPeer(target_handle_->Family()),
                                   {Id_WSAEBADF, Id_WSAENOTSOCK});
   } catch (const std::exception& e) {
     failure_text_ = e.what();
@@ -39,6 +39,12 @@ void TIdConnectThread::SleepUnlessFinished(int ms) {
   std::unique_lock<std::mutex> lock(mutex_);
   finished_changed_.wait_for(lock, std::chrono::milliseconds(std::max(ms, 0)),
                              [this] { return finished_.load(); });
+}
+
+int RemainingMs(int timeout, std::chrono::steady_clock::time_point start) {
+  const auto spent = std::chrono::duration_cast<std::chrono::milliseconds>(
+      std::chrono::steady_clock::now() - start);
+  return std::max(0, timeout - int(spent.count()));
 }
 
 void CheckPortNumber(int port) {
@@ -140,28 +146,62 @@ void TIdIOHandlerSocket::ConnectToServer(const std::string& host, int port, int 
     CheckPortNumber(target_port);
   }
   if (!binding_) PrepareOpen();
-  TIdSocketHandle& b = *binding_;
-  b.AllocateHandle(Id_SOCK_STREAM, 0);
-  b.SetIP(bound_ip);
-  b.SetPort(bound_port);
-  b.SetClientPortMin(port_low);
-  b.SetClientPortMax(port_high);
-  b.BindLocal();
-
+  // A connect time-out bounds the look-up and the connect together.
+  const auto start = std::chrono::steady_clock::now();
+  auto left = [&] { return timeout > 0 ? RemainingMs(timeout, start) : WaitForever; };
   TIdStack* stack = TheStack();
-  if (!stack->IsDottedIPv4(target_host)) ReportStatus(hsResolving, target_host);
-  b.SetPeerAddress(stack->ResolveHostAddress(target_host), target_port);
+  if (!stack->IsDottedIPv4(target_host) && !IsIPv6Literal(target_host))
+    ReportStatus(hsResolving, target_host);
+  const std::vector<std::string> addresses = stack->ResolveHostAddresses(target_host, left());
+  const LocalEnd local{bound_ip, bound_port, port_low, port_high};
+  ConnectToAddresses(addresses, target_port, timeout, start, local);
+  socks->NegotiateSocks(*this, host, port);
+}
+
+void TIdIOHandlerSocket::ConnectToAddresses(const std::vector<std::string>& addresses, int port,
+                                            int timeout, std::chrono::steady_clock::time_point start,
+                                            const LocalEnd& local) {
+  for (size_t i = 0; i < addresses.size(); ++i) {
+    const size_t untried = addresses.size() - i;
+    int share = timeout;
+    if (timeout > 0) {
+      // Each address gets its part of what is left, so one that never
+      // answers leaves time for the others.
+      const int left = RemainingMs(timeout, start);
+      if (left == 0) throw EIdConnectTimeout("Connect timed out.");
+      share = std::max(1, left / int(untried));
+    }
+    try {
+      ConnectToAddress(addresses[i], port, share, local);
+      return;
+    } catch (const EIdException& e) {
+      // Refused, unreachable, timed out, or a family this machine lacks:
+      // the next address may do. A stop ends the connect at once.
+      const auto* socket_error = dynamic_cast<const EIdSocketError*>(&e);
+      if (untried == 1 || (socket_error && socket_error->SocketErrorCode() == Id_WSAEINTR)) throw;
+    }
+  }
+}
+
+void TIdIOHandlerSocket::ConnectToAddress(const std::string& ip, int port, int timeout,
+                                          const LocalEnd& local) {
+  TIdSocketHandle& b = *binding_;
+  b.AllocateHandle(Id_SOCK_STREAM, 0, AddressFamily(ip));
+  b.SetIP(local.ip);
+  b.SetPort(local.port);
+  b.SetClientPortMin(local.port_low);
+  b.SetClientPortMax(local.port_high);
+  b.BindLocal();
+  b.SetPeerAddress(ip, port);
   if (!use_nagle_) b.SetOption(Id_IPPROTO_TCP, Id_TCP_NODELAY, 1);
-  ReportStatus(hsConnecting, b.RemoteIP());
+  ReportStatus(hsConnecting, ip);
 
   if (timeout != UseReadTimeout && timeout != 0)
     ConnectWithTimeout(timeout);
   else if (AntiFreezeInUse())
     ConnectWithTimeout(120000);
   else
-    stack->CheckSocketResult(b.ConnectToPeer(Id_PF_INET));
-
-  socks->NegotiateSocks(*this, host, port);
+    TheStack()->CheckSocketResult(b.ConnectToPeer(b.Family()));
 }
 
 void TIdIOHandlerSocket::ConnectWithTimeout(int timeout) {

@@ -4,11 +4,13 @@
 // events, and then carries every raw receive and send of the connection.
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <mutex>
 #include <memory>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "transport/io_handler.h"
 #include "transport/socket_handle.h"
@@ -46,6 +48,8 @@ class TIdConnectThread {
 // Raises EIdInvalidPort for a port outside 1 to 65535, which the socket
 // calls would otherwise cut to 16 bits.
 void CheckPortNumber(int port);
+// What is left of timeout ms since start, 0 at the least.
+int RemainingMs(int timeout, std::chrono::steady_clock::time_point start);
 
 class TIdIOHandlerSocket : public TIdIOHandler {
  public:
@@ -54,8 +58,11 @@ class TIdIOHandlerSocket : public TIdIOHandler {
   ~TIdIOHandlerSocket() override;
 
   void CloseHandler() override;
-  // Connects to host:port (or to the SOCKS proxy when one is set). A
-  // time-out other than -1 and 0 runs the connect on a second thread.
+  // Connects to host:port (or to the SOCKS proxy when one is set): looks
+  // the name up, tries its addresses (IPv6 and IPv4) in the resolver's
+  // order until one connects, then runs the SOCKS handshake. A time-out
+  // other than -1 and 0 runs each connect on a second thread; a positive
+  // one bounds the look-up and the connects together.
   void ConnectToServer(const std::string& host, int port, int timeout, int port_high,
                        int port_low, int bound_port, const std::string& bound_ip) override;
   bool IsOpen() override;
@@ -64,6 +71,20 @@ class TIdIOHandlerSocket : public TIdIOHandler {
   int ReceiveRaw(void* buffer, int length) override;
   int SendRaw(const void* buffer, int length) override;
   int ReceiveNow(void* buffer, int length) override;
+
+  // The local end every connect binds.
+  struct LocalEnd {
+    std::string ip;
+    int port = 0;
+    int port_low = 0;
+    int port_high = 0;
+  };
+  // Connects to the first of addresses (in text, IPv4 or IPv6) that takes
+  // the connection on port; the last one's failure passes on when none
+  // does. A positive time-out (ms, counted from start) is shared out among
+  // the addresses not tried yet.
+  void ConnectToAddresses(const std::vector<std::string>& addresses, int port, int timeout,
+                          std::chrono::steady_clock::time_point start, const LocalEnd& local);
 
   // Owned; created by the first PrepareOpen.
   TIdSocketHandle* SocketBinding() const { return binding_.get(); }
@@ -82,6 +103,7 @@ class TIdIOHandlerSocket : public TIdIOHandler {
   void Notification(TComponent* component, TOperation operation) override;
 
  private:
+  void ConnectToAddress(const std::string& ip, int port, int timeout, const LocalEnd& local);
   void ConnectWithTimeout(int timeout);
   // Lets go of referenced SOCKS settings.
   void LeaveSocksInfo();

@@ -19,10 +19,11 @@ void TIdSocketHandle::Assign(const TPersistent& source) {
   TCollectionItem::Assign(source);
 }
 
-void TIdSocketHandle::AllocateHandle(int type, int protocol) {
+void TIdSocketHandle::AllocateHandle(int type, int protocol, int family) {
   ReleaseHandle();
   if (handle_open_) ResetHandle(true);
-  socket_handle_ = TheStack()->NewSocketHandle(type, protocol);
+  socket_handle_ = TheStack()->NewSocketHandle(type, protocol, family);
+  family_ = family;
   handle_open_ = true;
 }
 
@@ -64,7 +65,7 @@ void TIdSocketHandle::BindLocal() {
 
 bool TIdSocketHandle::TryBindLocal() {
   TIdStack* stack = TheStack();
-  if (stack->CheckSocketResult(stack->StackBind(socket_handle_, Id_PF_INET, port_, ip_),
+  if (stack->CheckSocketResult(stack->StackBind(socket_handle_, family_, port_, ip_),
                                {Id_WSAEADDRINUSE}))
     return false;
   RefreshLocalAddress();
@@ -156,6 +157,7 @@ bool TIdSocketHandle::AcceptFrom(TIdSocketHandle& listener) {
     return false;
   socket_handle_ = accepted;
   handle_open_ = true;
+  family_ = listener.family_;
   RefreshLocalAddress();
   RefreshPeerAddress();
   return true;

@@ -1,5 +1,5 @@
 #pragma once
-// One IPv4 socket with its local and peer addresses: allocation, local bind
+// One IPv4 or IPv6 socket with its local and peer addresses: allocation, local bind
 // (fixed port or a port range), connect and the readable wait.
 
 #include <cstdint>
@@ -21,8 +21,9 @@ class TIdSocketHandle : public TCollectionItem {
   // Copies IP, Port, RemoteIP and RemotePort from another handle.
   void Assign(const TPersistent& source) override;
 
-  // Releases any socket, then creates a new one (EIdInvalidSocket on failure).
-  void AllocateHandle(int type, int protocol);
+  // Releases any socket, then creates a new one of the family (Id_PF_INET,
+  // Id_PF_INET6); EIdInvalidSocket on failure.
+  void AllocateHandle(int type, int protocol, int family = Id_PF_INET);
   // Stops sending, then closes; a released handle is left alone.
   virtual void ReleaseHandle();
   void ResetHandle(bool reset_local);
@@ -60,6 +61,8 @@ class TIdSocketHandle : public TCollectionItem {
   int32_t RemotePort() const { return remote_port_; }
   TIdStackSocketHandle SocketHandle() const { return socket_handle_; }
   bool HandleOpen() const { return handle_open_; }
+  // The family of the socket allocated last.
+  int Family() const { return family_; }
 
  private:
   bool SelectReadable(int timeout);
@@ -72,6 +75,7 @@ class TIdSocketHandle : public TCollectionItem {
   int32_t remote_port_ = 0;
   TIdStackSocketHandle socket_handle_ = Id_INVALID_SOCKET;
   bool handle_open_ = false;
+  int family_ = Id_PF_INET;
 };
 
 }  // namespace ah

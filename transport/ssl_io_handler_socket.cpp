@@ -310,7 +310,7 @@ void TIdSSLIOHandlerSocket::NewSession(const std::string& name) {
   SSL_set_connect_state(t.ssl);
 
   // Server name indication carries host names only, never addresses.
-  const bool is_address = TheStack()->IsDottedIPv4(name);
+  const bool is_address = TheStack()->IsDottedIPv4(name) || IsIPv6Literal(name);
   if (!name.empty() && !is_address) SSL_set_tlsext_host_name(t.ssl, name.c_str());
   if (!insecure_) {
     X509_VERIFY_PARAM* param = SSL_get0_param(t.ssl);

@@ -173,8 +173,8 @@ int TIdStack::LastErrorCode() const { return t_checked_error; }
 
 void TIdStack::ThrowSocketError(int code) { throw EIdSocketError(code, SocketErrorText(code)); }
 
-TIdStackSocketHandle TIdStack::NewSocketHandle(int type, int protocol) {
-  TIdStackSocketHandle handle = StackSocket(Id_PF_INET, type, protocol);
+TIdStackSocketHandle TIdStack::NewSocketHandle(int type, int protocol, int family) {
+  TIdStackSocketHandle handle = StackSocket(family, type, protocol);
   if (handle == Id_INVALID_SOCKET) throw EIdInvalidSocket("Cannot allocate socket.");
   return handle;
 }
@@ -183,6 +183,16 @@ std::string TIdStack::ResolveHostAddress(const std::string& host) {
   if (SameText(host, "LOCALHOST")) return "127.0.0.1";
   if (IsDottedIPv4(host)) return host;
   return StackHostByName(host);
+}
+
+std::vector<std::string> TIdStack::ResolveHostAddresses(const std::string& host, int timeout,
+                                                        int family) {
+  if (SameText(host, "LOCALHOST")) return {"127.0.0.1"};
+  if (IsDottedIPv4(host) || IsIPv6Literal(host)) {
+    if (family != 0 && family != AddressFamily(host)) ThrowSocketError(Id_WSAEAFNOSUPPORT);
+    return {host};
+  }
+  return StackResolveHost(host, family, timeout);
 }
 
 uint32_t TIdStack::IPv4ToAddress(std::string_view text) {

@@ -1,8 +1,9 @@
 #pragma once
 // The socket stack: the one object through which the transport calls the
 // operating system's sockets. Ports are host order in and out, addresses are
-// dotted IPv4 text, failing calls return -1 and leave a per-thread error code
-// (the Windows Sockets numbering, so messages read the same everywhere).
+// text (dotted IPv4, or IPv6 without brackets), failing calls return -1 and
+// leave a per-thread error code (the Windows Sockets numbering, so messages
+// read the same everywhere).
 //
 // TIdStackPosix calls the POSIX socket interface directly; there is no
 // run-time library binding to do on Linux. Its name look-ups are in
@@ -14,8 +15,11 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "framework/strings.h"
+
+struct sockaddr;
 
 namespace ah {
 
@@ -23,6 +27,7 @@ using TIdStackSocketHandle = int;
 constexpr TIdStackSocketHandle Id_INVALID_SOCKET = -1;
 constexpr int Id_SOCKET_ERROR = -1;
 constexpr int Id_PF_INET = 2;
+constexpr int Id_PF_INET6 = 23;
 constexpr int Id_SOCK_STREAM = 1;
 constexpr int Id_IPPROTO_TCP = 6;
 constexpr int Id_TCP_NODELAY = 1;
@@ -33,6 +38,7 @@ constexpr int Id_WSAEBADF = 10009;
 constexpr int Id_WSAEINVAL = 10022;
 constexpr int Id_WSAEWOULDBLOCK = 10035;
 constexpr int Id_WSAENOTSOCK = 10038;
+constexpr int Id_WSAEAFNOSUPPORT = 10047;
 constexpr int Id_WSAEADDRINUSE = 10048;
 constexpr int Id_WSAECONNABORTED = 10053;
 constexpr int Id_WSAECONNRESET = 10054;
@@ -52,6 +58,14 @@ bool IsDottedIPv4(std::string_view text);
 // Assumes a dotted address; a part that is not an integer raises EConvertError.
 std::array<uint8_t, 4> ParseIPv4(std::string_view text);
 std::string FormatIPv4(const std::array<uint8_t, 4>& bytes);
+// An IPv6 address in text, such as "::1" (no brackets, no zone).
+bool IsIPv6Literal(std::string_view text);
+// Id_PF_INET6 for an IPv6 address in text, else Id_PF_INET.
+int AddressFamily(std::string_view ip);
+// The text of an IPv4 or IPv6 socket address, with its port and family
+// (Id_PF_INET, Id_PF_INET6) when asked for.
+std::string FormatSocketAddress(const sockaddr* address, int* port = nullptr,
+                                int* family = nullptr);
 
 // A set of at most 64 socket handles for StackSelect.
 class TIdSocketList {
@@ -95,7 +109,8 @@ class TIdStack {
 
   virtual TIdStackSocketHandle StackAccept(TIdStackSocketHandle socket, std::string& ip,
                                            int& port) = 0;
-  // Empty ip binds the any-address.
+  // Empty ip binds the family's any-address. The family (Id_PF_INET,
+  // Id_PF_INET6) is the socket's; an ip not of it fails with 10022.
   virtual int StackBind(TIdStackSocketHandle socket, int family, int port,
                         const std::string& ip) = 0;
   virtual int StackCloseSocket(TIdStackSocketHandle socket) = 0;
@@ -103,6 +118,12 @@ class TIdStack {
                            const std::string& ip) = 0;
   // Raises EIdSocketError (11001 "Host not found." for an unknown name).
   virtual std::string StackHostByName(const std::string& host) = 0;
+  // The addresses of a host name in the resolver's order: of family
+  // Id_PF_INET or Id_PF_INET6, or of both for 0. A look-up without an
+  // answer after timeout ms (-2: no limit) raises EIdConnectTimeout
+  // "Connect timed out."; a failed one EIdSocketError.
+  virtual std::vector<std::string> StackResolveHost(const std::string& host, int family,
+                                                    int timeout) = 0;
   virtual std::string StackHostName() = 0;
   virtual std::string StackHostByAddress(const std::string& ip) = 0;
   // A known service's port, else the name read as a number; otherwise
@@ -154,9 +175,14 @@ class TIdStack {
   bool CheckSocketResult(int result, std::initializer_list<int> tolerated = {});
   [[noreturn]] void ThrowSocketError(int code);
   // EIdInvalidSocket "Cannot allocate socket." on failure.
-  TIdStackSocketHandle NewSocketHandle(int type, int protocol);
+  TIdStackSocketHandle NewSocketHandle(int type, int protocol, int family = Id_PF_INET);
   // "LOCALHOST" (any case) and dotted addresses are never looked up.
   std::string ResolveHostAddress(const std::string& host);
+  // The addresses to try for host, in order, as StackResolveHost gives
+  // them; "LOCALHOST" (any case) is 127.0.0.1 and an address is itself,
+  // without a look-up (10047 when it is not of the family asked for).
+  std::vector<std::string> ResolveHostAddresses(const std::string& host, int timeout = -2,
+                                                int family = 0);
   bool IsDottedIPv4(std::string_view text) const { return ah::IsDottedIPv4(text); }
   uint32_t IPv4ToAddress(std::string_view text);
 
@@ -181,6 +207,8 @@ class TIdStackPosix : public TIdStack {
   int StackConnect(TIdStackSocketHandle socket, int family, int port,
                    const std::string& ip) override;
   std::string StackHostByName(const std::string& host) override;
+  std::vector<std::string> StackResolveHost(const std::string& host, int family,
+                                            int timeout) override;
   std::string StackHostName() override;
   std::string StackHostByAddress(const std::string& ip) override;
   int StackServicePort(const std::string& name) override;
@@ -209,6 +237,11 @@ class TIdStackPosix : public TIdStack {
                        int& port) override;
   int StackGetOption(TIdStackSocketHandle socket, int level, int option, void* value,
                      int& length) override;
+
+ private:
+  // getaddrinfo on a worker thread, waited for at most timeout ms.
+  int LookUpWithin(const std::string& host, int family, int timeout,
+                   std::vector<std::string>& out);
 };
 
 // Creates the process's stack (TIdStackPosix).

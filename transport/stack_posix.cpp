@@ -32,6 +32,12 @@ thread_local int t_last_error = 0;
 
 void SetLastErrorFromErrno() { t_last_error = WSACodeFromErrno(errno); }
 
+// A text that is no address of the socket's family.
+int NotAnAddress() {
+  t_last_error = Id_WSAEINVAL;
+  return Id_SOCKET_ERROR;
+}
+
 // The wake-up pipe of InterruptWaits: its read end joins every wait, and
 // it stays readable once written, so every waiting thread sees it.
 std::atomic<bool> g_waits_interrupted{false};
@@ -75,18 +81,36 @@ int PollUnlessInterrupted(pollfd* fds, size_t count, int timeout) {
   }
 }
 
-sockaddr_in MakeAddress(TIdStack& stack, int family, int port, const std::string& ip) {
-  sockaddr_in addr{};
-  addr.sin_family = sa_family_t(family);
-  addr.sin_port = htons(uint16_t(port));
-  if (!ip.empty()) addr.sin_addr.s_addr = htonl(stack.IPv4ToAddress(ip));
-  return addr;
+// An IPv4 or IPv6 socket address; length 0 when the text is no address of
+// the family.
+struct SocketAddress {
+  sockaddr_storage storage{};
+  socklen_t length = sizeof storage;
+  sockaddr* Get() { return reinterpret_cast<sockaddr*>(&storage); }
+};
+
+// An empty ip is the family's any-address.
+SocketAddress MakeAddress(TIdStack& stack, int family, int port, const std::string& ip) {
+  SocketAddress a;
+  a.length = 0;
+  if (family == Id_PF_INET6) {
+    auto* in6 = reinterpret_cast<sockaddr_in6*>(&a.storage);
+    in6->sin6_family = AF_INET6;
+    in6->sin6_port = htons(uint16_t(port));
+    if (ip.empty() || ::inet_pton(AF_INET6, ip.c_str(), &in6->sin6_addr) == 1)
+      a.length = sizeof *in6;
+    return a;
+  }
+  auto* in = reinterpret_cast<sockaddr_in*>(&a.storage);
+  in->sin_family = AF_INET;
+  in->sin_port = htons(uint16_t(port));
+  if (ip.empty() || stack.IsDottedIPv4(ip)) {
+    if (!ip.empty()) in->sin_addr.s_addr = htonl(stack.IPv4ToAddress(ip));
+    a.length = sizeof *in;
+  }
+  return a;
 }
 
-std::string AddressText(const in_addr& addr) {
-  const auto* b = reinterpret_cast<const uint8_t*>(&addr.s_addr);
-  return FormatIPv4({b[0], b[1], b[2], b[3]});
-}
 
 }  // namespace
 
@@ -98,25 +122,24 @@ void TIdStackPosix::SetLastError(int code) { t_last_error = code; }
 
 TIdStackSocketHandle TIdStackPosix::StackAccept(TIdStackSocketHandle socket, std::string& ip,
                                                 int& port) {
-  sockaddr_in addr{};
-  socklen_t len = sizeof addr;
+  SocketAddress peer;
   int fd;
   do {
-    fd = ::accept(socket, reinterpret_cast<sockaddr*>(&addr), &len);
+    fd = ::accept(socket, peer.Get(), &peer.length);
   } while (fd < 0 && errno == EINTR);
   if (fd < 0) {
     SetLastErrorFromErrno();
     return Id_INVALID_SOCKET;
   }
-  ip = AddressText(addr.sin_addr);
-  port = ntohs(addr.sin_port);
+  ip = FormatSocketAddress(peer.Get(), &port);
   return fd;
 }
 
 int TIdStackPosix::StackBind(TIdStackSocketHandle socket, int family, int port,
                              const std::string& ip) {
-  sockaddr_in addr = MakeAddress(*this, family, port, ip);
-  int rc = ::bind(socket, reinterpret_cast<const sockaddr*>(&addr), sizeof addr);
+  SocketAddress addr = MakeAddress(*this, family, port, ip);
+  if (addr.length == 0) return NotAnAddress();
+  int rc = ::bind(socket, addr.Get(), addr.length);
   if (rc < 0) SetLastErrorFromErrno();
   return rc < 0 ? Id_SOCKET_ERROR : rc;
 }
@@ -129,8 +152,9 @@ int TIdStackPosix::StackCloseSocket(TIdStackSocketHandle socket) {
 
 int TIdStackPosix::StackConnect(TIdStackSocketHandle socket, int family, int port,
                                 const std::string& ip) {
-  sockaddr_in addr = MakeAddress(*this, family, port, ip);
-  int rc = ::connect(socket, reinterpret_cast<const sockaddr*>(&addr), sizeof addr);
+  SocketAddress addr = MakeAddress(*this, family, port, ip);
+  if (addr.length == 0) return NotAnAddress();
+  int rc = ::connect(socket, addr.Get(), addr.length);
   if (rc < 0 && errno == EINTR) {
     // The connect goes on in the kernel; wait for its outcome.
     pollfd p[2] = {{socket, POLLOUT, 0}, {}};
@@ -205,19 +229,16 @@ int TIdStackPosix::StackReceive(TIdStackSocketHandle socket, void* buffer, int l
 
 int TIdStackPosix::StackReceiveFrom(TIdStackSocketHandle socket, void* buffer, int length,
                                     int flags, std::string& ip, int& port) {
-  sockaddr_in addr{};
-  socklen_t len = sizeof addr;
+  SocketAddress sender;
   ssize_t n;
   do {
-    n = ::recvfrom(socket, buffer, size_t(length), flags, reinterpret_cast<sockaddr*>(&addr),
-                   &len);
+    n = ::recvfrom(socket, buffer, size_t(length), flags, sender.Get(), &sender.length);
   } while (n < 0 && errno == EINTR);
   if (n < 0) {
     SetLastErrorFromErrno();
     return Id_SOCKET_ERROR;
   }
-  ip = AddressText(addr.sin_addr);
-  port = ntohs(addr.sin_port);
+  ip = FormatSocketAddress(sender.Get(), &port);
   return int(n);
 }
 
@@ -283,11 +304,11 @@ int TIdStackPosix::StackSend(TIdStackSocketHandle socket, const void* buffer, in
 
 int TIdStackPosix::StackSendTo(TIdStackSocketHandle socket, const void* buffer, int length,
                                int flags, const std::string& ip, int port) {
-  sockaddr_in addr = MakeAddress(*this, Id_PF_INET, port, ip);
+  SocketAddress addr = MakeAddress(*this, AddressFamily(ip), port, ip);
+  if (addr.length == 0) return NotAnAddress();
   ssize_t n;
   do {
-    n = ::sendto(socket, buffer, size_t(length), flags | MSG_NOSIGNAL,
-                 reinterpret_cast<const sockaddr*>(&addr), sizeof addr);
+    n = ::sendto(socket, buffer, size_t(length), flags | MSG_NOSIGNAL, addr.Get(), addr.length);
   } while (n < 0 && errno == EINTR);
   if (n < 0) {
     SetLastErrorFromErrno();
@@ -313,7 +334,8 @@ int TIdStackPosix::StackSetOption(TIdStackSocketHandle socket, int level, int op
 
 TIdStackSocketHandle TIdStackPosix::StackSocket(int family, int type, int protocol) {
   int posix_type = type == Id_SOCK_STREAM ? SOCK_STREAM : type == 2 ? SOCK_DGRAM : type;
-  int fd = ::socket(family == Id_PF_INET ? AF_INET : family, posix_type | SOCK_CLOEXEC, protocol);
+  const int posix_family = family == Id_PF_INET ? AF_INET : family == Id_PF_INET6 ? AF_INET6 : family;
+  int fd = ::socket(posix_family, posix_type | SOCK_CLOEXEC, protocol);
   if (fd < 0) {
     SetLastErrorFromErrno();
     return Id_INVALID_SOCKET;
@@ -331,26 +353,20 @@ int TIdStackPosix::StackLastError() { return t_last_error; }
 
 void TIdStackPosix::StackPeerName(TIdStackSocketHandle socket, int& family, std::string& ip,
                                   int& port) {
-  sockaddr_in addr{};
-  socklen_t len = sizeof addr;
-  int rc = ::getpeername(socket, reinterpret_cast<sockaddr*>(&addr), &len);
+  SocketAddress addr;
+  int rc = ::getpeername(socket, addr.Get(), &addr.length);
   if (rc < 0) SetLastErrorFromErrno();
   CheckSocketResult(rc < 0 ? Id_SOCKET_ERROR : 0);
-  family = addr.sin_family;
-  ip = AddressText(addr.sin_addr);
-  port = ntohs(addr.sin_port);
+  ip = FormatSocketAddress(addr.Get(), &port, &family);
 }
 
 void TIdStackPosix::StackSocketName(TIdStackSocketHandle socket, int& family, std::string& ip,
                                     int& port) {
-  sockaddr_in addr{};
-  socklen_t len = sizeof addr;
-  int rc = ::getsockname(socket, reinterpret_cast<sockaddr*>(&addr), &len);
+  SocketAddress addr;
+  int rc = ::getsockname(socket, addr.Get(), &addr.length);
   if (rc < 0) SetLastErrorFromErrno();
   CheckSocketResult(rc < 0 ? Id_SOCKET_ERROR : 0);
-  family = addr.sin_family;
-  ip = AddressText(addr.sin_addr);
-  port = ntohs(addr.sin_port);
+  ip = FormatSocketAddress(addr.Get(), &port, &family);
 }
 
 int TIdStackPosix::StackGetOption(TIdStackSocketHandle socket, int level, int option, void* value,

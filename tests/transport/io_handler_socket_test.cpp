@@ -54,6 +54,21 @@ TEST(IOHandlerSocket, DottedAddressSkipsTheResolvingStatus) {
   EXPECT_EQ(log.lines, (std::vector<std::string>{"1:Connecting to 127.0.0.1."}));
 }
 
+TEST(IOHandlerSocket, AddressesAreTriedInOrderUntilOneConnects) {
+  ScriptedServer server({Script().StaySilent()});
+  TIdIOHandlerSocket handler(nullptr);
+  StatusLog log;
+  log.Attach(handler);
+  handler.PrepareOpen();
+  // Nothing listens on ::1 at the server's port (or there is no IPv6).
+  handler.ConnectToAddresses({"::1", "127.0.0.1"}, server.Port(), 2000,
+                             std::chrono::steady_clock::now(), {});
+  EXPECT_EQ(log.lines, (std::vector<std::string>{"1:Connecting to ::1.",
+                                                 "1:Connecting to 127.0.0.1."}));
+  EXPECT_EQ(handler.SocketBinding()->RemoteIP(), "127.0.0.1");
+  EXPECT_EQ(handler.SocketBinding()->Family(), Id_PF_INET);
+}
+
 TEST(IOHandlerSocket, RefusedConnectRaisesSocketError10061) {
   TIdIOHandlerSocket handler(nullptr);
   handler.PrepareOpen();

@@ -78,16 +78,23 @@ TEST_F(StackTest, ResolveNeverLooksUpLocalhostOrDottedAddresses) {
   EXPECT_EQ(stack_.ResolveHostAddress("localhost"), "127.0.0.1");
   EXPECT_EQ(stack_.ResolveHostAddress("LocalHost"), "127.0.0.1");
   EXPECT_EQ(stack_.ResolveHostAddress("192.168.0.1"), "192.168.0.1");
+  EXPECT_EQ(stack_.ResolveHostAddresses("LOCALHOST", 0), std::vector<std::string>{"127.0.0.1"});
+  EXPECT_EQ(stack_.ResolveHostAddresses("::1", 0), std::vector<std::string>{"::1"});
+  EXPECT_EQ(stack_.ResolveHostAddresses("10.0.0.1", 0), std::vector<std::string>{"10.0.0.1"});
   EXPECT_EQ(stack_.IPv4ToAddress("127.0.0.1"), 0x7F000001u);
 }
 
 TEST_F(StackTest, UnknownHostRaisesHostNotFound) {
-  try {
-    stack_.ResolveHostAddress("no-such-host.invalid");
-    FAIL() << "no exception";
-  } catch (const EIdSocketError& e) {
-    EXPECT_EQ(e.SocketErrorCode(), 11001);
-    EXPECT_EQ(e.Message(), "Socket Error # 11001\r\nHost not found.");
+  // Unbounded, and bounded on a worker of its own.
+  for (int timeout : {-2, 30000}) {
+    try {
+      timeout == -2 ? stack_.ResolveHostAddress("no-such-host.invalid")
+                    : stack_.ResolveHostAddresses("no-such-host.invalid", timeout).front();
+      ADD_FAILURE() << "no exception";
+    } catch (const EIdSocketError& e) {
+      EXPECT_EQ(e.SocketErrorCode(), 11001);
+      EXPECT_EQ(e.Message(), "Socket Error # 11001\r\nHost not found.");
+    }
   }
 }
 

@@ -1,6 +1,9 @@
 #include "transport/tcp_client.h"
 
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <functional>
@@ -49,6 +52,36 @@ TEST(TCPClient, ConnectAndDisconnectReportTheirSteps) {
                            "handler Resolving hostname localhost.",
                            "handler Connecting to 127.0.0.1.", "client Connected.", "OnConnected",
                            "client Disconnecting.", "OnDisconnected", "client Disconnected."}));
+}
+
+// A bare IPv6 address as the Host connects over IPv6, without a look-up.
+TEST(TCPClient, AnIPv6AddressConnectsOverIPv6) {
+  const int listener = socket(AF_INET6, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in6 address{};
+  address.sin6_family = AF_INET6;
+  address.sin6_addr = in6addr_loopback;
+  socklen_t length = sizeof address;
+  if (listener < 0 || bind(listener, reinterpret_cast<sockaddr*>(&address), length) != 0 ||
+      listen(listener, 4) != 0 ||
+      getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+    if (listener >= 0) close(listener);
+    GTEST_SKIP() << "no IPv6 loopback here";
+  }
+  for (int timeout : {0, 2000}) {
+    TIdTCPClient client(nullptr);
+    EventLog log;
+    log.Attach(client);
+    client.SetHost("::1");
+    client.SetPort(ntohs(address.sin6_port));
+    client.OpenConnection(timeout);
+    const TIdSocketHandle* binding =
+        dynamic_cast<TIdIOHandlerSocket*>(client.IOHandler())->SocketBinding();
+    EXPECT_EQ(binding->Family(), Id_PF_INET6);
+    EXPECT_EQ(binding->RemoteIP(), "::1");
+    EXPECT_EQ(binding->IP(), "::1");
+    EXPECT_EQ(log.lines.front(), "handler Connecting to ::1.");
+  }
+  close(listener);
 }
 
 TEST(TCPClient, NoticedDisconnectDropsThenNotifies) {
@@ -146,6 +179,8 @@ TEST(TCPClient, InterruptedWaitsEndReadsAndConnectsUntilCleared) {
   expect_interrupted([&] { client.ReceiveLine(); });
   interrupter.join();
   expect_interrupted([&] { client.ReceiveLine(); });
+  // The look-up of a name under a connect time-out is one of those waits.
+  expect_interrupted([] { TheStack()->ResolveHostAddresses("no-such-host.invalid", 60000); });
   EXPECT_TRUE(client.IsConnected());
   client.CloseConnection();
 

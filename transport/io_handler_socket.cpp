@@ -146,7 +146,7 @@ void TIdIOHandlerSocket::ConnectToServer(const std::string& host, int port, int 
     CheckPortNumber(target_port);
   }
   if (!binding_) PrepareOpen();
-  // A connect time-out bounds the look-up and the connect together.
+  // A connect time-out bounds the whole way: look-up, connect and SOCKS.
   const auto start = std::chrono::steady_clock::now();
   auto left = [&] { return timeout > 0 ? RemainingMs(timeout, start) : WaitForever; };
   TIdStack* stack = TheStack();
@@ -155,7 +155,7 @@ void TIdIOHandlerSocket::ConnectToServer(const std::string& host, int port, int 
   const std::vector<std::string> addresses = stack->ResolveHostAddresses(target_host, left());
   const LocalEnd local{bound_ip, bound_port, port_low, port_high};
   ConnectToAddresses(addresses, target_port, timeout, start, local);
-  socks->NegotiateSocks(*this, host, port);
+  socks->NegotiateSocks(*this, host, port, left());
 }
 
 void TIdIOHandlerSocket::ConnectToAddresses(const std::vector<std::string>& addresses, int port,

@@ -62,7 +62,7 @@ class TIdIOHandlerSocket : public TIdIOHandler {
   // the name up, tries its addresses (IPv6 and IPv4) in the resolver's
   // order until one connects, then runs the SOCKS handshake. A time-out
   // other than -1 and 0 runs each connect on a second thread; a positive
-  // one bounds the look-up and the connects together.
+  // one bounds the look-up, the connects and the handshake together.
   void ConnectToServer(const std::string& host, int port, int timeout, int port_high,
                        int port_low, int bound_port, const std::string& bound_ip) override;
   bool IsOpen() override;

@@ -1,5 +1,6 @@
 #include "transport/socks_info.h"
 
+#include <algorithm>
 #include <array>
 
 #include "transport/exceptions.h"
@@ -27,6 +28,20 @@ void CheckTerminatedField(const std::string& value, const char* what) {
 void AppendPort(std::string& out, int port) {
   out += char((port >> 8) & 0xFF);
   out += char(port & 0xFF);
+}
+
+using Clock = std::chrono::steady_clock;
+
+Clock::time_point DeadlineAfter(int timeout) {
+  return timeout == WaitForever ? Clock::time_point::max()
+                                : Clock::now() + std::chrono::milliseconds(std::max(timeout, 0));
+}
+
+// WaitForever for no deadline.
+int MsLeft(Clock::time_point deadline) {
+  if (deadline == Clock::time_point::max()) return WaitForever;
+  const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
+  return int(std::max<int64_t>(0, left.count()));
 }
 
 [[noreturn]] void NoResponse() { throw EIdSocksServerRespondError("Socks server did not respond."); }
@@ -71,11 +86,12 @@ void TIdSocksInfo::Assign(const TPersistent& source) {
   TIdComponent::Assign(source);
 }
 
-void TIdSocksInfo::NegotiateSocks(TIdIOHandler& handler, const std::string& host, int port) {
+void TIdSocksInfo::NegotiateSocks(TIdIOHandler& handler, const std::string& host, int port,
+                                  int timeout) {
   switch (version_) {
     case svSocks4:
-    case svSocks4A: NegotiateSocks4(handler, host, port); break;
-    case svSocks5: NegotiateSocks5(handler, host, port); break;
+    case svSocks4A: NegotiateSocks4(handler, host, port, timeout); break;
+    case svSocks5: NegotiateSocks5(handler, host, port, timeout); break;
     case svNoSocks: break;
   }
 }
@@ -100,9 +116,13 @@ void TIdSocksInfo::SendAll(TIdIOHandler& handler, const std::string& bytes) {
   }
 }
 
-int TIdSocksInfo::ReceiveUpTo(TIdIOHandler& handler, uint8_t* buffer, int count) {
+int TIdSocksInfo::ReceiveUpTo(TIdIOHandler& handler, uint8_t* buffer, int count,
+                              Deadline deadline) {
   int got = 0;
   while (got < count) {
+    const int left = MsLeft(deadline);
+    if (left != WaitForever && !handler.WaitReadable(left))
+      throw EIdConnectTimeout("Connect timed out.");
     int n = handler.ReceiveRaw(buffer + got, count - got);
     TheStack()->CheckSocketResult(n);
     if (n <= 0) break;
@@ -111,11 +131,14 @@ int TIdSocksInfo::ReceiveUpTo(TIdIOHandler& handler, uint8_t* buffer, int count)
   return got;
 }
 
-void TIdSocksInfo::ReceiveExactly(TIdIOHandler& handler, uint8_t* buffer, int count) {
+void TIdSocksInfo::ReceiveExactly(TIdIOHandler& handler, uint8_t* buffer, int count,
+                                  Deadline deadline) {
   int got;
   try {
-    got = ReceiveUpTo(handler, buffer, count);
+    got = ReceiveUpTo(handler, buffer, count, deadline);
   } catch (const EIdSocksError&) {
+    throw;
+  } catch (const EIdConnectTimeout&) {
     throw;
   } catch (const std::exception&) {
     NoResponse();
@@ -123,7 +146,9 @@ void TIdSocksInfo::ReceiveExactly(TIdIOHandler& handler, uint8_t* buffer, int co
   if (got < count) NoResponse();
 }
 
-void TIdSocksInfo::NegotiateSocks4(TIdIOHandler& handler, const std::string& host, int port) {
+void TIdSocksInfo::NegotiateSocks4(TIdIOHandler& handler, const std::string& host, int port,
+                                   int timeout) {
+  const Deadline deadline = DeadlineAfter(timeout);
   const bool socks4a = version_ == svSocks4A;
   CheckTerminatedField(username_, "user id");
   if (socks4a) CheckTerminatedField(host, "host name");
@@ -141,7 +166,8 @@ void TIdSocksInfo::NegotiateSocks4(TIdIOHandler& handler, const std::string& hos
     request += std::string("\0\0\0\1", 4);
   } else {
     TIdStack* stack = TheStack();
-    for (uint8_t b : stack->ParseIPv4(stack->ResolveHostAddress(host))) request += char(b);
+    const std::string address = stack->ResolveHostAddresses(host, MsLeft(deadline), Id_PF_INET)[0];
+    for (uint8_t b : stack->ParseIPv4(address)) request += char(b);
   }
   request += username_;
   request += char(0);
@@ -157,7 +183,9 @@ void TIdSocksInfo::NegotiateSocks4(TIdIOHandler& handler, const std::string& hos
   std::array<uint8_t, 8> reply{};
   int got;
   try {
-    got = ReceiveUpTo(handler, reply.data(), int(reply.size()));
+    got = ReceiveUpTo(handler, reply.data(), int(reply.size()), deadline);
+  } catch (const EIdConnectTimeout&) {
+    throw;
   } catch (const std::exception&) {
     NoResponse();
   }
@@ -168,18 +196,20 @@ void TIdSocksInfo::NegotiateSocks4(TIdIOHandler& handler, const std::string& hos
   if (got < int(reply.size())) NoResponse();
 }
 
-void TIdSocksInfo::NegotiateSocks5(TIdIOHandler& handler, const std::string& host, int port) {
+void TIdSocksInfo::NegotiateSocks5(TIdIOHandler& handler, const std::string& host, int port,
+                                   int timeout) {
+  const Deadline deadline = DeadlineAfter(timeout);
   const bool login = authentication_ == saUsernamePassword;
   CheckLengthField(host, "host name");
   if (login) {
     CheckLengthField(username_, "user name");
     CheckLengthField(password_, "password");
   }
-  Socks5Authenticate(handler);
-  Socks5Connect(handler, host, port);
+  Socks5Authenticate(handler, deadline);
+  Socks5Connect(handler, host, port, deadline);
 }
 
-void TIdSocksInfo::Socks5Authenticate(TIdIOHandler& handler) {
+void TIdSocksInfo::Socks5Authenticate(TIdIOHandler& handler, Deadline deadline) {
   const bool login = authentication_ == saUsernamePassword;
   // +----+----------+----------+
   // |VER | NMETHODS | METHODS  |
@@ -192,7 +222,7 @@ void TIdSocksInfo::Socks5Authenticate(TIdIOHandler& handler) {
   // |VER | METHOD |
   // +----+--------+
   uint8_t answer[2];
-  ReceiveExactly(handler, answer, 2);
+  ReceiveExactly(handler, answer, 2, deadline);
   if (answer[1] != method || answer[1] == 255)
     throw EIdSocksAuthMethodError("Invalid socks authentication method.");
   if (!login) return;
@@ -212,11 +242,12 @@ void TIdSocksInfo::Socks5Authenticate(TIdIOHandler& handler) {
   // +----+--------+
   // |VER | STATUS |
   // +----+--------+
-  ReceiveExactly(handler, answer, 2);
+  ReceiveExactly(handler, answer, 2, deadline);
   if (answer[1] != 0) throw EIdSocksAuthError("Authentication error to socks server.");
 }
 
-void TIdSocksInfo::Socks5Connect(TIdIOHandler& handler, const std::string& host, int port) {
+void TIdSocksInfo::Socks5Connect(TIdIOHandler& handler, const std::string& host, int port,
+                                 Deadline deadline) {
   // +----+-----+-------+------+----------+----------+
   // |VER | CMD |  RSV  | ATYP | DST.ADDR | DST.PORT |
   // +----+-----+-------+------+----------+----------+
@@ -232,7 +263,7 @@ void TIdSocksInfo::Socks5Connect(TIdIOHandler& handler, const std::string& host,
   // +----+-----+-------+------+----------+----------+
   // Read up to the first address byte, which for a name is its length.
   uint8_t head[5];
-  ReceiveExactly(handler, head, 5);
+  ReceiveExactly(handler, head, 5, deadline);
   if (head[1] != 0) RaiseSocks5Code(head[1]);
   int rest;
   switch (head[3]) {
@@ -244,7 +275,7 @@ void TIdSocksInfo::Socks5Connect(TIdIOHandler& handler, const std::string& host,
   // The bound address is of no use to a client; it only has to be consumed
   // so the server's first bytes are not taken for part of it.
   uint8_t discard[255 + 2];
-  ReceiveExactly(handler, discard, rest);
+  ReceiveExactly(handler, discard, rest, deadline);
 }
 
 }  // namespace ah

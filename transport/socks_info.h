@@ -7,6 +7,7 @@
 // split on the wire. Names and passwords that do not fit their one-byte
 // length fields are refused with EIdSocksError before anything is sent.
 
+#include <chrono>
 #include <cstdint>
 #include <string>
 
@@ -31,12 +32,17 @@ class TIdSocksInfo : public TIdComponent {
   // connection to host:port; on return the socket carries the server's
   // protocol. Raises one of the EIdSocksError classes on refusal. A handler
   // passes itself: settings shared by several handlers must negotiate over
-  // the one that is connecting.
-  virtual void NegotiateSocks(TIdIOHandler& handler, const std::string& host, int port);
+  // the one that is connecting. A time-out other than WaitForever bounds
+  // the whole handshake (ms): a proxy that has not answered by then raises
+  // EIdConnectTimeout "Connect timed out.".
+  virtual void NegotiateSocks(TIdIOHandler& handler, const std::string& host, int port,
+                              int timeout = WaitForever);
   // SOCKS 4 (address resolved here) or 4A (name resolved by the proxy).
-  virtual void NegotiateSocks4(TIdIOHandler& handler, const std::string& host, int port);
+  virtual void NegotiateSocks4(TIdIOHandler& handler, const std::string& host, int port,
+                               int timeout = WaitForever);
   // SOCKS 5 with no authentication or with user name and password.
-  virtual void NegotiateSocks5(TIdIOHandler& handler, const std::string& host, int port);
+  virtual void NegotiateSocks5(TIdIOHandler& handler, const std::string& host, int port,
+                               int timeout = WaitForever);
   // The same over OwnerHandler.
   void NegotiateSocks(const std::string& host, int port) { NegotiateSocks(Handler(), host, port); }
   void NegotiateSocks4(const std::string& host, int port) {
@@ -68,16 +74,21 @@ class TIdSocksInfo : public TIdComponent {
   void Notification(TComponent* component, TOperation operation) override;
 
  private:
+  // The end of a handshake; max() for none.
+  using Deadline = std::chrono::steady_clock::time_point;
+
   TIdIOHandler& Handler() const;
   // SOCKS 5: the method choice (and login), then the connect request.
-  void Socks5Authenticate(TIdIOHandler& handler);
-  void Socks5Connect(TIdIOHandler& handler, const std::string& host, int port);
+  void Socks5Authenticate(TIdIOHandler& handler, Deadline deadline);
+  void Socks5Connect(TIdIOHandler& handler, const std::string& host, int port, Deadline deadline);
   static void SendAll(TIdIOHandler& handler, const std::string& bytes);
   // Reads until count bytes arrived or the proxy closed; returns the count
-  // read. A socket error raises EIdSocketError.
-  static int ReceiveUpTo(TIdIOHandler& handler, uint8_t* buffer, int count);
+  // read. A socket error raises EIdSocketError, the deadline's passing
+  // EIdConnectTimeout.
+  static int ReceiveUpTo(TIdIOHandler& handler, uint8_t* buffer, int count, Deadline deadline);
   // Exactly count bytes, else EIdSocksServerRespondError.
-  static void ReceiveExactly(TIdIOHandler& handler, uint8_t* buffer, int count);
+  static void ReceiveExactly(TIdIOHandler& handler, uint8_t* buffer, int count,
+                             Deadline deadline);
 
   TSocksAuthentication authentication_ = saNoAuthentication;
   std::string host_;

@@ -49,8 +49,8 @@ struct ProxiedHandler {
     handler.PrepareOpen();
   }
   TIdSocksInfo& Socks() { return *handler.SocksInfo(); }
-  void Connect(const std::string& host, int port) {
-    handler.ConnectToServer(host, port, 0, 0, 0, 0, "");
+  void Connect(const std::string& host, int port, int timeout = 0) {
+    handler.ConnectToServer(host, port, timeout, 0, 0, 0, "");
   }
   std::string Receive(int count) {
     std::string out(size_t(count), '\0');
@@ -206,7 +206,7 @@ void ExpectSocksError(const std::function<void()>& run, const char* class_name,
   try {
     run();
     ADD_FAILURE() << "no exception, expected " << class_name;
-  } catch (const EIdSocksError& e) {
+  } catch (const EIdException& e) {
     EXPECT_STREQ(e.ClassName(), class_name);
     EXPECT_EQ(e.Message(), message);
   } catch (const std::exception& e) {
@@ -294,6 +294,12 @@ TEST(SocksInfo, Socks5RefusalsAndSilentProxies) {
        Script().ReadBytes(3).Send(kMethodNone).ReadBytes(10)
            .Send(Bytes({5, 0, 0, 3, 20}) + "short").Close(),
        "EIdSocksServerRespondError", kNoAnswer},
+      // The connect time-out bounds the handshake.
+      {"stays silent", saNoAuthentication, Script().StaySilent(), "EIdConnectTimeout",
+       "Connect timed out."},
+      {"stays silent after the login", saUsernamePassword,
+       Script().ReadBytes(3).Send(kMethodLogin).ReadBytes(5).Send(kLoginOk).StaySilent(),
+       "EIdConnectTimeout", "Connect timed out."},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -302,7 +308,7 @@ TEST(SocksInfo, Socks5RefusalsAndSilentProxies) {
     p.Socks().SetAuthentication(c.auth);
     p.Socks().SetUsername("u");
     p.Socks().SetPassword("p");
-    ExpectSocksError([&] { p.Connect("a.b", 80); }, c.class_name, c.message);
+    ExpectSocksError([&] { p.Connect("a.b", 80, 500); }, c.class_name, c.message);
   }
 }
 

@@ -72,7 +72,10 @@ void TIdManagedBuffer::DropBytes(int32_t count) {
     Empty();
   } else if (count > 0) {
     consumed_ += count;
-    if (consumed_ >= pack_threshold_) {
+    // Packing waits until the prefix is also no shorter than the rest, so a
+    // buffer read in small pieces moves each byte at most once, not once
+    // per threshold consumed.
+    if (consumed_ >= pack_threshold_ && consumed_ >= size_ - consumed_) {
       int64_t rest = size_ - consumed_;
       std::memmove(memory_, memory_ + consumed_, size_t(rest));
       consumed_ = 0;

@@ -1,8 +1,9 @@
 #pragma once
 // Growable byte buffers of the connection. A simple buffer moves its
 // remaining bytes to the front on every removal; a managed buffer only
-// advances over a consumed prefix and compacts once that prefix is large,
-// so reading many short lines does not move the rest each time.
+// advances over a consumed prefix and compacts once that prefix is large
+// (and no shorter than the rest), so reading many short lines does not move
+// the rest each time.
 
 #include <cstdint>
 #include <functional>

@@ -38,6 +38,14 @@ TEST(ManagedBuffer, ConsumesFromTheFrontAndPacksAtTheThreshold) {
   b.Empty();  // direct emptying tells nobody
   EXPECT_EQ(removed.size(), 3u);
   EXPECT_EQ(b.Size(), 0);
+  // A prefix shorter than the rest stays: packing then would move the rest
+  // again and again.
+  b.AppendBytes("0123456789abcdefghij", 20);
+  b.DropBytes(8);
+  EXPECT_EQ(b.ConsumedBytes(), 8);
+  b.DropBytes(2);
+  EXPECT_EQ(b.ConsumedBytes(), 0);  // 10 consumed, 10 left: packed
+  EXPECT_EQ(Content(b), "abcdefghij");
 }
 
 TEST(ManagedBuffer, RefusesToRemoveMoreThanItHolds) {

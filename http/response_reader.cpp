@@ -2,8 +2,11 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstring>
+#include <memory>
 #include <optional>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "framework/sysutils.h"
@@ -14,14 +17,28 @@
 namespace ah {
 namespace {
 
-// Hexadecimal digits only: a chunk size that fails to read only because it
-// does not fit in 64 bits.
-bool IsTooLargeHex(std::string_view text) {
-  if (text.empty()) return false;
-  for (char c : text) {
-    if (!std::isxdigit(static_cast<unsigned char>(c))) return false;
+// The size field of a chunk's size line: what a chunk extension follows,
+// with or without a space before its ";".
+std::string_view ChunkSizeField(std::string_view line) {
+  auto blank = [](char c) { return static_cast<unsigned char>(c) < 33; };
+  while (!line.empty() && blank(line.front())) line.remove_prefix(1);
+  while (!line.empty() && blank(line.back())) line.remove_suffix(1);
+  return line.substr(0, line.find_first_of(" \t;"));
+}
+
+// Hexadecimal digits only, of a value that fits in 64 bits; none otherwise.
+std::optional<int64_t> HexSize(std::string_view digits) {
+  if (digits.empty()) return std::nullopt;
+  uint64_t value = 0;
+  for (char c : digits) {
+    const int digit = c >= '0' && c <= '9'   ? c - '0'
+                      : c >= 'a' && c <= 'f' ? c - 'a' + 10
+                      : c >= 'A' && c <= 'F' ? c - 'A' + 10
+                                             : -1;
+    if (digit < 0 || value > (uint64_t(INT64_MAX) - uint64_t(digit)) / 16) return std::nullopt;
+    value = value * 16 + uint64_t(digit);
   }
-  return !TryStrToInt64("$" + std::string(text));
+  return int64_t(value);
 }
 
 }  // namespace
@@ -89,6 +106,85 @@ class LimitedStream : public TStream {
  private:
   TStream& target_;
   int64_t end_;
+};
+
+// Small chunks already received, gathered into one write: a body of many
+// one-byte chunks must not cost a write per chunk. What is gathered goes out
+// before the reader waits for more, so a slow server's chunks still reach
+// the stream as they come.
+class GatheredChunks {
+  // A size line is short; a longer one is left to the line reading and its
+  // limits.
+  static constexpr ptrdiff_t kMaxSizeLine = 256;
+
+ public:
+  static constexpr size_t kCapacity = 64 * 1024;
+  // A larger chunk is written where it lies: a copy of it would cost more
+  // than the write saved.
+  static constexpr int64_t kLargest = 8 * 1024;
+  GatheredChunks(TStream& body, TIdTCPConnection& connection)
+      : body_(body),
+        in_(connection.InputBuffer()),
+        line_limit_(connection.MaxLineLength() > 0
+                        ? std::min<ptrdiff_t>(kMaxSizeLine, connection.MaxLineLength())
+                        : kMaxSizeLine),
+        bytes_(std::make_unique<char[]>(kCapacity)) {}
+  // Moves a chunk of size bytes from the input buffer when all of it is
+  // there and it is small enough; false leaves it there.
+  bool Take(int64_t size) {
+    if (size > kLargest || in_.Size() < size) return false;
+    if (used_ + size_t(size) > kCapacity) Flush();
+    std::memcpy(bytes_.get() + used_, in_.Memory(), size_t(size));
+    used_ += size_t(size);
+    in_.DropBytes(int32_t(size));
+    return true;
+  }
+  // Takes the chunks that lie whole in the input buffer, each size line,
+  // data and line end, without a line read for each piece. Stops before the
+  // first that is not whole, not small, the last one or anything else the
+  // line-by-line reading has to judge.
+  void TakeWhole() {
+    for (bool full = true; full;) {
+      full = false;
+      const char* const at = in_.Memory();
+      const char* const end = at + in_.Size();
+      const char* next = at;
+      while (next < end) {
+        const char* line_end = static_cast<const char*>(
+            std::memchr(next, '\n', size_t(std::min<ptrdiff_t>(end - next, line_limit_ + 1))));
+        if (!line_end) break;
+        const std::optional<int64_t> size = HexSize(ChunkSizeField({next, size_t(line_end - next)}));
+        const char* data = line_end + 1;
+        if (!size || *size == 0 || *size > kLargest || end - data <= *size) break;
+        const char* after = data + *size;
+        if (*after == '\r' && after + 1 < end && after[1] == '\n') ++after;
+        if (*after != '\n') break;
+        full = *size > int64_t(kCapacity - used_);
+        if (full) break;
+        std::memcpy(bytes_.get() + used_, data, size_t(*size));
+        used_ += size_t(*size);
+        next = after + 1;
+      }
+      if (next > at) in_.DropBytes(int32_t(next - at));
+      if (full) Flush();
+    }
+  }
+  void Flush() {
+    const size_t count = std::exchange(used_, 0);
+    if (count > 0) body_.WriteBuffer(bytes_.get(), int64_t(count));
+  }
+  // Flushes unless the input buffer holds the next line already.
+  void FlushBeforeWait() {
+    const int64_t held = in_.Size();
+    if (used_ > 0 && (held == 0 || !std::memchr(in_.Memory(), '\n', size_t(held)))) Flush();
+  }
+
+ private:
+  TStream& body_;
+  TIdManagedBuffer& in_;
+  const ptrdiff_t line_limit_;
+  std::unique_ptr<char[]> bytes_;
+  size_t used_ = 0;
 };
 
 [[noreturn]] void CutShort() { throw EIdConnClosedGracefully("Connection Closed Gracefully."); }
@@ -197,38 +293,28 @@ void TIdResponseReader::ReadUntilClose(TStream& body) {
 
 void TIdResponseReader::ReadChunkedBody(TStream& body) {
   connection_.ReportStatus(hsStatusText, "Chunk Started");
-  // Small chunks already received are gathered into one write: a body of
-  // many one-byte chunks must not cost a write (and a size reservation) per
-  // chunk.
-  constexpr int64_t kGather = 64 * 1024;
-  std::string gathered;
-  auto flush = [&] {
-    if (gathered.empty()) return;
-    std::string out = std::move(gathered);
-    gathered.clear();
-    body.WriteBuffer(out.data(), int64_t(out.size()));
-  };
+  GatheredChunks gathered(body, connection_);
   try {
-    for (int64_t size = ReadChunkSize(); size > 0; size = ReadChunkSize()) {
-      TIdManagedBuffer& in = connection_.InputBuffer();
-      if (size <= kGather && in.Size() >= size) {
-        gathered.append(in.Memory(), size_t(size));
-        in.DropBytes(int32_t(size));
-        if (int64_t(gathered.size()) >= kGather) flush();
-      } else {
-        flush();
+    for (;;) {
+      gathered.TakeWhole();
+      gathered.FlushBeforeWait();
+      const int64_t size = ReadChunkSize();
+      if (size == 0) break;
+      if (!gathered.Take(size)) {
+        gathered.Flush();
         ReceiveBodyPart(body, size);
       }
+      gathered.FlushBeforeWait();
       if (!connection_.ReceiveLine().empty()) {
         throw EIdHTTPMalformedResponse("Chunk longer than its size");
       }
     }
   } catch (...) {
     // What arrived is the caller's, also when the body breaks off.
-    flush();
+    gathered.Flush();
     throw;
   }
-  flush();
+  gathered.Flush();
   // The trailer section, to its empty line, so none of it is left behind for
   // the next reply; a close before that line cuts the message short.
   int64_t budget = kMaxResponseHead;
@@ -251,17 +337,16 @@ void TIdResponseReader::ReceiveBodyPart(TStream& body, int64_t count) {
 }
 
 int64_t TIdResponseReader::ReadChunkSize() {
-  std::string line = Trim(connection_.ReceiveLine());
+  const std::string line = connection_.ReceiveLine();
   if (connection_.LineTimedOut()) CutShort();
-  // A chunk extension may follow the size with or without a space before
-  // its ";"; either way the size ends there.
-  size_t end = line.find_first_of(" \t;");
-  if (end != std::string::npos) line.resize(end);
+  const std::string_view field = ChunkSizeField(line);
   // Anything but a size leaves no way to find where the body ends.
-  std::optional<int64_t> size = TryStrToInt64("$" + line);
+  std::optional<int64_t> size = HexSize(field);
   if (!size) {
-    throw EIdHTTPMalformedResponse(IsTooLargeHex(line)
-                                       ? "Chunk size does not fit in 64 bits"
+    const bool hex = !field.empty() && std::all_of(field.begin(), field.end(), [](char c) {
+      return std::isxdigit(static_cast<unsigned char>(c));
+    });
+    throw EIdHTTPMalformedResponse(hex ? "Chunk size does not fit in 64 bits"
                                        : "Chunk size is not a number");
   }
   return *size;

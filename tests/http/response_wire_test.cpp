@@ -3,14 +3,17 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
 #include "framework/streams.h"
 #include "http/exceptions.h"
 #include "http/http_client.h"
+#include "http/response_reader.h"
 #include "tests/http/wire_test_helpers.h"
 #include "tests/support/scripted_server.h"
+#include "tests/transport/scripted_handler.h"
 
 namespace ah {
 namespace {
@@ -99,6 +102,28 @@ TEST(ResponseWire, ChunkedBodyReportsItsStart) {
   std::string body;
   http.GetText(Url(server, "/"), body);
   EXPECT_EQ(texts, std::vector<std::string>{"Chunk Started"});
+}
+
+TEST(ResponseWire, ChunksAlreadyReceivedReachTheStreamBeforeTheNextReceive) {
+  // Small chunks are gathered into one write, but never held while the
+  // reader waits for more: a slow server's body shows as it comes.
+  test::Scripted peer({"HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n1\r\na\r\n2\r\nbc\r\n",
+                       "1\r\nd\r\n0\r\n\r\n"});
+  struct Recorder : TStringStream {
+    std::function<std::string()> when;
+    std::vector<std::string> writes;
+    int64_t Write(const void* buffer, int64_t count) override {
+      writes.push_back(when() + std::string(static_cast<const char*>(buffer), size_t(count)));
+      return TStringStream::Write(buffer, count);
+    }
+  } body;
+  body.when = [&] { return std::to_string(peer.handler->asked.size()) + " receives: "; };
+  TIdHTTPResponse response(nullptr);
+  response.SetBodyStream(&body);
+  TIdResponseReader reader(peer.conn);
+  reader.ReadHead(response, nullptr);
+  EXPECT_TRUE(reader.ReadBody(response, hmGet));
+  EXPECT_EQ(body.writes, (std::vector<std::string>{"1 receives: abc", "2 receives: d"}));
 }
 
 TEST(ResponseWire, NoResponseStreamReadsNoBody) {

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -25,7 +26,9 @@ void TOutputFdStream::TakeDescriptor() {
   // written like a pipe.
   int flags = ::fcntl(fd_, F_GETFL);
   regular_ = ::fstat(fd_, &st) == 0 && S_ISREG(st.st_mode) && flags >= 0 && !(flags & O_APPEND);
-  if (regular_) ::lseek(fd_, 0, SEEK_END);
+  if (!regular_) return;
+  const off_t end = ::lseek(fd_, 0, SEEK_END);
+  position_ = size_ = end < 0 ? 0 : int64_t(end);
 }
 
 TOutputFdStream::~TOutputFdStream() {
@@ -51,43 +54,48 @@ int64_t TOutputFdStream::Write(const void* buffer, int64_t count) {
     if (n <= 0) throw EWriteError(std::string("Stream write error: ") + std::strerror(errno));
     done += n;
   }
-  if (!regular_) position_ += done;
+  Advance(done);
   return done;
 }
 
 void TOutputFdStream::KernelWritten(int64_t count) {
   // A regular file's offset moved on with the bytes already.
-  if (!regular_) position_ += count;
+  Advance(count);
+}
+
+void TOutputFdStream::Advance(int64_t count) {
+  position_ += count;
+  size_ = std::max(size_, position_);
 }
 
 int64_t TOutputFdStream::Seek(int64_t offset, TSeekOrigin origin) {
-  // Nothing written yet: the body has not begun.
-  if (fd_ < 0) return 0;
-  if (regular_) {
-    int whence = origin == TSeekOrigin::soBeginning ? SEEK_SET
-                 : origin == TSeekOrigin::soCurrent ? SEEK_CUR
-                                                    : SEEK_END;
-    off_t r = ::lseek(fd_, off_t(offset), whence);
-    return r < 0 ? -1 : int64_t(r);
-  }
-  // What went out is gone; only asking where we are makes sense here.
-  if (origin == TSeekOrigin::soCurrent && offset == 0) return position_;
+  // Nothing written yet: the body has not begun. What went out to a pipe is
+  // gone; only asking where we are makes sense there.
+  if (fd_ < 0 || !regular_) return position_;
+  const int64_t target = origin == TSeekOrigin::soBeginning ? offset
+                         : origin == TSeekOrigin::soCurrent ? position_ + offset
+                                                            : size_ + offset;
+  // The stream moves the offset only by its own writes and seeks, so asking
+  // where it is costs no call.
+  if (target == position_) return position_;
+  const off_t r = ::lseek(fd_, off_t(target), SEEK_SET);
+  if (r < 0) return -1;
+  position_ = int64_t(r);
   return position_;
 }
 
-int64_t TOutputFdStream::Size() {
-  if (fd_ < 0 || !regular_) return position_;
-  struct stat st {};
-  return ::fstat(fd_, &st) == 0 ? int64_t(st.st_size) : 0;
-}
+int64_t TOutputFdStream::Size() { return size_; }
 
 void TOutputFdStream::SetSize(int64_t size) {
-  // A reservation ahead of the first byte waits for that byte.
-  if (fd_ < 0 || !regular_) return;
-  if (::ftruncate(fd_, off_t(size)) != 0) {
+  // A reservation ahead of the data would only be a hole that the data fills
+  // anyway, and before the first byte there is no file yet: only a cut
+  // changes the file.
+  if (fd_ < 0 || !regular_ || size >= size_) return;
+  if (::ftruncate(fd_, off_t(std::max<int64_t>(size, 0))) != 0) {
     throw EWriteError(std::string("Stream write error: ") + std::strerror(errno));
   }
-  if (Seek(0, TSeekOrigin::soCurrent) > size) Seek(size, TSeekOrigin::soBeginning);
+  size_ = std::max<int64_t>(size, 0);
+  if (position_ > size_) Seek(size_, TSeekOrigin::soBeginning);
 }
 
 }  // namespace ah

@@ -1,8 +1,9 @@
 #pragma once
 // The stream http-get writes bodies through: a file it creates or truncates
-// when the first byte of a body arrives, or standard output. Pipes, terminals and devices cannot seek or be
-// resized; there the stream counts its own position and takes a size
-// reservation as a no-op, so a body streams through without being held.
+// when the first byte of a body arrives, or standard output. Pipes,
+// terminals and devices cannot seek or be resized; there the stream counts
+// its own position, so a body streams through without being held. A size
+// reservation is a no-op everywhere; only a file can be cut.
 
 #include <memory>
 #include <string>
@@ -45,12 +46,17 @@ class TOutputFdStream : public TStream, public TIdKernelSink {
 
  private:
   void TakeDescriptor();
+  // count bytes went out at the position.
+  void Advance(int64_t count);
 
   int fd_;
   bool owns_fd_;
   std::string file_name_;  // of a file not opened yet
-  bool regular_ = false;   // a regular file: real seeks and sizes
-  int64_t position_ = 0;  // otherwise, the bytes written so far
+  bool regular_ = false;   // a regular file: real seeks and cuts
+  // Kept here, not asked of the system: a pipe has neither, and a file's
+  // change only through this stream.
+  int64_t position_ = 0;
+  int64_t size_ = 0;
 };
 
 }  // namespace ah

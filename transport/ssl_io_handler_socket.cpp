@@ -283,6 +283,9 @@ void TIdSSLIOHandlerSocket::PrepareContext() {
                                  SSL_OP_NO_RENEGOTIATION);
   SSL_CTX_set_mode(t.ctx, SSL_MODE_ENABLE_PARTIAL_WRITE | SSL_MODE_ACCEPT_MOVING_WRITE_BUFFER |
                               SSL_MODE_AUTO_RETRY);
+  // Records are read a few at a time, not as a header and a body each.
+  SSL_CTX_set_read_ahead(t.ctx, 1);
+  SSL_CTX_set_default_read_buffer_len(t.ctx, 64 * 1024);
   SSL_CTX_set_default_verify_paths(t.ctx);
   ERR_clear_error();
   if (!ca_file_.empty() && SSL_CTX_load_verify_locations(t.ctx, ca_file_.c_str(), nullptr) != 1) {
@@ -407,24 +410,39 @@ int TIdSSLIOHandlerSocket::ReceiveRaw(void* buffer, int length) {
   TIdTLSSession& t = *tls_;
   if (!t.ssl) return TIdIOHandlerSocket::ReceiveRaw(buffer, length);
   if (!IsOpen()) throw EIdClosedSocket("Disconnected.");
-  auto fail = [&](const std::string& reason) {
-    t.fatal = true;
-    CloseHandler();
-    throw EIdSSLProtocolReplyError(0, "TLS failure: " + reason);
-  };
   if (t.deferred_socket_error) {
     int code = t.deferred_socket_error;
     t.fatal = true;
     CloseHandler();
     TheStack()->ThrowSocketError(code);
   }
-  if (!t.deferred_failure.empty()) fail(t.deferred_failure);
+  if (!t.deferred_failure.empty()) FailRead(t.deferred_failure);
   if (length <= 0) return 0;
+  return ReadDecrypted(buffer, length, false);
+}
+
+int TIdSSLIOHandlerSocket::ReceiveNow(void* buffer, int length) {
+  TIdTLSSession& t = *tls_;
+  if (!t.ssl) return TIdIOHandlerSocket::ReceiveNow(buffer, length);
+  // What a wait held back is for ReceiveRaw to raise.
+  if (!t.deferred_failure.empty() || t.deferred_socket_error || length <= 0) return kNothingYet;
+  if (!IsOpen()) throw EIdClosedSocket("Disconnected.");
+  return ReadDecrypted(buffer, length, true);
+}
+
+int TIdSSLIOHandlerSocket::ReadDecrypted(void* buffer, int length, bool now) {
+  TIdTLSSession& t = *tls_;
   ERR_clear_error();
   t.io.failed = false;
+  t.io.nonblocking = now;
   int rc = SSL_read(t.ssl, buffer, length);
+  t.io.nonblocking = false;
   if (rc > 0) return rc;
   switch (SSL_get_error(t.ssl, rc)) {
+    case SSL_ERROR_WANT_READ:
+    case SSL_ERROR_WANT_WRITE:
+      if (now) return kNothingYet;
+      break;
     case SSL_ERROR_ZERO_RETURN:
       // A close_notify ends the stream before the socket's end is read; an
       // end of the socket that OpenSSL was told to take as one did not.
@@ -437,17 +455,17 @@ int TIdSSLIOHandlerSocket::ReceiveRaw(void* buffer, int length) {
       }
       closed_without_notify_ = true;
       return 0;
-    default: {
-      std::string reason = OpenSSLReason();
-      fail(reason.empty() ? "protocol error" : reason);
-    }
+    default:
+      break;
   }
-  return 0;
+  std::string reason = OpenSSLReason();
+  FailRead(reason.empty() ? "protocol error" : reason);
 }
 
-int TIdSSLIOHandlerSocket::ReceiveNow(void* buffer, int length) {
-  if (tls_->ssl) return kNothingYet;
-  return TIdIOHandlerSocket::ReceiveNow(buffer, length);
+void TIdSSLIOHandlerSocket::FailRead(const std::string& reason) {
+  tls_->fatal = true;
+  CloseHandler();
+  throw EIdSSLProtocolReplyError(0, "TLS failure: " + reason);
 }
 
 int TIdSSLIOHandlerSocket::SendRaw(const void* buffer, int length) {

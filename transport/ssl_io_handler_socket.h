@@ -40,7 +40,8 @@ class TIdSSLIOHandlerSocket : public TIdIOHandlerSocket {
   bool WaitReadable(int timeout) override;
   int ReceiveRaw(void* buffer, int length) override;
   int SendRaw(const void* buffer, int length) override;
-  // Plain bytes only: what a TLS session holds needs a readable wait.
+  // Over TLS, the data of records that arrived whole; kNothingYet before
+  // anything the caller could read has come.
   int ReceiveNow(void* buffer, int length) override;
 
   bool PassThrough() const { return pass_through_; }
@@ -105,6 +106,9 @@ class TIdSSLIOHandlerSocket : public TIdIOHandlerSocket {
   std::string HandshakePeer() const;
   [[noreturn]] void FailHandshake(const std::string& reason, long code = 0);
   void DropSession(bool notify_peer);
+  // SSL_read, without waiting when now (kNothingYet then).
+  int ReadDecrypted(void* buffer, int length, bool now);
+  [[noreturn]] void FailRead(const std::string& reason);
 
   bool pass_through_ = true;
   std::string server_name_;

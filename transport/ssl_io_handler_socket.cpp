@@ -12,6 +12,7 @@
 #include "framework/threads.h"
 #include "transport/exceptions.h"
 #include "transport/stack.h"
+#include "transport/system_trust.h"
 
 namespace ah {
 
@@ -286,7 +287,7 @@ void TIdSSLIOHandlerSocket::PrepareContext() {
   // Records are read a few at a time, not as a header and a body each.
   SSL_CTX_set_read_ahead(t.ctx, 1);
   SSL_CTX_set_default_read_buffer_len(t.ctx, 64 * 1024);
-  SSL_CTX_set_default_verify_paths(t.ctx);
+  TrustSystemCertificates(t.ctx);
   ERR_clear_error();
   if (!ca_file_.empty() && SSL_CTX_load_verify_locations(t.ctx, ca_file_.c_str(), nullptr) != 1) {
     std::string reason = OpenSSLReason();

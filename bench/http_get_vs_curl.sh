@@ -6,6 +6,10 @@
 # plain and (1, 2) over https (a certificate made for the run, trusted by
 # --cacert), and
 #   4. one 256 MiB chunked body to /dev/null
+#   5. chunked bodies nginx does not make, from a raw server: 200,000
+#      one-byte chunks, and 52 MB in 16 KiB chunks
+#   6. 500 GETs over https through an HTTP proxy (CONNECT), the tunnel kept
+#      alive (a small relay in python3, so the proxy costs both clients alike)
 # The two clients run in turn, A B A B ..., RUNS times each. Prints for each
 # the median CPU time (user + sys) and wall time, the medians of the
 # pair-by-pair ratios http-get / curl, and the peak resident memory of
@@ -45,9 +49,10 @@ fi
 nginx_bin=$(command -v nginx || echo /usr/sbin/nginx)
 
 work=$(mktemp -d)
-nginx_pid=
+pids=()
 cleanup() {
-  if [ -n "$nginx_pid" ]; then kill "$nginx_pid" 2>/dev/null || true; wait "$nginx_pid" 2>/dev/null || true; fi
+  local pid
+  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; wait "$pid" 2>/dev/null || true; done
   rm -rf "$work"
 }
 trap cleanup EXIT
@@ -100,15 +105,53 @@ http {
 }
 EOF
 "$nginx_bin" -p "$work" -c "$work/nginx.conf" &
-nginx_pid=$!
+pids+=($!)
+# Whole replies, head included, for the raw server to send as they are.
+python3 - "$work" <<'PY'
+import sys
+head = b"HTTP/1.1 200 OK\r\nContent-Type: application/octet-stream\r\nTransfer-Encoding: chunked\r\n\r\n"
+with open(sys.argv[1] + "/tiny-chunks", "wb") as f:
+    f.write(head + b"1\r\nd\r\n" * 200000 + b"0\r\n\r\n")
+with open(sys.argv[1] + "/16k-chunks", "wb") as f:
+    f.write(head + (b"4000\r\n" + b"e" * 16384 + b"\r\n") * 3200 + b"0\r\n\r\n")
+PY
+raw_port=$(free_port)
+proxy_port=$(free_port)
+python3 bench/raw_peers.py chunked "$raw_port" "$work/tiny-chunks" "$work/16k-chunks" &
+pids+=($!)
+python3 bench/raw_peers.py proxy "$proxy_port" &
+pids+=($!)
 for _ in $(seq 50); do
-  curl -s -o /dev/null "http://127.0.0.1:$port/small.txt" && break
+  curl -s -o /dev/null "http://127.0.0.1:$port/small.txt" &&
+    curl -s -o /dev/null "http://127.0.0.1:$raw_port/tiny-chunks" &&
+    curl -s -o /dev/null -p -x "http://127.0.0.1:$proxy_port" "http://127.0.0.1:$port/small.txt" &&
+    break
   sleep 0.1
 done
 
 base=http://127.0.0.1:$port
 small_urls=()
 for _ in $(seq 2000); do small_urls+=("$base/small.txt"); done
+
+# Runs a command with its output to /dev/null and writes its user and
+# system CPU seconds, wall seconds and peak RSS (KiB) to a file: the times
+# to the microsecond, where /usr/bin/time gives hundredths. The peak RSS
+# comes from /usr/bin/time, which starts the command from a small process
+# (a child of python would count python's own pages); its own CPU time is
+# well under a millisecond.
+cat > "$work/timed.py" <<'PY'
+import os, subprocess, sys, time
+rss = sys.argv[1] + ".rss"
+start = time.monotonic()
+child = subprocess.Popen(["/usr/bin/time", "-f", "%M", "-o", rss] + sys.argv[2:],
+                         stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+_, _, usage = os.wait4(child.pid, 0)
+wall = time.monotonic() - start
+with open(rss) as f:
+    peak = f.read().split()[-1]
+with open(sys.argv[1], "w") as out:
+    out.write(f"{usage.ru_utime:.6f} {usage.ru_stime:.6f} {wall:.6f} {peak}\n")
+PY
 
 # Runs the commands in the arrays ours and theirs in turn, $runs times each,
 # and prints one line: the medians of CPU (user + sys) and wall seconds of
@@ -117,8 +160,8 @@ compare() {
   local name=$1 i
   : > "$work/pairs.txt"
   for i in $(seq "$runs"); do
-    /usr/bin/time -f '%U %S %e %M' -o "$work/a.txt" "${ours[@]}" >/dev/null 2>/dev/null
-    /usr/bin/time -f '%U %S %e %M' -o "$work/b.txt" "${theirs[@]}" >/dev/null 2>/dev/null
+    python3 "$work/timed.py" "$work/a.txt" "${ours[@]}"
+    python3 "$work/timed.py" "$work/b.txt" "${theirs[@]}"
     echo "$(tail -1 "$work/a.txt") $(tail -1 "$work/b.txt")" >> "$work/pairs.txt"
   done
   awk -v n="$name" '
@@ -136,7 +179,7 @@ compare() {
       if ($4 > rss) rss = $4
     }
     END {
-      printf "%-26s http-get cpu %6.2f s wall %6.2f s | curl cpu %6.2f s wall %6.2f s | ratio cpu %.2f wall %.2f | http-get peak RSS %d KiB\n",
+      printf "%-26s http-get cpu %6.3f s wall %6.3f s | curl cpu %6.3f s wall %6.3f s | ratio cpu %.2f wall %.2f | http-get peak RSS %d KiB\n",
         n, median(ac, k), median(aw, k), median(bc, k), median(bw, k), median(rc, k), median(rw, k), rss
     }' "$work/pairs.txt"
 }
@@ -176,3 +219,15 @@ theirs=(curl -s "${ca[@]}" -o /dev/null "${tls_urls[@]}")
 compare "2000 GETs over https"
 ours=("$http_get" -o /dev/null "$base/chunked/mid.bin"); theirs=(curl -s -o /dev/null "$base/chunked/mid.bin")
 compare "256 MiB chunked body"
+raw_base=http://127.0.0.1:$raw_port
+check_size 200000 "$http_get" "$raw_base/tiny-chunks"
+check_size $((3200 * 16384)) "$http_get" "$raw_base/16k-chunks"
+ours=("$http_get" -o /dev/null "$raw_base/tiny-chunks"); theirs=(curl -s -o /dev/null "$raw_base/tiny-chunks")
+compare "200,000 one-byte chunks"
+ours=("$http_get" -o /dev/null "$raw_base/16k-chunks"); theirs=(curl -s -o /dev/null "$raw_base/16k-chunks")
+compare "52 MB in 16 KiB chunks"
+proxied_urls=("${tls_urls[@]:0:500}")
+check_size $((500 * 1024)) "$http_get" "${ca[@]}" --proxy "127.0.0.1:$proxy_port" "${proxied_urls[@]}"
+ours=("$http_get" "${ca[@]}" --proxy "127.0.0.1:$proxy_port" -o /dev/null "${proxied_urls[@]}")
+theirs=(curl -s "${ca[@]}" --proxy "http://127.0.0.1:$proxy_port" -o /dev/null "${proxied_urls[@]}")
+compare "500 GETs, https via proxy"

@@ -1,5 +1,7 @@
 #include "app/album_folder.h"
 
+#include <algorithm>
+
 #include "app/gallery_page.h"
 #include "platform/atomic_file.h"
 #include "platform/files.h"
@@ -69,13 +71,13 @@ void AlbumFolder::NoteDisplaced() {
   std::vector<int> moved = previous_->TakeDisplaced();
   if (moved.empty()) return;
   displaced_.insert(moved.begin(), moved.end());
-  dirty_ = changed_ = true;
+  dirty_ = gallery_dirty_ = changed_ = true;
 }
 
 void AlbumFolder::Record(ManifestPhoto photo) {
   const int number = photo.number;
   recorded_[number] = std::move(photo);
-  dirty_ = changed_ = true;
+  dirty_ = gallery_dirty_ = changed_ = true;
 }
 
 AlbumManifest AlbumFolder::Compose(bool this_run_only) const {
@@ -126,21 +128,26 @@ void AlbumFolder::AddLeftovers(AlbumManifest& m) const {
     if (saved.insert(p.file_name).second) m.kept.push_back(p);
 }
 
-void AlbumFolder::Write(bool flush_to_disk) {
+void AlbumFolder::Write(bool flush_to_disk, bool with_gallery) {
+  const auto start = std::chrono::steady_clock::now();
   const AlbumManifest m = Compose(whole_album_);
   try {
     WriteManifest(folder_, m, flush_to_disk);
-    WriteGallery(folder_, m, flush_to_disk);
+    dirty_ = false;
+    if (with_gallery) {
+      WriteGallery(folder_, m, flush_to_disk);
+      gallery_dirty_ = false;
+    }
   } catch (...) {
   }
-  dirty_ = false;
-  last_write_ = std::chrono::steady_clock::now();
+  const auto end = std::chrono::steady_clock::now();
+  next_write_ = end + std::max<std::chrono::steady_clock::duration>(kWriteInterval, (end - start) * kIdleFactor);
 }
 
-void AlbumFolder::Save(bool now) {
-  if (!dirty_) return;
-  if (!now && std::chrono::steady_clock::now() - last_write_ < kWriteInterval) return;
-  Write(false);
+void AlbumFolder::Save(bool page_end) {
+  if (!dirty_ && !(page_end && gallery_dirty_)) return;
+  if (std::chrono::steady_clock::now() < next_write_) return;
+  Write(false, page_end);
 }
 
 void AlbumFolder::Finish(bool whole_album_walked) {
@@ -150,7 +157,7 @@ void AlbumFolder::Finish(bool whole_album_walked) {
   whole_album_ = whole_album_walked;
   // A run that learnt nothing here (a refused sign-in shows no photos)
   // must not pass for one that found the album empty.
-  if (changed_) Write(true);
+  if (changed_) Write(true, true);
 }
 
 }  // namespace ah

@@ -36,10 +36,12 @@ ChosenFolder ChooseAlbumFolder(const std::string& base, std::string_view album_u
 
 class AlbumFolder {
  public:
-  // Between two writes of the manifest and gallery at least this much time
-  // passes (the last one waits for the end); each write costs a
-  // serialisation of the whole album.
+  // Each write of the manifest and gallery costs a serialisation of the
+  // whole album: between two writes at least this much time passes, and
+  // at least this many times as long as the last write took, so that
+  // writing takes about 5% of a run however large the album grows.
   static constexpr std::chrono::milliseconds kWriteInterval{100};
+  static constexpr int kIdleFactor = 19;
 
   // Temporary files an earlier run left in the folder are removed. With
   // `force` nothing is taken over.
@@ -60,10 +62,11 @@ class AlbumFolder {
                                                   std::string_view file_name);
 
   void Record(ManifestPhoto photo);
-  // Writes album.json and index.html when something changed since the
-  // last write and that write is older than the interval, or `now`.
-  // Failures to write are dropped: the images are what matters.
-  void Save(bool now = false);
+  // Writes album.json when something changed since the last write and the
+  // pause after that write is over; index.html too when `page_end` (the
+  // photos of an album page are all recorded). Failures to write are
+  // dropped: the images are what matters.
+  void Save(bool page_end = false);
   // The run's end. After a walk of the whole album, moved-aside and kept
   // images nobody took are removed and the previous records it did not
   // replace go. Otherwise nothing is removed: moved-aside images go back
@@ -77,7 +80,7 @@ class AlbumFolder {
 
  private:
   AlbumManifest Compose(bool this_run_only) const;
-  void Write(bool flush_to_disk);
+  void Write(bool flush_to_disk, bool with_gallery);
   void NoteDisplaced();
   void AddLeftovers(AlbumManifest& m) const;
 
@@ -91,10 +94,11 @@ class AlbumFolder {
   std::set<int> displaced_;  // previous numbers whose files this run moved
   std::map<int, ManifestPhoto> recorded_;
   std::string album_url_, title_, run_time_;
-  bool dirty_ = false;
+  bool dirty_ = false;          // since the last manifest
+  bool gallery_dirty_ = false;  // since the last gallery
   bool changed_ = false;  // by this run
   bool whole_album_ = false;
-  std::chrono::steady_clock::time_point last_write_{};
+  std::chrono::steady_clock::time_point next_write_{};
 };
 
 }  // namespace ah

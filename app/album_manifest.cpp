@@ -154,27 +154,44 @@ json PhotoJson(const ManifestPhoto& p) {
   };
 }
 
+// The folder, file names and page addresses are bytes that need not be
+// UTF-8.
+std::string Dumped(const json& value) { return value.dump(2, ' ', false, json::error_handler_t::replace); }
+
+// `key` and its records at the document's second level.
+void AppendRecords(std::string& out, std::string_view key, const std::vector<ManifestPhoto>& photos) {
+  out += "  \"" + std::string(key) + "\": [";
+  for (size_t i = 0; i < photos.size(); ++i) {
+    out += i ? ",\n    " : "\n    ";
+    for (char c : Dumped(PhotoJson(photos[i]))) {
+      out += c;
+      if (c == '\n') out += "    ";
+    }
+  }
+  out += photos.empty() ? "]" : "\n  ]";
+}
+
 }  // namespace
 
+// As one document the whole album would take many times its text in
+// memory: it is written record by record, as that document prints.
 std::string ManifestJson(const AlbumManifest& manifest) {
-  json photos = json::array();
-  for (const auto& p : manifest.photos) photos.push_back(PhotoJson(p));
-  json document = {
+  const std::pair<const char*, json> head[] = {
       {"format", kFormat},
       {"version", kVersion},
       {"album_url", Text(manifest.album_url)},
       {"title", Text(manifest.title)},
       {"folder", manifest.folder},
       {"last_run", manifest.last_run},
-      {"photos", std::move(photos)},
   };
+  std::string out = "{\n";
+  for (const auto& [key, value] : head) out += "  \"" + std::string(key) + "\": " + Dumped(value) + ",\n";
+  AppendRecords(out, "photos", manifest.photos);
   if (!manifest.kept.empty()) {
-    json& kept = document["kept"] = json::array();
-    for (const auto& p : manifest.kept) kept.push_back(PhotoJson(p));
+    out += ",\n";
+    AppendRecords(out, "kept", manifest.kept);
   }
-  // The folder, file names and page addresses are bytes that need not be
-  // UTF-8.
-  return document.dump(2, ' ', false, json::error_handler_t::replace) + "\n";
+  return out + "\n}\n";
 }
 
 std::optional<AlbumManifest> ParseManifest(std::string_view text) {

@@ -263,6 +263,7 @@ void HarvestScheduler::NumberPage(std::list<Entry>::iterator at) {
 
 void HarvestScheduler::Release() {
   bool released = false;
+  bool page_end = false;  // the photos before a page line are all in
   while (!queue_.empty()) {
     Entry& entry = queue_.front();
     if (entry.page || !Ready(entry)) break;
@@ -274,6 +275,7 @@ void HarvestScheduler::Release() {
         continue;
       }
     }
+    page_end |= entry.kind == StepKind::kPageLine;
     if (entry.step)
       entry.step();
     else
@@ -282,7 +284,7 @@ void HarvestScheduler::Release() {
     released = true;
   }
   if (!released) return;
-  for (AlbumFolder* album : touched_) album->Save();
+  for (AlbumFolder* album : touched_) album->Save(page_end);
   ShowProgress();
 }
 
@@ -362,9 +364,9 @@ void HarvestScheduler::ShowProgress() {
   HarvestProgress progress;
   progress.page = page_;
   progress.saved = saved_;
-  progress.failed = int(report_.photos.size()) - saved_ +
-                    int(std::count_if(report_.pages.begin(), report_.pages.end(),
-                                      [](const PageOutcome& p) { return !p.read; }));
+  for (; pages_counted_ < report_.pages.size(); ++pages_counted_)
+    failed_pages_ += !report_.pages[pages_counted_].read;
+  progress.failed = int(report_.photos.size()) - saved_ + int(failed_pages_);
   progress.found = next_number_ - 1;
   progress.bytes = bytes_;
   around_.progress->ShowProgress(progress);

@@ -89,6 +89,7 @@ class HarvestScheduler {
   int next_number_ = 1;
   int64_t bytes_ = 0;
   int saved_ = 0;  // released photos saved or already there
+  size_t pages_counted_ = 0, failed_pages_ = 0;  // of report_.pages
   std::vector<AlbumFolder*> touched_;
 
   // The jobs' own connections (none with one job: it is the run's).

@@ -22,6 +22,18 @@ PreviousHarvest::PreviousHarvest(std::filesystem::path folder,
     std::filesystem::path at = PhotoPath(folder_, photo.file_name);
     entries_.push_back({std::move(photo), std::move(at), false, std::nullopt, true});
   }
+  for (Entry& entry : entries_) {
+    by_page_[entry.record.page_url].push_back(&entry);
+    by_image_[entry.record.image_url].push_back(&entry);
+    by_place_[entry.at] = &entry;
+  }
+}
+
+const std::vector<PreviousHarvest::Entry*>& PreviousHarvest::Find(
+    const std::unordered_map<std::string, std::vector<Entry*>>& index, std::string_view key) {
+  static const std::vector<Entry*> kNone;
+  auto it = index.find(std::string(key));
+  return it == index.end() ? kNone : it->second;
 }
 
 namespace {
@@ -47,28 +59,29 @@ bool PreviousHarvest::IntactLocked(Entry& entry) {
 void PreviousHarvest::MovedLocked(Entry& entry, std::filesystem::path to) {
   if (!entry.kept && entry.at == PhotoPath(folder_, entry.record.file_name))
     displaced_.push_back(entry.record.number);
+  by_place_.erase(entry.at);
   entry.at = std::move(to);
+  by_place_[entry.at] = &entry;
 }
 
 void PreviousHarvest::MakeRoomLocked(const std::filesystem::path& target) {
-  for (auto& entry : entries_) {
-    if (entry.taken || entry.at != target) continue;
-    if (!IntactLocked(entry)) return;
-    std::filesystem::path aside = TempPathBeside(target);
-    std::error_code ec;
-    std::filesystem::rename(target, aside, ec);
-    if (ec) {
-      // What is written there next replaces this file: it is no longer
-      // the one its record names.
-      entry.intact = false;
-      if (!entry.kept && entry.at == PhotoPath(folder_, entry.record.file_name))
-        displaced_.push_back(entry.record.number);
-      return;
-    }
-    moved_aside_.insert(aside);
-    MovedLocked(entry, aside);
+  auto place = by_place_.find(target);
+  if (place == by_place_.end()) return;
+  Entry& entry = *place->second;
+  if (entry.taken || !IntactLocked(entry)) return;
+  std::filesystem::path aside = TempPathBeside(target);
+  std::error_code ec;
+  std::filesystem::rename(target, aside, ec);
+  if (ec) {
+    // What is written there next replaces this file: it is no longer the
+    // one its record names.
+    entry.intact = false;
+    if (!entry.kept && entry.at == PhotoPath(folder_, entry.record.file_name))
+      displaced_.push_back(entry.record.number);
     return;
   }
+  moved_aside_.insert(aside);
+  MovedLocked(entry, aside);
 }
 
 std::vector<int> PreviousHarvest::TakeDisplaced() {
@@ -88,11 +101,11 @@ std::optional<ManifestPhoto> PreviousHarvest::Reuse(int number, std::string_view
   std::lock_guard lock(mutex_);
   const std::filesystem::path target = PhotoPath(folder_, file_name);
   Entry* found = nullptr;
-  for (auto& entry : entries_) {
-    if (entry.taken || entry.record.image_url != image_url) continue;
+  for (Entry* entry : Find(by_image_, image_url)) {
+    if (entry->taken) continue;
     // The copy already under the wanted name wins over one elsewhere.
-    if (!found || entry.at == target) found = &entry;
-    if (entry.at == target) break;
+    if (!found || entry->at == target) found = entry;
+    if (entry->at == target) break;
   }
   if (!found || !IntactLocked(*found)) return std::nullopt;
   if (found->at != target) {
@@ -118,15 +131,15 @@ std::optional<std::vector<ManifestPhoto>> PreviousHarvest::SavedPage(std::string
   if (pages_with_failures_.count(std::string(page_url))) return std::nullopt;
   std::vector<ManifestPhoto> photos;
   std::set<std::string_view> images;
-  for (auto& entry : entries_) {
-    if (entry.kept || entry.record.page_url != page_url) continue;
-    if (!IntactLocked(entry)) return std::nullopt;
+  for (Entry* entry : Find(by_page_, page_url)) {
+    if (entry->kept) continue;
+    if (!IntactLocked(*entry)) return std::nullopt;
     // A page the album listed more than once left one image twice or a
     // gap in the numbers; which records stand for which listing only the
     // page itself can tell.
-    if (!images.insert(entry.record.image_url).second) return std::nullopt;
-    if (!photos.empty() && entry.record.number != photos.back().number + 1) return std::nullopt;
-    photos.push_back(entry.record);
+    if (!images.insert(entry->record.image_url).second) return std::nullopt;
+    if (!photos.empty() && entry->record.number != photos.back().number + 1) return std::nullopt;
+    photos.push_back(entry->record);
   }
   if (photos.empty()) return std::nullopt;
   return photos;

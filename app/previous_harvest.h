@@ -13,11 +13,13 @@
 // at once.
 
 #include <filesystem>
+#include <map>
 #include <mutex>
 #include <optional>
 #include <set>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "app/album_manifest.h"
@@ -78,12 +80,19 @@ class PreviousHarvest {
   };
 
   bool IntactLocked(Entry& entry);
+  static const std::vector<Entry*>& Find(const std::unordered_map<std::string, std::vector<Entry*>>& index,
+                                         std::string_view key);
   void MakeRoomLocked(const std::filesystem::path& target);
   void MovedLocked(Entry& entry, std::filesystem::path to);
 
   const std::filesystem::path folder_;
   std::mutex mutex_;
-  std::vector<Entry> entries_;  // the previous run's saved photos
+  std::vector<Entry> entries_;  // the previous run's saved photos, fixed
+  // The entries by their page, by their image address (both in number
+  // order) and by where their files are now: a large album's re-run
+  // looks up each photo instead of going through them all.
+  std::unordered_map<std::string, std::vector<Entry*>> by_page_, by_image_;
+  std::map<std::filesystem::path, Entry*> by_place_;
   std::set<std::filesystem::path> moved_aside_;
   std::set<std::string> pages_with_failures_;
   std::vector<int> displaced_;

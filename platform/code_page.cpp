@@ -98,19 +98,8 @@ std::string Utf8ToAnsi(std::string_view utf8) {
   return out;
 }
 
-std::string Utf8ToAnsiLossy(std::string_view utf8) {
-  std::string out;
-  out.reserve(utf8.size());
-  const char* src = utf8.data();
-  const char* const end = src + utf8.size();
-  while (src < end) {
-    char32_t cp;
-    const ptrdiff_t len = DecodeOne(src, end, cp);
-    out.push_back(len ? AnsiByte(cp) : '?');
-    src += len ? len : 1;
-  }
-  return out;
-}
+// U+FFFD is "?" in the code page.
+std::string Utf8ToAnsiLossy(std::string_view utf8) { return Utf8ToAnsi(RepairUtf8(utf8)); }
 
 std::string RepairUtf8(std::string_view bytes) {
   std::string out;

@@ -75,8 +75,7 @@ TEST_F(HarvestFaultsTest, EachFaultLeavesTheUsersFilesWhole) {
        [&](const Result& r) {
          EXPECT_TRUE(FilesIn(Out("Лето")) == files);
          EXPECT_EQ(Bytes(Out("Лето/album.json")), manifest);
-         EXPECT_EQ(FilesIn(Out("Лето (2)")).size(), 12u);
-         EXPECT_EQ(LinesWith(r.out, "Папка: " + Out("Лето (2)")), 1) << r.out;
+         EXPECT_EQ(FilesIn(Out("Лето (2)")).size(), 12u) << r.out;
          const Result again = Harvest("out");
          EXPECT_EQ(LinesWith(again.out, " (уже есть)"), 12) << "its own folder found again";
        }},
@@ -120,9 +119,8 @@ TEST_F(HarvestFaultsTest, EachFaultLeavesTheUsersFilesWhole) {
        [&](const Result&) {
          EXPECT_TRUE(Bytes(Folder("out") + "/4_Кто здесь (2).jpg") == site_->ImageBytes(5)) << "kept beside";
          EXPECT_EQ(ReadManifest(Folder("out"))->kept.size(), 1u);
-         EXPECT_EQ(ImagesServed(), 1);
          EXPECT_EQ(Harvest("out").code, 0);
-         EXPECT_EQ(ImagesServed(), 1) << "photo 5 taken up from the kept image";
+         EXPECT_EQ(ImagesServed(), 1) << "photo 4 alone: photo 5 taken up from the kept image";
          EXPECT_EQ(Album("out").size(), 12u);
          ExpectServedBytes(Album("out"));
        }},

@@ -72,17 +72,21 @@ void TIdManagedBuffer::DropBytes(int32_t count) {
     Empty();
   } else if (count > 0) {
     consumed_ += count;
-    // Packing waits until the prefix is also no shorter than the rest, so a
-    // buffer read in small pieces moves each byte at most once, not once
-    // per threshold consumed.
-    if (consumed_ >= pack_threshold_ && consumed_ >= size_ - consumed_) {
-      int64_t rest = size_ - consumed_;
-      std::memmove(memory_, memory_ + consumed_, size_t(rest));
-      consumed_ = 0;
-      SetSize(rest);
-    }
   }
   NotifyRemoved(count);
+}
+
+char* TIdManagedBuffer::GrowEnd(int64_t count) {
+  // The prefix goes when more bytes come in, not as it is consumed: by then
+  // what is left is mostly the short start of a line or a block, while at
+  // each removal it could be most of the buffer, moved again and again.
+  if (consumed_ >= pack_threshold_) {
+    const int64_t rest = size_ - consumed_;
+    std::memmove(memory_, memory_ + consumed_, size_t(rest));
+    consumed_ = 0;
+    SetSize(rest);
+  }
+  return TIdSimpleBuffer::GrowEnd(count);
 }
 
 void TIdManagedBuffer::Empty() {

@@ -1,8 +1,8 @@
 #pragma once
 // Growable byte buffers of the connection. A simple buffer moves its
 // remaining bytes to the front on every removal; a managed buffer only
-// advances over a consumed prefix and compacts once that prefix is large
-// (and no shorter than the rest), so reading many short lines does not move
+// advances over a consumed prefix and compacts when bytes are added and
+// that prefix is large, so reading many short lines or blocks does not move
 // the rest each time.
 
 #include <cstdint>
@@ -30,7 +30,7 @@ class TIdSimpleBuffer : public TMemoryStream {
   void AppendBytes(const void* data, int64_t count);
   // Grows the end by count bytes for the caller to fill; ShrinkEnd then
   // gives back what was not filled.
-  char* GrowEnd(int64_t count);
+  virtual char* GrowEnd(int64_t count);
   void ShrinkEnd(int64_t count);
 
   void SetBytesRemovedHandler(TBytesRemovedHandler handler) { removed_ = std::move(handler); }
@@ -55,6 +55,9 @@ class TIdManagedBuffer : public TIdSimpleBuffer {
   std::string TakeBytes(int32_t count) override;
   void DropBytes(int32_t count) override;
   void Empty() override;
+  // Moves the content to the front first when ConsumedBytes has reached
+  // PackThreshold.
+  char* GrowEnd(int64_t count) override;
 
   int32_t ConsumedBytes() const { return consumed_; }
   int32_t PackThreshold() const { return pack_threshold_; }

@@ -530,20 +530,6 @@ std::string DemoSite::ImageUrl(int id) const {
   return ImageRoot() + impl_->options.album.ImagePath(id);
 }
 
-std::string DemoSite::HarvestCommand(std::string_view program) const {
-  const DemoSiteOptions& o = impl_->options;
-  return ShellQuote(program) + " --album " + ShellQuote(AlbumUrl()) + " --login " +
-         ShellQuote(o.login) + " --password " + ShellQuote(o.password) + " --domain " +
-         ShellQuote(o.domain) + " --site-root " + ShellQuote(SiteRoot()) + " --title-suffix " +
-         ShellQuote(TitleSuffix()) + " --image-host-marker " + ShellQuote(ImageHostMarker());
-}
-
-std::string DemoSite::Banner() const {
-  return "SITE_ROOT=" + ShellQuote(SiteRoot()) + " TITLE_SUFFIX=" + ShellQuote(TitleSuffix()) +
-         " IMAGE_HOST_MARKER=" + ShellQuote(ImageHostMarker()) + " ALBUM_URL=" +
-         ShellQuote(AlbumUrl()) + " STATS_URL=" + ShellQuote(SiteRoot() + "/__stats");
-}
-
 DemoSiteStats DemoSite::Stats() const {
   std::lock_guard lock(impl_->mutex);
   return impl_->stats;

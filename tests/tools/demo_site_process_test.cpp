@@ -156,7 +156,7 @@ TEST(DemoSiteProgram, RejectsBadFlagsWithExitCodeTwo) {
       {"--frobnicate"}, {"--login"},       {"--session-requests", "-1"},
       {"--latency-ms", "-5"},
       {"--fail-images", "0"},   {"--fail-pages", "2-"},   {"--fail-status", "99"},
-      {"--stall-after", "-1"},
+      {"--stall-after", "-1"}, {"--albums", "0"},
   };
   for (const auto& args : cases) {
     SiteProcess site(args);

@@ -11,6 +11,7 @@
 
 #include <chrono>
 #include <csetjmp>
+#include <set>
 
 #include "tests/tools/page_reading.h"
 #include "tools/album-demo-site/site_pages.h"
@@ -352,6 +353,43 @@ TEST_F(DemoSiteTest, ImagesAreValidJpegsThatStayTheSameAndDiffer) {
   // A second site with the same album serves the same bytes.
   DemoSite other{DemoSiteOptions{}};
   EXPECT_EQ(other.ImageBytes(3), served[2]);
+}
+
+TEST_F(DemoSiteTest, ServesEveryAlbumOfTheUserWithItsOwnTitleAndPhotos) {
+  DemoSiteOptions options;
+  options.album.pages = 1;
+  options.album.photos_per_page = 2;
+  for (int n = 2; n <= 3; ++n) options.more_albums.push_back(NthDemoAlbum(options.album, n));
+  StartSite(options);
+  const std::string cookie = SignIn();
+  const std::vector<std::string> urls = site_->AlbumUrls();
+  ASSERT_EQ(urls.size(), 3u);
+  std::set<std::string> titles, images;
+  for (size_t i = 0; i < urls.size(); ++i) {
+    const std::string path = urls[i].substr(site_->SiteRoot().size());
+    auto album = client_->Get(path, httplib::Headers{{"Cookie", cookie}});
+    ASSERT_TRUE(album && album->status == 200) << path;
+    auto page = ReadAlbumPage(album->body, 1, site_->TitleSuffix());
+    ASSERT_EQ(page.photo_links.size(), 2u) << path;
+    titles.insert(page.titles.at(0));
+    auto photo = client_->Get(path + "photo/2/");
+    ASSERT_TRUE(photo) << path;
+    auto hits = ReadPhotoPage(photo->body, site_->ImageHostMarker());
+    ASSERT_EQ(hits.size(), 1u) << path;
+    titles.insert(hits[0].title);
+    auto image = httplib::Client("127.0.0.1", site_->ImagePort())
+                     .Get(hits[0].address.substr(site_->ImageRoot().size()));
+    ASSERT_TRUE(image) << path;
+    EXPECT_EQ(image->body, site_->ImageBytes(2, i));
+    images.insert(image->body);
+  }
+  EXPECT_EQ(titles.size(), 6u);
+  EXPECT_EQ(images.size(), 3u);
+  EXPECT_EQ(site_->RequestLog().back(),
+            "image id=2 bytes=" + std::to_string(site_->ImageBytes(2, 2).size()) + " album=baikal-2022");
+  const std::string all = urls[0] + " " + urls[1] + " " + urls[2];
+  EXPECT_TRUE(site_->Banner().ends_with(" ALBUM_URLS='" + all + "'")) << site_->Banner();
+  EXPECT_TRUE(site_->HarvestCommand().ends_with(site_->ImageHostMarker() + " " + all));
 }
 
 TEST_F(DemoSiteTest, CountsDecoyAndUnknownRequests) {

@@ -15,6 +15,9 @@ struct DemoAlbum {
   std::string site_name = "Фотокадр";
   int pages = 3;
   int photos_per_page = 4;
+  // Photo id shows the title DemoPhotoTitle(id + title_shift), so that
+  // albums of one site differ in their photos' titles as well.
+  int title_shift = 0;
 
   int PhotoCount() const { return pages * photos_per_page; }
   // Photos are numbered from 1 across the whole album; page p holds
@@ -24,6 +27,7 @@ struct DemoAlbum {
   bool HasPage(int page) const { return page >= 1 && page <= pages; }
   bool HasPhoto(int id) const { return id >= 1 && id <= PhotoCount(); }
 
+  std::string PhotoTitle(int id) const;
   // " - " + site name: what the site appends to every page title.
   std::string TitleSuffix() const { return " - " + site_name; }
 
@@ -41,5 +45,9 @@ struct DemoAlbum {
 // through a list in which several titles carry characters that tag
 // stripping or name cleaning removes.
 std::string DemoPhotoTitle(int id);
+
+// Album `n` (from 2) of the user of `first`: a slug, a title and photo
+// titles of its own, the pages and photos per page of `first`.
+DemoAlbum NthDemoAlbum(const DemoAlbum& first, int n);
 
 }  // namespace ah

@@ -12,6 +12,7 @@
 #include <set>
 #include <stdexcept>
 #include <thread>
+#include <tuple>
 
 #include "tools/album-demo-site/demo_jpeg.h"
 #include "tools/album-demo-site/form_fields.h"
@@ -63,6 +64,7 @@ struct DemoSite::Impl {
 
   explicit Impl(DemoSiteOptions o)
       : options(std::move(o)),
+        albums(AllAlbums(options)),
         site_server(NewSiteServer(options)),
         site(*site_server),
         fault_plan(options.faults) {}
@@ -74,7 +76,21 @@ struct DemoSite::Impl {
   }
   bool Tls() const { return !options.tls_cert_file.empty() && !options.tls_key_file.empty(); }
 
+  static std::vector<DemoAlbum> AllAlbums(const DemoSiteOptions& o) {
+    std::vector<DemoAlbum> all = {o.album};
+    for (DemoAlbum album : o.more_albums) {
+      album.user = o.album.user;
+      all.push_back(std::move(album));
+    }
+    return all;
+  }
+  // What the request log adds to an entry of `album`'s.
+  std::string Tag(const DemoAlbum& album) const {
+    return albums.size() > 1 ? " album=" + album.slug : "";
+  }
+
   DemoSiteOptions options;
+  const std::vector<DemoAlbum> albums;  // the first is options.album
   std::unique_ptr<httplib::Server> site_server;
   httplib::Server& site;
   httplib::Server images;
@@ -91,7 +107,8 @@ struct DemoSite::Impl {
   std::map<std::string, Session> sessions;  // by cookie value
   int sessions_made = 0;
   std::mt19937_64 random{std::random_device{}()};
-  std::map<std::pair<int, bool>, std::shared_ptr<const std::string>> image_cache;
+  // By album, photo and whether it is the thumbnail.
+  std::map<std::tuple<size_t, int, bool>, std::shared_ptr<const std::string>> image_cache;
 
   std::set<std::pair<bool, int>> connections;  // (image host, client port)
 
@@ -188,7 +205,7 @@ struct DemoSite::Impl {
   }
 
   // The markup faults of an album page.
-  void AddPageFaults(std::string& html, int page) const {
+  void AddPageFaults(std::string& html, const DemoAlbum& album, int page) const {
     const DemoFaults& f = options.faults;
     if (f.nul_in_pages) {
       size_t after = html.find("</li>\n");
@@ -196,7 +213,7 @@ struct DemoSite::Impl {
                   std::string("<!-- \0 -->\n", 11));
     }
     if (f.endless_pages)
-      html.insert(html.rfind("</body>"), "<a href=\"" + options.album.AlbumPath() + "?page=" +
+      html.insert(html.rfind("</body>"), "<a href=\"" + album.AlbumPath() + "?page=" +
                                              std::to_string(page + 1) + "\">&rarr;</a>\n");
   }
 
@@ -238,13 +255,13 @@ struct DemoSite::Impl {
                     kHtml);
   }
 
-  void AlbumPage(const httplib::Request& req, httplib::Response& res) {
-    const DemoAlbum& album = options.album;
+  void AlbumPage(const httplib::Request& req, httplib::Response& res, const DemoAlbum& album) {
     int page = 1;
     if (req.has_param("page")) page = ParseId(req.get_param_value("page")).value_or(0);
     const bool past_end = options.faults.endless_pages && page > album.pages;
     if (!album.HasPage(page) && !past_end) return NotFound(req, res, "other");
-    if (Faulty(res, FaultKind::kAlbumPage, page, "album page=" + std::to_string(page))) return;
+    const std::string tag = Tag(album);
+    if (Faulty(res, FaultKind::kAlbumPage, page, "album page=" + std::to_string(page) + tag)) return;
     std::string token = CookieValue(req.get_header_value("Cookie"), kSessionCookie);
     std::string who, entry;
     {
@@ -265,21 +282,23 @@ struct DemoSite::Impl {
         }
       }
       if (!who.empty()) ++stats.album_pages_with_photos;
-      RecordLocked(entry + (who.empty() ? " photos=no" : " photos=yes"));
+      RecordLocked(entry + (who.empty() ? " photos=no" : " photos=yes") + tag);
     }
     std::string html = AlbumPageHtml(album, ImageRoot(), std::min(page, album.pages), who);
-    AddPageFaults(html, page);
+    AddPageFaults(html, album, page);
     SendHtml(req, res, std::move(html));
   }
 
-  void PhotoPage(const httplib::Request& req, httplib::Response& res, int id) {
-    if (Faulty(res, FaultKind::kPhotoPage, id, "photo id=" + std::to_string(id))) return;
+  void PhotoPage(const httplib::Request& req, httplib::Response& res, const DemoAlbum& album,
+                 int id) {
+    const std::string entry = "photo id=" + std::to_string(id) + Tag(album);
+    if (Faulty(res, FaultKind::kPhotoPage, id, entry)) return;
     {
       std::lock_guard lock(mutex);
       ++stats.photo_pages;
-      RecordLocked("photo id=" + std::to_string(id));
+      RecordLocked(entry);
     }
-    std::string html = PhotoPageHtml(options.album, ImageRoot(), id, SignedInAs(req));
+    std::string html = PhotoPageHtml(album, ImageRoot(), id, SignedInAs(req));
     if (options.faults.foreign_image_links) {
       const std::string site_root =
           (Tls() ? "https://127.0.0.1:" : "http://127.0.0.1:") + std::to_string(port);
@@ -320,56 +339,66 @@ struct DemoSite::Impl {
     }
     if (path == album.UserPath()) {
       Record("user " + req.method + " " + std::string(path));
-      return SendHtml(req, res, UserPageHtml(album, ImageRoot(), SignedInAs(req)));
+      return SendHtml(req, res, UserPageHtml(albums, ImageRoot(), SignedInAs(req)));
     }
-    if (path.starts_with(album.SlideshowPath()) ||
-        path.find("slideshow") != std::string_view::npos)
-      return NotFound(req, res, "decoy");
-    if (path == album.AlbumPath()) return AlbumPage(req, res);
-    std::string photo_prefix = album.AlbumPath() + "photo/";
-    if (path.starts_with(photo_prefix) && path.ends_with("/")) {
+    // Every album's slideshow path holds the word.
+    if (path.find("slideshow") != std::string_view::npos) return NotFound(req, res, "decoy");
+    for (const DemoAlbum& each : albums) {
+      if (path == each.AlbumPath()) return AlbumPage(req, res, each);
+      std::string photo_prefix = each.AlbumPath() + "photo/";
+      if (!path.starts_with(photo_prefix) || !path.ends_with("/")) continue;
       auto id = ParseId(path.substr(photo_prefix.size(), path.size() - photo_prefix.size() - 1));
-      if (id && album.HasPhoto(*id)) return PhotoPage(req, res, *id);
+      if (id && each.HasPhoto(*id)) return PhotoPage(req, res, each, *id);
     }
     NotFound(req, res, "other");
   }
 
+  // The album (by index), photo and kind that an image-host path names.
+  std::optional<std::tuple<size_t, int, bool>> ImageOf(std::string_view path) const {
+    for (size_t i = 0; i < albums.size(); ++i) {
+      for (bool thumb : {false, true}) {
+        const DemoAlbum& album = albums[i];
+        std::string prefix =
+            std::string(thumb ? "/thumb/" : "/photo/") + album.user + "/" + album.slug + "/";
+        if (!path.starts_with(prefix) || !path.ends_with(".jpg")) continue;
+        auto id = ParseId(path.substr(prefix.size(), path.size() - prefix.size() - 4));
+        if (id && album.HasPhoto(*id)) return std::tuple(i, *id, thumb);
+      }
+    }
+    return std::nullopt;
+  }
+
   void HandleImage(const httplib::Request& req, httplib::Response& res) {
     t_handled = true;
-    const DemoAlbum& album = options.album;
-    std::string_view path = req.path;
-    for (bool thumb : {false, true}) {
-      std::string prefix =
-          std::string(thumb ? "/thumb/" : "/photo/") + album.user + "/" + album.slug + "/";
-      if (!path.starts_with(prefix) || !path.ends_with(".jpg")) continue;
-      auto id = ParseId(path.substr(prefix.size(), path.size() - prefix.size() - 4));
-      if (!id || !album.HasPhoto(*id)) break;
-      if (!thumb && Faulty(res, FaultKind::kImage, *id, "image id=" + std::to_string(*id))) return;
-      if (!thumb && options.faults.html_images.count(*id)) {
-        {
-          std::lock_guard lock(mutex);
-          ++stats.faults;
-          RecordLocked("html image id=" + std::to_string(*id));
-        }
-        return res.set_content(NotFoundHtml(album), kHtml);
-      }
-      auto bytes = Image(*id, thumb);
+    const auto image = ImageOf(req.path);
+    if (!image) {
       {
         std::lock_guard lock(mutex);
-        ++(thumb ? stats.thumbs : stats.images);
-        RecordLocked(std::string(thumb ? "thumb" : "image") + " id=" + std::to_string(*id) +
-                     " bytes=" + std::to_string(bytes->size()));
+        ++stats.other_requests;
+        RecordLocked("other image-host " + req.method + " " + req.target);
       }
-      res.set_content(*bytes, "image/jpeg");
-      return;
+      res.status = 404;
+      return res.set_content("Not Found\n", "text/plain");
     }
+    const auto [index, id, thumb] = *image;
+    const std::string tag = Tag(albums[index]);
+    if (!thumb && Faulty(res, FaultKind::kImage, id, "image id=" + std::to_string(id) + tag)) return;
+    if (!thumb && options.faults.html_images.count(id)) {
+      {
+        std::lock_guard lock(mutex);
+        ++stats.faults;
+        RecordLocked("html image id=" + std::to_string(id) + tag);
+      }
+      return res.set_content(NotFoundHtml(albums[index]), kHtml);
+    }
+    auto bytes = Image(index, id, thumb);
     {
       std::lock_guard lock(mutex);
-      ++stats.other_requests;
-      RecordLocked("other image-host " + req.method + " " + req.target);
+      ++(thumb ? stats.thumbs : stats.images);
+      RecordLocked(std::string(thumb ? "thumb" : "image") + " id=" + std::to_string(id) +
+                   " bytes=" + std::to_string(bytes->size()) + tag);
     }
-    res.status = 404;
-    res.set_content("Not Found\n", "text/plain");
+    res.set_content(*bytes, "image/jpeg");
   }
 
   httplib::Server::HandlerResponse RecordUnhandled(const httplib::Request& req,
@@ -383,14 +412,14 @@ struct DemoSite::Impl {
     return httplib::Server::HandlerResponse::Unhandled;
   }
 
-  std::shared_ptr<const std::string> Image(int id, bool thumb) {
-    auto key = std::make_pair(id, thumb);
+  std::shared_ptr<const std::string> Image(size_t album, int id, bool thumb) {
+    auto key = std::tuple(album, id, thumb);
     {
       std::lock_guard lock(mutex);
       auto it = image_cache.find(key);
       if (it != image_cache.end()) return it->second;
     }
-    uint32_t seed = static_cast<uint32_t>(id) * 2246822519u ^ Fnv1a(options.album.slug);
+    uint32_t seed = static_cast<uint32_t>(id) * 2246822519u ^ Fnv1a(albums.at(album).slug);
     auto bytes = std::make_shared<const std::string>(
         thumb ? MakeDemoJpeg(seed, kThumbWidth, kThumbHeight)
               : MakeDemoJpeg(seed, kFullWidth, kFullHeight));
@@ -526,6 +555,11 @@ std::string DemoSite::ImageHostMarker() const {
 }
 std::string DemoSite::TitleSuffix() const { return impl_->options.album.TitleSuffix(); }
 std::string DemoSite::AlbumUrl() const { return SiteRoot() + impl_->options.album.AlbumPath(); }
+std::vector<std::string> DemoSite::AlbumUrls() const {
+  std::vector<std::string> urls;
+  for (const DemoAlbum& album : impl_->albums) urls.push_back(SiteRoot() + album.AlbumPath());
+  return urls;
+}
 std::string DemoSite::ImageUrl(int id) const {
   return ImageRoot() + impl_->options.album.ImagePath(id);
 }
@@ -539,6 +573,6 @@ std::string DemoSite::StatsJson() const { return impl_->StatsJson(); }
 
 std::vector<std::string> DemoSite::RequestLog() const { return impl_->Log(); }
 
-std::string DemoSite::ImageBytes(int id) { return *impl_->Image(id, false); }
+std::string DemoSite::ImageBytes(int id, size_t album) { return *impl_->Image(album, id, false); }
 
 }  // namespace ah

@@ -1,6 +1,6 @@
 #pragma once
 // The demo photo site: a site server and an image host, both on 127.0.0.1,
-// serving one generated album the way the real site serves it to the
+// serving generated albums of one user the way the real site serves it to the
 // harvester (sign-in form post with a session cookie, album pages, photo
 // pages, full-size images). It records sign-ins and requests so tests can
 // assert on what a harvest did.
@@ -23,6 +23,9 @@ namespace ah {
 
 struct DemoSiteOptions {
   DemoAlbum album;
+  // The user's other albums (their user is the first one's). With them, the
+  // request log names each entry's album: "photo id=5 album=SLUG".
+  std::vector<DemoAlbum> more_albums;
   int port = 0;        // 0: any free port
   int image_port = 0;  // 0: any free port
   bool chunked = false;  // HTML bodies sent with chunked transfer coding
@@ -83,13 +86,16 @@ class DemoSite {
   std::string ImageRoot() const;        // the image host's root
   std::string ImageHostMarker() const;  // "127.0.0.1:IMAGEPORT/photo"
   std::string TitleSuffix() const;
-  std::string AlbumUrl() const;         // SiteRoot + album path (ends in "/")
+  std::string AlbumUrl() const;         // SiteRoot + the first album's path (ends in "/")
+  std::vector<std::string> AlbumUrls() const;  // of every album, the first first
   std::string ImageUrl(int id) const;
 
-  // The album-harvest command line that harvests this site, shell-quoted.
+  // The album-harvest command line that harvests this site's albums,
+  // shell-quoted.
   std::string HarvestCommand(std::string_view program = "album-harvest") const;
   // One line of shell assignments: SITE_ROOT, TITLE_SUFFIX,
-  // IMAGE_HOST_MARKER, ALBUM_URL, STATS_URL.
+  // IMAGE_HOST_MARKER, ALBUM_URL, STATS_URL, and with several albums
+  // ALBUM_URLS, their addresses with a space between them.
   std::string Banner() const;
 
   DemoSiteStats Stats() const;
@@ -100,8 +106,9 @@ class DemoSite {
   // "fault image id=5 status=500", "stalled GET /users/...".
   std::vector<std::string> RequestLog() const;
 
-  // The bytes the image host serves for photo id (the same on every call).
-  std::string ImageBytes(int id);
+  // The bytes the image host serves for photo id of album `album` (0 is
+  // the first; the same on every call).
+  std::string ImageBytes(int id, size_t album = 0);
 
  private:
   struct Impl;

@@ -8,16 +8,28 @@ namespace ah {
 
 std::string DemoSite::HarvestCommand(std::string_view program) const {
   const DemoSiteOptions& o = Options();
-  return ShellQuote(program) + " --album " + ShellQuote(AlbumUrl()) + " --login " +
-         ShellQuote(o.login) + " --password " + ShellQuote(o.password) + " --domain " +
-         ShellQuote(o.domain) + " --site-root " + ShellQuote(SiteRoot()) + " --title-suffix " +
-         ShellQuote(TitleSuffix()) + " --image-host-marker " + ShellQuote(ImageHostMarker());
+  const std::vector<std::string> urls = AlbumUrls();
+  // One album keeps the --album form that scripts know.
+  std::string command = ShellQuote(program);
+  if (urls.size() == 1) command += " --album " + ShellQuote(urls.front());
+  command += " --login " + ShellQuote(o.login) + " --password " + ShellQuote(o.password) +
+             " --domain " + ShellQuote(o.domain) + " --site-root " + ShellQuote(SiteRoot()) +
+             " --title-suffix " + ShellQuote(TitleSuffix()) + " --image-host-marker " +
+             ShellQuote(ImageHostMarker());
+  for (size_t i = 0; urls.size() > 1 && i < urls.size(); ++i) command += " " + ShellQuote(urls[i]);
+  return command;
 }
 
 std::string DemoSite::Banner() const {
-  return "SITE_ROOT=" + ShellQuote(SiteRoot()) + " TITLE_SUFFIX=" + ShellQuote(TitleSuffix()) +
-         " IMAGE_HOST_MARKER=" + ShellQuote(ImageHostMarker()) + " ALBUM_URL=" +
-         ShellQuote(AlbumUrl()) + " STATS_URL=" + ShellQuote(SiteRoot() + "/__stats");
+  std::string banner = "SITE_ROOT=" + ShellQuote(SiteRoot()) + " TITLE_SUFFIX=" +
+                       ShellQuote(TitleSuffix()) + " IMAGE_HOST_MARKER=" +
+                       ShellQuote(ImageHostMarker()) + " ALBUM_URL=" + ShellQuote(AlbumUrl()) +
+                       " STATS_URL=" + ShellQuote(SiteRoot() + "/__stats");
+  const std::vector<std::string> urls = AlbumUrls();
+  if (urls.size() == 1) return banner;
+  std::string all;
+  for (const std::string& url : urls) all += (all.empty() ? "" : " ") + url;
+  return banner + " ALBUM_URLS=" + ShellQuote(all);
 }
 
 }  // namespace ah

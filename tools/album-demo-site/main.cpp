@@ -1,4 +1,4 @@
-// album-demo-site: serves a generated photo album on 127.0.0.1 until it is
+// album-demo-site: serves generated photo albums on 127.0.0.1 until it is
 // stopped with SIGTERM or SIGINT.
 
 #include <pthread.h>
@@ -21,6 +21,8 @@ constexpr const char* kUsage =
     "Serves a photo album on 127.0.0.1 the way the photo site serves it to\n"
     "album-harvest, until stopped with SIGTERM or SIGINT.\n"
     "\n"
+    "  --albums N            albums of the user, each with its own title and photos\n"
+    "                        (default 1)\n"
     "  --pages N             album pages (default 3)\n"
     "  --photos-per-page K   photos on every page (default 4)\n"
     "  --port P              site port, 0 = any free port (default 0)\n"
@@ -53,7 +55,8 @@ constexpr const char* kUsage =
     "\n"
     "Once both ports listen it prints two lines on stdout: shell assignments\n"
     "SITE_ROOT=... TITLE_SUFFIX=... IMAGE_HOST_MARKER=... ALBUM_URL=... STATS_URL=...\n"
-    "and the album-harvest command line that harvests the album.\n"
+    "(with several albums also ALBUM_URLS='URL URL ...', ALBUM_URL being the first)\n"
+    "and the album-harvest command line that harvests the albums.\n"
     "Other credentials sign in to nothing: album pages then show no photos.\n"
     "\n"
     "What the site saw:\n"
@@ -80,15 +83,17 @@ std::optional<int> ReadCount(std::string_view text, int min, int max) {
   return value;
 }
 
-// Reads the value of flag `arg` into `options`: false when the value is
-// not one the flag takes, nothing when there is no such flag.
+// Reads the value of flag `arg` into `options` (`albums` for --albums):
+// false when the value is not one the flag takes, nothing when there is no
+// such flag.
 std::optional<bool> ReadValue(std::string_view arg, std::string_view value,
-                              ah::DemoSiteOptions& options) {
+                              ah::DemoSiteOptions& options, int& albums) {
   auto count = [&](int min, int max, int& into) {
     auto n = ReadCount(value, min, max);
     if (n) into = *n;
     return n.has_value();
   };
+  if (arg == "--albums") return count(1, 1000, albums);
   if (arg == "--pages") return count(1, 100000, options.album.pages);
   if (arg == "--photos-per-page") return count(0, 1000, options.album.photos_per_page);
   if (arg == "--port") return count(0, 65535, options.port);
@@ -121,6 +126,7 @@ std::optional<bool> ReadValue(std::string_view arg, std::string_view value,
 
 // The options the arguments give; an exit code when the program is to end.
 std::optional<int> ReadArguments(int argc, char** argv, ah::DemoSiteOptions& options) {
+  int albums = 1;
   for (int i = 1; i < argc; ++i) {
     std::string_view arg = argv[i];
     if (arg == "--help" || arg == "-h") {
@@ -146,10 +152,13 @@ std::optional<int> ReadArguments(int argc, char** argv, ah::DemoSiteOptions& opt
     }
     if (i + 1 >= argc) return UsageError("missing value after " + std::string(arg));
     std::string_view value = argv[++i];
-    std::optional<bool> ok = ReadValue(arg, value, options);
+    std::optional<bool> ok = ReadValue(arg, value, options, albums);
     if (!ok) return UsageError("unknown option " + std::string(arg));
     if (!*ok) return UsageError("bad value for " + std::string(arg) + ": " + std::string(value));
   }
+  // The albums belong to the accepted user, as the sign-in's return_url expects.
+  options.album.user = options.login;
+  for (int n = 2; n <= albums; ++n) options.more_albums.push_back(ah::NthDemoAlbum(options.album, n));
   return std::nullopt;
 }
 
@@ -158,8 +167,6 @@ std::optional<int> ReadArguments(int argc, char** argv, ah::DemoSiteOptions& opt
 int main(int argc, char** argv) {
   ah::DemoSiteOptions options;
   if (std::optional<int> code = ReadArguments(argc, argv, options)) return *code;
-  // The album belongs to the accepted user, as the sign-in's return_url expects.
-  options.album.user = options.login;
 
   // Block the stop signals before any server thread exists, so that only
   // sigwait below receives them.

@@ -109,7 +109,7 @@ std::string AlbumPageHtml(const DemoAlbum& album, std::string_view image_root, i
     out += "<ul class=\"photos\">\n";
     int first = album.FirstPhotoOn(page);
     for (int id = first; id < first + album.photos_per_page; ++id) {
-      std::string title = DemoPhotoTitle(id);
+      std::string title = album.PhotoTitle(id);
       out += "<li><a href=\"" + album.PhotoPagePath(id) + "#mainImageLink\"><img src=\"" +
              Thumb(album, image_root, id) + "\" width=\"160\" height=\"120\" alt=\"" + title +
              "\"></a><br><a href=\"" + album.PhotoPagePath(id) + "\">" + title + "</a></li>\n";
@@ -124,7 +124,7 @@ std::string AlbumPageHtml(const DemoAlbum& album, std::string_view image_root, i
 
 std::string PhotoPageHtml(const DemoAlbum& album, std::string_view image_root, int id,
                           std::string_view signed_in_as) {
-  std::string title = DemoPhotoTitle(id);
+  std::string title = album.PhotoTitle(id);
   std::string image = std::string(image_root) + album.ImagePath(id);
   std::string shown = title.empty() ? "Фото " + std::to_string(id) : title;
   // og:image is an image-host address that no title attribute follows.
@@ -141,7 +141,7 @@ std::string PhotoPageHtml(const DemoAlbum& album, std::string_view image_root, i
   for (int n : {id - 1, id + 1}) {
     if (!album.HasPhoto(n)) continue;
     out += "<a href=\"" + album.PhotoPagePath(n) + "#mainImageLink\"><img src=\"" +
-           Thumb(album, image_root, n) + "\" title=\"" + DemoPhotoTitle(n) +
+           Thumb(album, image_root, n) + "\" title=\"" + album.PhotoTitle(n) +
            "\" width=\"160\" height=\"120\"></a>\n";
   }
   out += "</div>\n";
@@ -170,15 +170,17 @@ std::string LoginPageHtml(const DemoAlbum& album, std::string_view domain,
   return out;
 }
 
-std::string UserPageHtml(const DemoAlbum& album, std::string_view image_root,
+std::string UserPageHtml(const std::vector<DemoAlbum>& albums, std::string_view image_root,
                          std::string_view signed_in_as) {
-  std::string out = Head(album, album.user);
-  out += Header(album, signed_in_as);
-  out += "<h1>Альбомы пользователя " + album.user + "</h1>\n<ul class=\"albums\">\n";
-  out += "<li><a href=\"" + album.AlbumPath() + "\"><img src=\"" + Thumb(album, image_root, 1) +
-         "\" width=\"160\" height=\"120\"></a><br><a href=\"" + album.AlbumPath() + "\">" +
-         album.title + "</a> (" + std::to_string(album.PhotoCount()) + " фото)</li>\n</ul>\n";
-  out += Footer(album);
+  const DemoAlbum& first = albums.front();
+  std::string out = Head(first, first.user);
+  out += Header(first, signed_in_as);
+  out += "<h1>Альбомы пользователя " + first.user + "</h1>\n<ul class=\"albums\">\n";
+  for (const DemoAlbum& album : albums)
+    out += "<li><a href=\"" + album.AlbumPath() + "\"><img src=\"" + Thumb(album, image_root, 1) +
+           "\" width=\"160\" height=\"120\"></a><br><a href=\"" + album.AlbumPath() + "\">" +
+           album.title + "</a> (" + std::to_string(album.PhotoCount()) + " фото)</li>\n";
+  out += "</ul>\n" + Footer(first);
   return out;
 }
 

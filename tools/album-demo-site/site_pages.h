@@ -15,6 +15,7 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "tools/album-demo-site/demo_album.h"
 
@@ -29,7 +30,8 @@ std::string PhotoPageHtml(const DemoAlbum& album, std::string_view image_root, i
 // The sign-in form; refused adds the wrong-credentials notice.
 std::string LoginPageHtml(const DemoAlbum& album, std::string_view domain,
                           std::string_view return_url, bool refused);
-std::string UserPageHtml(const DemoAlbum& album, std::string_view image_root,
+// Every album of the user; the first one's site and user name the page.
+std::string UserPageHtml(const std::vector<DemoAlbum>& albums, std::string_view image_root,
                          std::string_view signed_in_as);
 std::string HomePageHtml(const DemoAlbum& album, std::string_view signed_in_as);
 std::string NotFoundHtml(const DemoAlbum& album);

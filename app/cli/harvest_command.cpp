@@ -7,6 +7,7 @@
 #include "app/default_fields.h"
 #include "app/harvest_run.h"
 #include "app/scratch_lines.h"
+#include "app/stop_flag.h"
 #include "framework/exception.h"
 #include "http/http_client_interface.h"
 #include "platform/code_page.h"
@@ -90,11 +91,11 @@ int RunHarvestCommand(const HarvestCommandLine& line, const HarvestClientFactory
   if (line.retries) settings.transfer.attempts = *line.retries + 1;
   if (line.timeout_ms) settings.transfer.connect_timeout_ms = settings.transfer.read_timeout_ms = *line.timeout_ms;
   if (line.proxy) settings.proxy = ParseProxyAddress(*line.proxy);
-  settings.jobs = line.jobs;
+  settings.jobs = line.jobs.value_or(kDefaultJobs);
   settings.force = line.force;
 
   FieldTexts fields = DefaultFieldTexts(profile);
-  fields.album = Utf8ToAnsi(line.album);
+  fields.album = Utf8ToAnsi(line.albums.front());
   if (line.login) fields.login = Utf8ToAnsi(*line.login);
   if (line.password) fields.password = Utf8ToAnsi(*line.password);
   if (line.domain) fields.domain = Utf8ToAnsi(*line.domain);
@@ -146,10 +147,10 @@ int RunHarvestCommand(const HarvestCommandLine& line, const HarvestClientFactory
   return report.Complete() ? kExitComplete : kExitIncomplete;
 }
 
-int HarvestMain(const std::vector<std::string>& args, const char* env_password,
+int HarvestMain(const std::vector<std::string>& args, const HarvestEnvironment& env,
                 const HarvestClientFactory& make_client, std::ostream& out, std::ostream& err,
                 const StopFlag* stop, bool live_progress) {
-  HarvestCommandParse parsed = ParseHarvestCommandLine(args, env_password);
+  HarvestCommandParse parsed = ParseHarvestCommandLine(args);
   if (!parsed.error.empty()) {
     err << "album-harvest: " << parsed.error << "\n" << kHarvestUsage;
     return kExitUsage;
@@ -161,6 +162,16 @@ int HarvestMain(const std::vector<std::string>& args, const char* env_password,
   if (parsed.line.version) {
     out << kHarvestVersion << "\n";
     return kExitComplete;
+  }
+  if (std::optional<SettingsProblem> problem = CompleteHarvestCommandLine(parsed.line, env)) {
+    err << "album-harvest: " << Printable(problem->line) << "\n";
+    if (problem->usage) err << kHarvestUsage;
+    return StopRequested(stop) ? kExitInterrupted : kExitUsage;
+  }
+  if (parsed.line.albums.size() > 1) {
+    err << "album-harvest: " << parsed.line.albums.size()
+        << " album addresses: only one album per run is supported yet\n" << kHarvestUsage;
+    return kExitUsage;
   }
   return RunHarvestCommand(parsed.line, make_client, out, err, stop, live_progress);
 }

@@ -1,8 +1,8 @@
 #pragma once
 // The album-harvest command line: the harvest run from a terminal. It fills
-// the run's fields from flags (the window's default texts where a flag is
-// left out), prints every log line to stdout as UTF-8 as it is added, and
-// turns the run's summary into an exit code.
+// the run's fields from flags and the settings' other sources (the window's
+// default texts where none gives one), prints every log line to stdout as
+// UTF-8 as it is added, and turns the run's summary into an exit code.
 
 #include <functional>
 #include <iosfwd>
@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "app/cli/harvest_command_line.h"
+#include "app/cli/settings_sources.h"
 
 namespace ah {
 
@@ -34,8 +35,8 @@ int RunHarvestCommand(const HarvestCommandLine& line, const HarvestClientFactory
                       std::ostream& out, std::ostream& err, const StopFlag* stop = nullptr,
                       bool live_progress = false);
 
-// The whole program: parse, then run.
-int HarvestMain(const std::vector<std::string>& args, const char* env_password,
+// The whole program: parse, complete the settings from `env`, then run.
+int HarvestMain(const std::vector<std::string>& args, const HarvestEnvironment& env,
                 const HarvestClientFactory& make_client, std::ostream& out, std::ostream& err,
                 const StopFlag* stop = nullptr, bool live_progress = false);
 

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <string_view>
 
+#include "app/cli/album_list.h"
 #include "app/site_profile.h"
 #include "framework/sysutils.h"
 #include "platform/proxy_choice.h"
@@ -16,12 +17,15 @@
 namespace ah {
 
 const char* const kHarvestUsage =
-    "usage: album-harvest [flags] URL\n"
+    "usage: album-harvest [flags] URL...\n"
     "Copies a photo album to the local disk: signs in, walks the album page by page and\n"
     "saves every full-size image into a folder named after the album, inside DIR\n"
     "(default: the current folder). The log goes to stdout.\n"
     "\n"
-    "  URL, --album URL         the album address, as typed into the window\n"
+    "  URL, --album URL         the album address, as typed into the window; one album per\n"
+    "                           run is supported yet (an address named twice counts once)\n"
+    "  --input-file FILE        album addresses, one a line (blank lines and lines starting\n"
+    "                           with # skipped); - reads standard input\n"
     "  --login, --domain TEXT   the account (default: the window's default texts)\n"
     "  --password TEXT          default: $ALBUM_HARVEST_PASSWORD, else the window's text\n"
     "  --site-root URL          the site (default: the built-in site for its own albums,\n"
@@ -36,6 +40,8 @@ const char* const kHarvestUsage =
     "                           http_proxy, https_proxy, all_proxy and no_proxy say)\n"
     "  --jobs N                 photo pages and images fetched at once, 1 to 64 (default 4);\n"
     "                           the files, names and log are the same for every N\n"
+    "  --wait SECONDS, --limit-rate RATE  (RATE in bytes per second, k, M, G for KiB,\n"
+    "                           MiB, GiB) are read and checked, not yet acted on\n"
     "  --force                  download every image again, even those already on disk\n"
     "  --quiet                  print only errors and the summary\n"
     "  --version                the version\n"
@@ -55,111 +61,181 @@ const char* const kHarvestVersion = "album-harvest " AH_VERSION;
 namespace {
 
 constexpr int kMostRetries = 100;
-constexpr double kLongestTimeoutSeconds = 86400;
+constexpr double kLongestSeconds = 86400;
+// A rate beyond any link, so that the product below cannot overflow.
+constexpr double kHighestRate = double(int64_t(1) << 50);
 
-struct Flag {
-  std::string_view name;
-  std::optional<std::string> HarvestCommandLine::*field;
-};
-
-bool HasWebScheme(std::string_view url) {
-  return url.starts_with("http://") || url.starts_with("https://");
-}
+using Line = HarvestCommandLine;
 
 // Scheme, "://", host and port of an address.
 std::string RootOf(std::string_view url) {
-  size_t host = url.find("://") + 3;
+  size_t host = url.find("://");
+  host = host == std::string_view::npos ? 0 : host + 3;
   return std::string(url.substr(0, url.find_first_of("/?#", host)));
 }
 
+// A decimal number with an optional fraction, and nothing else; the rest of
+// `text` after it goes to `rest` when that is given.
+std::optional<double> ReadNumber(std::string_view text, std::string_view* rest = nullptr) {
+  double value = 0;
+  auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (ec != std::errc()) return std::nullopt;
+  std::string_view after = text.substr(size_t(end - text.data()));
+  if (rest) *rest = after;
+  else if (!after.empty()) return std::nullopt;
+  return value;
+}
+
 std::optional<int> ReadTimeoutMs(std::string_view text) {
-  double seconds = 0;
-  auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), seconds);
-  if (ec != std::errc() || end != text.data() + text.size() || !(seconds > 0) ||
-      seconds > kLongestTimeoutSeconds)
-    return std::nullopt;
-  return std::max(1, int(std::lround(seconds * 1000)));
+  std::optional<double> seconds = ReadNumber(text);
+  if (!seconds || !(*seconds > 0) || *seconds > kLongestSeconds) return std::nullopt;
+  return std::max(1, int(std::lround(*seconds * 1000)));
+}
+
+// Bytes per second, with k, M or G for 1024, 1024² and 1024³ as curl and
+// wget take them.
+std::optional<int64_t> ReadRate(std::string_view text) {
+  std::string_view suffix;
+  std::optional<double> value = ReadNumber(text, &suffix);
+  if (!value || suffix.size() > 1) return std::nullopt;
+  double scale = 1;
+  if (!suffix.empty()) {
+    size_t power = std::string_view("kmg").find(char(suffix[0] | 0x20));
+    if (power == std::string_view::npos) return std::nullopt;
+    scale = std::pow(1024.0, double(power + 1));
+  }
+  const double rate = *value * scale;
+  if (!(rate > 0) || rate > kHighestRate) return std::nullopt;
+  return std::max<int64_t>(1, std::llround(rate));
+}
+
+template <auto field>
+bool Text(Line& line, std::string_view text) {
+  line.*field = std::string(text);
+  return true;
+}
+
+bool Retries(Line& line, std::string_view text) {
+  return (line.retries = ReadDecimal(text, 0, kMostRetries)).has_value();
+}
+bool Timeout(Line& line, std::string_view text) {
+  return (line.timeout_ms = ReadTimeoutMs(text)).has_value();
+}
+bool Proxy(Line& line, std::string_view text) {
+  line.proxy = std::string(text);
+  return ParseProxyAddress(text).has_value();
+}
+bool Jobs(Line& line, std::string_view text) {
+  return (line.jobs = ReadDecimal(text, 1, kMostJobs)).has_value();
+}
+bool Wait(Line& line, std::string_view text) {
+  std::optional<double> seconds = ReadNumber(text);
+  if (!seconds || !(*seconds >= 0) || *seconds > kLongestSeconds) return false;
+  line.wait_seconds = *seconds;
+  return true;
+}
+bool LimitRate(Line& line, std::string_view text) {
+  return (line.limit_rate = ReadRate(text)).has_value();
+}
+
+const std::vector<HarvestSetting>& Settings() {
+  static const std::vector<HarvestSetting> rows = {
+      {"site-root", "a text", Text<&Line::site_root>},
+      {"title-suffix", "a text", Text<&Line::title_suffix>},
+      {"image-host-marker", "a text", Text<&Line::image_host_marker>},
+      {"login", "a text", Text<&Line::login>},
+      {"domain", "a text", Text<&Line::domain>},
+      {"password", "a text", Text<&Line::password>},
+      {"output-dir", "a text", Text<&Line::output_dir>},
+      {"jobs", "a whole number from 1 to " + std::to_string(kMostJobs), Jobs},
+      {"retries", "a whole number from 0 to " + std::to_string(kMostRetries), Retries},
+      {"timeout", "a number of seconds above 0", Timeout},
+      {"proxy", "HOST:PORT", Proxy},
+      {"wait", "a number of seconds, 0 or more", Wait},
+      {"limit-rate", "bytes per second above 0, with k, M or G for KiB, MiB or GiB", LimitRate},
+  };
+  return rows;
+}
+
+bool* Toggle(Line& line, std::string_view arg) {
+  return arg == "--force"                 ? &line.force
+         : arg == "--quiet"               ? &line.quiet
+         : arg == "--help" || arg == "-h" ? &line.help
+         : arg == "--version"             ? &line.version
+                                          : nullptr;
+}
+
+bool TakesValue(std::string_view name) {
+  return name == "--album" || name == "--input-file" ||
+         (name.starts_with("--") && FindHarvestSetting(name.substr(2)));
+}
+
+// Reads the value of flag `name`, which takes one, into `line`; the error
+// when it is not one the flag takes.
+std::string ReadFlag(Line& line, std::string_view name, std::string value) {
+  if (name == "--album" || name == "--input-file") {
+    (name == "--album" ? line.albums : line.input_files).push_back(std::move(value));
+    return "";
+  }
+  const HarvestSetting* setting = FindHarvestSetting(name.substr(2));
+  if (!setting->read(line, value)) return std::string(name) + " takes " + setting->expected;
+  return "";
 }
 
 }  // namespace
 
-std::string SiteRootFor(const HarvestCommandLine& line) {
-  if (line.site_root) return *line.site_root;
-  const std::string built_in = DefaultSiteProfile().SiteRoot;
-  if (RootOf(line.album) == built_in) return built_in;
-  return RootOf(line.album);
+const HarvestSetting* FindHarvestSetting(std::string_view name) {
+  for (const HarvestSetting& setting : Settings())
+    if (setting.name == name) return &setting;
+  return nullptr;
 }
 
-HarvestCommandParse ParseHarvestCommandLine(const std::vector<std::string>& args,
-                                            const char* env_password) {
-  static const Flag kFlags[] = {
-      {"--login", &HarvestCommandLine::login},
-      {"--password", &HarvestCommandLine::password},
-      {"--domain", &HarvestCommandLine::domain},
-      {"--site-root", &HarvestCommandLine::site_root},
-      {"--title-suffix", &HarvestCommandLine::title_suffix},
-      {"--image-host-marker", &HarvestCommandLine::image_host_marker},
-      {"--output-dir", &HarvestCommandLine::output_dir},
-      {"--proxy", &HarvestCommandLine::proxy},
-  };
+std::string SiteRootFor(const HarvestCommandLine& line) {
+  if (line.site_root) return *line.site_root;
+  const std::string root = line.albums.empty() ? "" : RootOf(line.albums.front());
+  const std::string built_in = DefaultSiteProfile().SiteRoot;
+  return root == built_in ? built_in : root;
+}
+
+HarvestCommandParse ParseHarvestCommandLine(const std::vector<std::string>& args) {
   HarvestCommandParse result;
   HarvestCommandLine& line = result.line;
-  std::optional<std::string> album, retries, timeout, jobs;
+  // The first problem is kept; the reading goes on to find --help.
   auto fail = [&result](std::string error) {
-    result.error = std::move(error);
-    return result;
+    if (result.error.empty()) result.error = std::move(error);
   };
   for (size_t i = 0; i < args.size(); ++i) {
     std::string_view arg = args[i];
-    if (arg == "--help" || arg == "-h") {
-      line.help = true;
-      return result;
-    }
-    if (arg == "--version") {
-      line.version = true;
-      return result;
-    }
-    if (arg == "--force" || arg == "--quiet") {
-      (arg == "--force" ? line.force : line.quiet) = true;
+    if (bool* toggle = Toggle(line, arg)) {
+      *toggle = true;
       continue;
     }
     if (!arg.starts_with("--")) {
-      if (album) return fail("more than one album address: " + std::string(arg));
-      album = std::string(arg);
+      line.albums.emplace_back(arg);
       continue;
     }
     std::string_view name = arg.substr(0, arg.find('='));
-    std::optional<std::string>* target = name == "--album"     ? &album
-                                         : name == "--retries" ? &retries
-                                         : name == "--timeout" ? &timeout
-                                         : name == "--jobs"    ? &jobs
-                                                               : nullptr;
-    for (const Flag& f : kFlags)
-      if (name == f.name) target = &(line.*f.field);
-    if (!target) return fail("unknown argument: " + std::string(arg));
-    if (name == "--album" && album) return fail("more than one album address");
-    if (name.size() < arg.size()) {
-      *target = std::string(arg.substr(name.size() + 1));
-    } else if (i + 1 < args.size()) {
-      *target = args[++i];
-    } else {
-      return fail("missing value after " + std::string(arg));
+    if (!TakesValue(name)) {
+      fail("unknown argument: " + std::string(arg));
+      continue;
     }
+    size_t at = i, offset = name.size() + 1;
+    if (name.size() == arg.size()) {
+      if (i + 1 == args.size()) {
+        fail("missing value after " + std::string(arg));
+        break;
+      }
+      at = ++i;
+      offset = 0;
+    }
+    if (std::string error = ReadFlag(line, name, args[at].substr(offset)); !error.empty())
+      fail(std::move(error));
   }
-  if (!album) return fail("the album address is required");
-  if (!HasWebScheme(*album)) return fail("the album address must begin with http:// or https://");
-  line.album = *album;
-  if (retries && !(line.retries = ReadDecimal(*retries, 0, kMostRetries)))
-    return fail("--retries takes a whole number from 0 to " + std::to_string(kMostRetries));
-  if (timeout && !(line.timeout_ms = ReadTimeoutMs(*timeout)))
-    return fail("--timeout takes a number of seconds above 0");
-  if (line.proxy && !ParseProxyAddress(*line.proxy)) return fail("--proxy takes HOST:PORT");
-  if (jobs) {
-    std::optional<int> n = ReadDecimal(*jobs, 1, kMostJobs);
-    if (!n) return fail("--jobs takes a whole number from 1 to " + std::to_string(kMostJobs));
-    line.jobs = *n;
-  }
-  if (!line.password && env_password) line.password = env_password;
+  if (line.help || line.version) result.error.clear();
+  if (!result.error.empty() || line.help || line.version) return result;
+  if (line.albums.empty() && line.input_files.empty()) fail("the album address is required");
+  for (const std::string& album : line.albums)
+    if (!IsAlbumAddress(album)) fail("the album address must begin with http:// or https://");
   return result;
 }
 

@@ -2,8 +2,11 @@
 // The arguments of album-harvest: which flags there are, what each takes,
 // and the help text that lists them.
 
+#include <cstddef>
+#include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace ah {
@@ -13,9 +16,10 @@ inline constexpr int kDefaultJobs = 4;
 inline constexpr int kMostJobs = 64;
 
 // Values as the command line gives them (UTF-8; the output folder is the
-// file system's bytes).
+// file system's bytes), completed from the sources beyond the arguments.
 struct HarvestCommandLine {
-  std::string album;
+  // Each address once, in the order given.
+  std::vector<std::string> albums;
   std::optional<std::string> login;
   std::optional<std::string> password;
   std::optional<std::string> domain;
@@ -26,7 +30,14 @@ struct HarvestCommandLine {
   std::optional<int> retries;
   std::optional<int> timeout_ms;
   std::optional<std::string> proxy;  // "HOST:PORT"
-  int jobs = kDefaultJobs;
+  std::optional<int> jobs;           // none: kDefaultJobs
+  // Read and checked, not yet acted on by the run: the pause of each job
+  // before each request after its first, and the bytes per second of the
+  // whole run.
+  std::optional<double> wait_seconds;
+  std::optional<int64_t> limit_rate;
+  // Where more album addresses come from.
+  std::vector<std::string> input_files;  // "-" is standard input
   bool force = false;
   bool quiet = false;
   bool help = false;
@@ -40,19 +51,26 @@ struct HarvestCommandParse {
 
 // `args` are the arguments after the program name; each flag but --help,
 // --version, --force and --quiet takes a value, as "--flag VALUE" or
-// "--flag=VALUE"; the one
-// argument that is not a flag is the album address. `env_password` (the
-// variable ALBUM_HARVEST_PASSWORD, may be null) stands in for a missing
-// --password.
-HarvestCommandParse ParseHarvestCommandLine(const std::vector<std::string>& args,
-                                            const char* env_password);
+// "--flag=VALUE"; the arguments that are not flags are album addresses.
+HarvestCommandParse ParseHarvestCommandLine(const std::vector<std::string>& args);
+
+// A setting that the flag "--NAME" gives.
+struct HarvestSetting {
+  std::string_view name;
+  std::string expected;  // what the value must be, as "a whole number from 1 to 64"
+  // False when `text` is not a value the setting takes.
+  bool (*read)(HarvestCommandLine& into, std::string_view text);
+};
+// Null when there is no such setting.
+const HarvestSetting* FindHarvestSetting(std::string_view name);
 
 extern const char* const kHarvestUsage;
 // "album-harvest " and the version.
 extern const char* const kHarvestVersion;
 
-// The site the album is harvested from: --site-root, else the built-in
-// site for its own albums, else the album address's scheme, host and port.
+// The site the albums are harvested from: --site-root, else the built-in
+// site for its own albums, else the first album address's scheme, host and
+// port.
 std::string SiteRootFor(const HarvestCommandLine& line);
 
 }  // namespace ah

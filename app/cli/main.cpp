@@ -51,6 +51,9 @@ void CatchStopSignals() {
 int main(int argc, char** argv) {
   CatchStopSignals();
   std::vector<std::string> args(argv + 1, argv + argc);
-  return ah::HarvestMain(args, std::getenv("ALBUM_HARVEST_PASSWORD"), ah::CreateCliClient,
-                         std::cout, std::cerr, &g_stop, isatty(STDERR_FILENO) == 1);
+  ah::HarvestEnvironment env;
+  env.password = std::getenv("ALBUM_HARVEST_PASSWORD");
+  env.input = &std::cin;
+  return ah::HarvestMain(args, env, ah::CreateCliClient, std::cout, std::cerr, &g_stop,
+                         isatty(STDERR_FILENO) == 1);
 }

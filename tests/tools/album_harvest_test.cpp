@@ -11,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <fstream>
 #include <map>
 #include <sstream>
@@ -52,6 +53,13 @@ int Find(const std::vector<std::string>& log, const std::string& prefix, int fro
   return -1;
 }
 
+// Writes `text` to `path`, making its folders, with `mode`.
+void WriteFile(const std::string& path, const std::string& text, mode_t mode = 0600) {
+  std::filesystem::create_directories(std::filesystem::path(path).parent_path());
+  std::ofstream(path, std::ios::binary) << text;
+  chmod(path.c_str(), mode);
+}
+
 class AlbumHarvestTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -83,7 +91,9 @@ class AlbumHarvestTest : public ::testing::Test {
   int Harvest(const std::vector<std::string>& args, const char* env_password = nullptr,
               const StopFlag* stop = nullptr) {
     std::ostringstream out, err;
-    int code = HarvestMain(args, env_password, CreateCliClient, out, err, stop);
+    HarvestEnvironment env;
+    env.password = env_password;
+    int code = HarvestMain(args, env, CreateCliClient, out, err, stop);
     out_ = out.str();
     err_ = err.str();
     return code;
@@ -505,19 +515,22 @@ TEST(AlbumHarvestCommand, UsageErrorsExitWithTwo) {
       {"http://h/", "--jobs", "0"},
       {"http://h/", "--jobs", "65"},
       {"http://h/", "--jobs", "many"},
+      {"http://h/", "--wait", "-1"},
+      {"http://h/", "--limit-rate", "0"},
+      {"http://h/", "--limit-rate", "2X"},
   };
   for (const auto& args : cases) {
     std::ostringstream out, err;
-    EXPECT_EQ(HarvestMain(args, nullptr, [] { return new LoopbackClient; }, out, err), 2)
+    EXPECT_EQ(HarvestMain(args, {}, [] { return new LoopbackClient; }, out, err), 2)
         << testing::PrintToString(args);
     EXPECT_TRUE(err.str().find("usage: album-harvest") != std::string::npos) << err.str();
     EXPECT_TRUE(out.str().empty());
   }
   std::ostringstream out, err;
-  EXPECT_EQ(HarvestMain({"--help"}, nullptr, [] { return nullptr; }, out, err), 0);
+  EXPECT_EQ(HarvestMain({"--help"}, {}, [] { return nullptr; }, out, err), 0);
   EXPECT_TRUE(out.str().starts_with("usage: album-harvest [flags] URL")) << out.str();
   std::ostringstream version, none;
-  EXPECT_EQ(HarvestMain({"--version"}, nullptr, [] { return nullptr; }, version, none), 0);
+  EXPECT_EQ(HarvestMain({"--version"}, {}, [] { return nullptr; }, version, none), 0);
   EXPECT_TRUE(version.str().starts_with("album-harvest ")) << version.str();
 }
 
@@ -525,40 +538,78 @@ TEST(AlbumHarvestCommand, ReadsBothFlagFormsAndTheAddressAsTheLastArgument) {
   auto parsed = ParseHarvestCommandLine(
       {"--title-suffix", " - X", "--domain=@m.example", "--login", "--x", "--retries=5",
        "--timeout", "2.5", "--proxy", "p.example:3128", "--jobs=8", "--force", "--quiet",
-       "http://h/a/"},
-      "env");
+       "--wait", "0.25", "--limit-rate=1.5M", "http://h/a/"});
   ASSERT_EQ(parsed.error, "");
-  EXPECT_EQ(parsed.line.album, "http://h/a/");
+  EXPECT_EQ(parsed.line.albums, std::vector<std::string>{"http://h/a/"});
   EXPECT_EQ(parsed.line.title_suffix, " - X");
   EXPECT_EQ(parsed.line.domain, "@m.example");
   EXPECT_EQ(parsed.line.login, "--x");
-  EXPECT_EQ(parsed.line.password, "env");
+  EXPECT_FALSE(parsed.line.password);
   EXPECT_EQ(parsed.line.retries, 5);
   EXPECT_EQ(parsed.line.timeout_ms, 2500);
   EXPECT_EQ(parsed.line.proxy, "p.example:3128");
   EXPECT_EQ(parsed.line.jobs, 8);
+  EXPECT_EQ(parsed.line.wait_seconds, 0.25);
+  EXPECT_EQ(parsed.line.limit_rate, 1572864);
   EXPECT_TRUE(parsed.line.force);
   EXPECT_TRUE(parsed.line.quiet);
   EXPECT_FALSE(parsed.line.site_root);
-  EXPECT_EQ(ParseHarvestCommandLine({"http://h/"}, nullptr).line.jobs, kDefaultJobs);
-  EXPECT_EQ(ParseHarvestCommandLine({"--album=http://h/b/"}, nullptr).line.album, "http://h/b/");
+  EXPECT_FALSE(ParseHarvestCommandLine({"http://h/"}).line.jobs);
+  EXPECT_EQ(ParseHarvestCommandLine({"--album=http://h/b/"}).line.albums.at(0), "http://h/b/");
+}
+
+// Album addresses that cannot be used end the program with 2 and one line.
+TEST_F(AlbumHarvestTest, AlbumAddressesThatCannotBeUsedAreRefusedInOneLine) {
+  const std::string& dir = out_dir_;
+  WriteFile(dir + "/list", "http://h/a/\nh/b/\n");
+  WriteFile(dir + "/two", "http://h/a/\nhttp://h/b/\nhttp://h/a/\n");
+  struct Row {
+    std::vector<std::string> flags;
+    std::string error;  // {dir} stands for the scratch folder
+  } rows[] = {
+      {{"--input-file", dir + "/list"}, "{dir}/list line 2: the album address must begin with http:// or https://"},
+      {{"--input-file", dir + "/none"}, "cannot read {dir}/none: No such file or directory"},
+      {{"--input-file", dir + "/two"}, "2 album addresses: only one album per run is supported yet"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(testing::PrintToString(row.flags));
+    std::vector<std::string> args = {"--output-dir", "/proc/no/such", "http://h/a/"};
+    args.insert(args.end(), row.flags.begin(), row.flags.end());
+    std::ostringstream out, err;
+    EXPECT_EQ(HarvestMain(args, {}, CreateCliClient, out, err), 2);
+    std::string want = row.error;
+    for (size_t at; (at = want.find("{dir}")) != std::string::npos;) want.replace(at, 5, dir);
+    EXPECT_EQ(err.str().substr(0, err.str().find('\n')), "album-harvest: " + want);
+  }
+}
+
+// Addresses of the arguments first, then those of each input file, each once.
+TEST_F(AlbumHarvestTest, ReadsAlbumAddressesFromInputFilesOnceEach) {
+  WriteFile(out_dir_ + "/list", "  http://h/a/ \r\n\n# a note\n\t# indented\nhttp://h/b/\nhttp://h/a/");
+  std::istringstream input("http://h/c/\r\nhttp://h/b/\n");
+  HarvestEnvironment env;
+  env.input = &input;
+  HarvestCommandLine line =
+      ParseHarvestCommandLine({"--input-file", out_dir_ + "/list", "http://h/b/", "--input-file=-"}).line;
+  ASSERT_FALSE(CompleteHarvestCommandLine(line, env));
+  EXPECT_EQ(line.albums, (std::vector<std::string>{"http://h/b/", "http://h/a/", "http://h/c/"}));
 }
 
 TEST(AlbumHarvestCommand, FailsWithOneWhenItCannotRun) {
   std::ostringstream out, err;
-  EXPECT_EQ(HarvestMain({"--album", "http://127.0.0.1:1/a/", "--output-dir", "/tmp"}, nullptr,
+  EXPECT_EQ(HarvestMain({"--album", "http://127.0.0.1:1/a/", "--output-dir", "/tmp"}, {},
                         [] { return nullptr; }, out, err),
             1);
   EXPECT_TRUE(err.str().find("no HTTP client") != std::string::npos) << err.str();
   std::ostringstream out2, err2;
   EXPECT_EQ(HarvestMain({"--album", "http://127.0.0.1:1/a/", "--output-dir", "/proc/no/such"},
-                        nullptr, CreateCliClient, out2, err2),
+                        {}, CreateCliClient, out2, err2),
             1);
   EXPECT_TRUE(err2.str().find("cannot create the output folder") != std::string::npos)
       << err2.str();
   if (geteuid() != 0) {
     std::ostringstream out3, err3;
-    EXPECT_EQ(HarvestMain({"http://127.0.0.1:1/a/", "--output-dir", "/"}, nullptr, CreateCliClient, out3,
+    EXPECT_EQ(HarvestMain({"http://127.0.0.1:1/a/", "--output-dir", "/"}, {}, CreateCliClient, out3,
                           err3),
               1);
     EXPECT_TRUE(err3.str().find("cannot write into the output folder /") != std::string::npos)

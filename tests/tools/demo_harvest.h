@@ -88,7 +88,7 @@ class DemoHarvestTest : public testing::Test {
     args.insert(args.end(), flags.begin(), flags.end());
     std::ostringstream out, err;
     Result r;
-    r.code = HarvestMain(args, nullptr, CreateCliClient, out, err, stop, live_progress);
+    r.code = HarvestMain(args, {}, CreateCliClient, out, err, stop, live_progress);
     r.out = out.str();
     r.err = err.str();
     return r;

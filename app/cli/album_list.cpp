@@ -1,0 +1,35 @@
+#include "app/cli/album_list.h"
+
+#include <set>
+
+namespace ah {
+
+bool IsAlbumAddress(std::string_view address) {
+  return address.starts_with("http://") || address.starts_with("https://");
+}
+
+std::vector<ListedAlbum> ReadAlbumList(std::string_view text) {
+  std::vector<ListedAlbum> albums;
+  int number = 0;
+  while (!text.empty()) {
+    const size_t end = text.find('\n');
+    std::string_view line = text.substr(0, end);
+    text = end == std::string_view::npos ? std::string_view() : text.substr(end + 1);
+    ++number;
+    const size_t first = line.find_first_not_of(" \t\r");
+    if (first == std::string_view::npos || line[first] == '#') continue;
+    line = line.substr(first, line.find_last_not_of(" \t\r") + 1 - first);
+    albums.push_back({std::string(line), number});
+  }
+  return albums;
+}
+
+void KeepFirstOfEach(std::vector<std::string>& albums) {
+  std::set<std::string> seen;
+  std::vector<std::string> kept;
+  for (std::string& album : albums)
+    if (seen.insert(album).second) kept.push_back(std::move(album));
+  albums = std::move(kept);
+}
+
+}  // namespace ah

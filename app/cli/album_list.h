@@ -1,0 +1,27 @@
+#pragma once
+// The album addresses of a run: those the arguments name and those an input
+// file lists, one a line, as wget and gallery-dl read theirs.
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace ah {
+
+// Whether `address` can be an album's: it begins with http:// or https://.
+bool IsAlbumAddress(std::string_view address);
+
+struct ListedAlbum {
+  std::string address;
+  int line = 0;  // from 1
+};
+
+// The addresses of an input file's text, in order: spaces, tabs and a CR
+// around each line are dropped, and empty lines and lines starting with "#"
+// are skipped.
+std::vector<ListedAlbum> ReadAlbumList(std::string_view text);
+
+// Drops every address named before, keeping the order of first mention.
+void KeepFirstOfEach(std::vector<std::string>& albums);
+
+}  // namespace ah

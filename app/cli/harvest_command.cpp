@@ -151,6 +151,8 @@ int HarvestMain(const std::vector<std::string>& args, const HarvestEnvironment& 
                 const HarvestClientFactory& make_client, std::ostream& out, std::ostream& err,
                 const StopFlag* stop, bool live_progress) {
   HarvestCommandParse parsed = ParseHarvestCommandLine(args);
+  if (env.hide_argument)
+    for (const SecretArgument& secret : parsed.secrets) env.hide_argument(secret);
   if (!parsed.error.empty()) {
     err << "album-harvest: " << parsed.error << "\n" << kHarvestUsage;
     return kExitUsage;

@@ -27,7 +27,11 @@ const char* const kHarvestUsage =
     "  --input-file FILE        album addresses, one a line (blank lines and lines starting\n"
     "                           with # skipped); - reads standard input\n"
     "  --login, --domain TEXT   the account (default: the window's default texts)\n"
-    "  --password TEXT          default: $ALBUM_HARVEST_PASSWORD, else the window's text\n"
+    "  --password TEXT          the password; ps shows it as ***\n"
+    "  --password-file FILE     the password is the first line of FILE\n"
+    "  --ask-password           ask for the password on the terminal, without echo\n"
+    "  --netrc, --netrc-file FILE  the login and password of the site's host in ~/.netrc\n"
+    "                           or FILE; a login NAME@DOMAIN gives the mail domain too\n"
     "  --site-root URL          the site (default: the built-in site for its own albums,\n"
     "                           else the album address's scheme, host and port)\n"
     "  --title-suffix TEXT      what the site appends to page titles\n"
@@ -45,6 +49,12 @@ const char* const kHarvestUsage =
     "  --force                  download every image again, even those already on disk\n"
     "  --quiet                  print only errors and the summary\n"
     "  --version                the version\n"
+    "\n"
+    "The password is the first of: --password, --password-file, --ask-password,\n"
+    "$ALBUM_HARVEST_PASSWORD, the netrc file, the window's default text. The login and\n"
+    "the mail domain: the flags, the netrc file, the default. A password file or a netrc\n"
+    "file that holds a password is refused when users other than its owner can reach it\n"
+    "(chmod 600 FILE).\n"
     "\n"
     "A run into a folder that holds an earlier run's album.json keeps the images that\n"
     "are still there intact (\"(уже есть)\" in the log) and downloads only the rest.\n"
@@ -157,16 +167,26 @@ const std::vector<HarvestSetting>& Settings() {
   return rows;
 }
 
+// The flags that are not settings: where the value goes.
+std::optional<std::string>* SourceFlag(Line& line, std::string_view name) {
+  return name == "--password-file" ? &line.password_file
+         : name == "--netrc-file"  ? &line.netrc_file
+                                   : nullptr;
+}
+
 bool* Toggle(Line& line, std::string_view arg) {
   return arg == "--force"                 ? &line.force
          : arg == "--quiet"               ? &line.quiet
+         : arg == "--ask-password"        ? &line.ask_password
+         : arg == "--netrc"               ? &line.netrc
          : arg == "--help" || arg == "-h" ? &line.help
          : arg == "--version"             ? &line.version
                                           : nullptr;
 }
 
 bool TakesValue(std::string_view name) {
-  return name == "--album" || name == "--input-file" ||
+  Line probe;
+  return name == "--album" || name == "--input-file" || SourceFlag(probe, name) ||
          (name.starts_with("--") && FindHarvestSetting(name.substr(2)));
 }
 
@@ -175,6 +195,10 @@ bool TakesValue(std::string_view name) {
 std::string ReadFlag(Line& line, std::string_view name, std::string value) {
   if (name == "--album" || name == "--input-file") {
     (name == "--album" ? line.albums : line.input_files).push_back(std::move(value));
+    return "";
+  }
+  if (std::optional<std::string>* target = SourceFlag(line, name)) {
+    *target = std::move(value);
     return "";
   }
   const HarvestSetting* setting = FindHarvestSetting(name.substr(2));
@@ -200,7 +224,8 @@ std::string SiteRootFor(const HarvestCommandLine& line) {
 HarvestCommandParse ParseHarvestCommandLine(const std::vector<std::string>& args) {
   HarvestCommandParse result;
   HarvestCommandLine& line = result.line;
-  // The first problem is kept; the reading goes on to find --help.
+  // The first problem is kept, and the reading goes on, so that every
+  // password in the arguments is found and can be hidden.
   auto fail = [&result](std::string error) {
     if (result.error.empty()) result.error = std::move(error);
   };
@@ -228,6 +253,7 @@ HarvestCommandParse ParseHarvestCommandLine(const std::vector<std::string>& args
       at = ++i;
       offset = 0;
     }
+    if (name == "--password") result.secrets.push_back({at, offset});
     if (std::string error = ReadFlag(line, name, args[at].substr(offset)); !error.empty())
       fail(std::move(error));
   }

@@ -36,7 +36,11 @@ struct HarvestCommandLine {
   // whole run.
   std::optional<double> wait_seconds;
   std::optional<int64_t> limit_rate;
-  // Where more album addresses come from.
+  // Where more of the above comes from.
+  std::optional<std::string> password_file;
+  bool ask_password = false;
+  bool netrc = false;  // ~/.netrc
+  std::optional<std::string> netrc_file;
   std::vector<std::string> input_files;  // "-" is standard input
   bool force = false;
   bool quiet = false;
@@ -44,14 +48,23 @@ struct HarvestCommandLine {
   bool version = false;
 };
 
+// Where in the arguments a password stands: from `offset` of argument
+// `index` (after "--password=") to its end.
+struct SecretArgument {
+  size_t index = 0;
+  size_t offset = 0;
+};
+
 struct HarvestCommandParse {
   HarvestCommandLine line;
   std::string error;  // empty when the arguments were understood
+  std::vector<SecretArgument> secrets;
 };
 
 // `args` are the arguments after the program name; each flag but --help,
-// --version, --force and --quiet takes a value, as "--flag VALUE" or
-// "--flag=VALUE"; the arguments that are not flags are album addresses.
+// --version, --force, --quiet, --ask-password and --netrc takes a value, as
+// "--flag VALUE" or "--flag=VALUE"; the arguments that are not flags are
+// album addresses.
 HarvestCommandParse ParseHarvestCommandLine(const std::vector<std::string>& args);
 
 // A setting that the flag "--NAME" gives.

@@ -10,7 +10,9 @@
 
 #include "app/cli/cli_client.h"
 #include "app/cli/harvest_command.h"
+#include "app/cli/hidden_arguments.h"
 #include "app/cli/progress_line.h"
+#include "app/cli/terminal_prompt.h"
 #include "app/stop_flag.h"
 #include "transport/stack.h"
 
@@ -46,6 +48,11 @@ void CatchStopSignals() {
   sigaction(SIGWINCH, &resize, nullptr);
 }
 
+std::string Variable(const char* name) {
+  const char* value = std::getenv(name);
+  return value ? value : "";
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -53,7 +60,12 @@ int main(int argc, char** argv) {
   std::vector<std::string> args(argv + 1, argv + argc);
   ah::HarvestEnvironment env;
   env.password = std::getenv("ALBUM_HARVEST_PASSWORD");
+  env.home = Variable("HOME");
+  env.ask_password = ah::AskOnTerminal;
   env.input = &std::cin;
+  env.hide_argument = [argc, argv](const ah::SecretArgument& secret) {
+    ah::HideArgument(argc, argv, int(secret.index) + 1, secret.offset);
+  };
   return ah::HarvestMain(args, env, ah::CreateCliClient, std::cout, std::cerr, &g_stop,
                          isatty(STDERR_FILENO) == 1);
 }

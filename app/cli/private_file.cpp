@@ -27,6 +27,8 @@ std::optional<FileText> ReadFileText(const std::string& path, size_t limit, std:
     error = "cannot read " + path + ": " + reason;
     return std::nullopt;
   };
+  // The mode is taken from the file that is read, not from a name that may
+  // have been replaced in between.
   Descriptor file{::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY)};
   if (file.fd < 0) {
     if (missing) *missing = errno == ENOENT;
@@ -36,6 +38,7 @@ std::optional<FileText> ReadFileText(const std::string& path, size_t limit, std:
   if (::fstat(file.fd, &info) != 0) return fail(std::strerror(errno));
   if (S_ISDIR(info.st_mode)) return fail(std::strerror(EISDIR));
   FileText text;
+  text.open_to_others = (info.st_mode & (S_IRWXG | S_IRWXO)) != 0;
   char buffer[65536];
   for (;;) {
     ssize_t n = ::read(file.fd, buffer, sizeof buffer);
@@ -45,6 +48,10 @@ std::optional<FileText> ReadFileText(const std::string& path, size_t limit, std:
     if (text.bytes.size() + size_t(n) > limit) return fail("too large");
     text.bytes.append(buffer, size_t(n));
   }
+}
+
+std::string OpenToOthersError(const std::string& path) {
+  return path + " holds a password and is open to other users: chmod 600 " + path;
 }
 
 }  // namespace ah

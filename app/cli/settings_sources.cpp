@@ -1,9 +1,11 @@
 #include "app/cli/settings_sources.h"
 
+#include <algorithm>
 #include <istream>
 #include <iterator>
 
 #include "app/cli/album_list.h"
+#include "app/cli/netrc.h"
 #include "app/cli/private_file.h"
 
 namespace ah {
@@ -13,8 +15,20 @@ namespace {
 using Problem = std::optional<SettingsProblem>;
 
 constexpr size_t kLargestInputFile = 64 << 20;
+constexpr size_t kLargestSecretFile = 1 << 20;
 
 Problem Fault(std::string line) { return SettingsProblem{std::move(line)}; }
+
+// The host of a site root, as netrc names it: no scheme, login, port or
+// IPv6 brackets.
+std::string HostOf(std::string_view root) {
+  size_t start = root.find("://");
+  start = start == std::string_view::npos ? 0 : start + 3;
+  std::string_view host = root.substr(start, root.find_first_of("/?#", start) - start);
+  host = host.substr(host.rfind('@') + 1);
+  if (host.starts_with("[")) return std::string(host.substr(1, host.find(']') - 1));
+  return std::string(host.substr(0, host.rfind(':')));
+}
 
 Problem AddListedAlbums(HarvestCommandLine& line, const HarvestEnvironment& env) {
   for (const std::string& name : line.input_files) {
@@ -40,12 +54,68 @@ Problem AddListedAlbums(HarvestCommandLine& line, const HarvestEnvironment& env)
   return std::nullopt;
 }
 
+// The login and mail domain the netrc entry of the site gives, and its
+// password in `password`.
+Problem ReadNetrcFile(HarvestCommandLine& line, const HarvestEnvironment& env,
+                      std::optional<std::string>& password) {
+  if (!line.netrc && !line.netrc_file) return std::nullopt;
+  if (!line.netrc_file && env.home.empty()) return Fault("--netrc: there is no home folder");
+  const std::string path = line.netrc_file ? *line.netrc_file : env.home + "/.netrc";
+  std::string error;
+  std::optional<FileText> file = ReadFileText(path, kLargestSecretFile, error);
+  if (!file) return Fault(error);
+  const std::vector<NetrcEntry> entries = ReadNetrc(file->bytes);
+  const bool holds_password = std::any_of(entries.begin(), entries.end(),
+                                          [](const NetrcEntry& e) { return e.password; });
+  if (holds_password && file->open_to_others) return Fault(OpenToOthersError(path));
+  const NetrcEntry* entry = FindNetrcEntry(entries, HostOf(SiteRootFor(line)), line.login);
+  if (!entry) return std::nullopt;
+  if (entry->login) {
+    // "name@domain" is the login and the mail domain of the sign-in form.
+    const size_t at = entry->login->rfind('@');
+    if (!line.login) line.login = entry->login->substr(0, at);
+    if (!line.domain && at != std::string::npos) line.domain = entry->login->substr(at + 1);
+  }
+  password = entry->password;
+  return std::nullopt;
+}
+
+// The first line of the file, without its line end.
+Problem ReadPasswordFile(const std::string& path, std::optional<std::string>& password) {
+  std::string error;
+  std::optional<FileText> file = ReadFileText(path, kLargestSecretFile, error);
+  if (!file) return Fault(error);
+  if (file->open_to_others) return Fault(OpenToOthersError(path));
+  std::string first = file->bytes.substr(0, file->bytes.find('\n'));
+  if (first.ends_with('\r')) first.pop_back();
+  password = std::move(first);
+  return std::nullopt;
+}
+
+Problem FillPassword(HarvestCommandLine& line, const HarvestEnvironment& env,
+                     std::optional<std::string> netrc_password) {
+  if (line.password) return std::nullopt;
+  if (line.password_file) return ReadPasswordFile(*line.password_file, line.password);
+  if (line.ask_password) {
+    if (env.ask_password)
+      line.password =
+          env.ask_password(line.login ? "Password for " + *line.login + ": " : "Password: ");
+    if (line.password) return std::nullopt;
+    return Fault("--ask-password: no password was read from a terminal");
+  }
+  if (env.password) line.password = env.password;
+  else line.password = std::move(netrc_password);
+  return std::nullopt;
+}
+
 }  // namespace
 
 std::optional<SettingsProblem> CompleteHarvestCommandLine(HarvestCommandLine& line,
                                                           const HarvestEnvironment& env) {
+  std::optional<std::string> netrc_password;
   Problem problem = AddListedAlbums(line, env);
-  if (!problem && !line.password && env.password) line.password = env.password;
+  if (!problem) problem = ReadNetrcFile(line, env, netrc_password);
+  if (!problem) problem = FillPassword(line, env, std::move(netrc_password));
   return problem;
 }
 

@@ -1,8 +1,11 @@
 #pragma once
-// Where the settings the arguments leave out come from: the password from
-// ALBUM_HARVEST_PASSWORD, more album addresses from input files. What none
-// gives is the built-in default.
+// Where the settings the arguments leave out come from, highest first: for
+// the password --password, --password-file, --ask-password,
+// ALBUM_HARVEST_PASSWORD, the netrc file; for the login and the mail domain
+// the flags, then the netrc file. What none gives is the built-in default.
+// The album addresses are the arguments' and the input files'.
 
+#include <functional>
 #include <iosfwd>
 #include <optional>
 #include <string>
@@ -15,7 +18,13 @@ namespace ah {
 // empty; a test gives only what it tries.
 struct HarvestEnvironment {
   const char* password = nullptr;  // ALBUM_HARVEST_PASSWORD
-  std::istream* input = nullptr;   // for --input-file -
+  std::string home;                // for ~/.netrc
+  // Reads a line typed on the terminal without showing it; none when there
+  // is no terminal or nothing came.
+  std::function<std::optional<std::string>(const std::string& prompt)> ask_password;
+  std::istream* input = nullptr;  // for --input-file -
+  // Shows "***" for the password in the process's argument list.
+  std::function<void(const SecretArgument&)> hide_argument;
 };
 
 struct SettingsProblem {

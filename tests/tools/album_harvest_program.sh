@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # The album-harvest program against the album-demo-site program, both as
-# real processes: a whole album lands on disk, a faulty site ends with 3,
+# real processes: a whole album lands on disk, also with a password that ps
+# does not show, a faulty site ends with 3,
 # SIGINT and SIGTERM stop a run cleanly with 130 (also while a read waits on
 # a silent site), usage errors exit 2.
 # Usage: album_harvest_program.sh ALBUM_HARVEST ALBUM_DEMO_SITE
@@ -45,6 +46,25 @@ eval "\"$harvest\" $command --output-dir '$work/out'" >"$work/log.txt" 2>"$work/
 grep -qx "Сохранено: 12 из 12, ошибок: 0" "$work/log.txt" || fail "no summary: $(cat "$work/log.txt")"
 images=$(find "$work/out" -name '*.jpg' -size +1k | wc -l)
 [ "$images" -eq 12 ] || fail "expected 12 images, got $images"
+
+# A password on the command line that ps shows as ***.
+start_site --pages 2 --photos-per-page 2 --latency-ms 100
+eval "$(sed -n 1p "$work/site$sites.txt")"
+"$harvest" --login demo --domain mail.example --title-suffix "$TITLE_SUFFIX" \
+  --image-host-marker "$IMAGE_HOST_MARKER" --password 'open sesame' "$ALBUM_URL" \
+  --output-dir "$work/hidden" >"$work/log.txt" 2>&1 &
+harvest_pid=$!
+for _ in $(seq 100); do
+  shown=$(ps -o args= -p "$harvest_pid" || true)
+  [[ "$shown" == *"--password *** http"* ]] && break
+  sleep 0.02
+done
+[[ "$shown" == *"--password *** http"* ]] || fail "ps shows: $shown"
+status=0
+wait "$harvest_pid" || status=$?
+harvest_pid=
+[ "$status" -eq 0 ] || fail "a run with a hidden password exited $status: $(cat "$work/log.txt")"
+grep -qx "Сохранено: 4 из 4, ошибок: 0" "$work/log.txt" || fail "hidden: $(cat "$work/log.txt")"
 
 # A site whose second image always fails: the run ends, something is missing.
 start_site --pages 1 --photos-per-page 3 --fail-images 2

@@ -24,6 +24,7 @@
 
 #include "app/cli/cli_client.h"
 #include "app/cli/harvest_command.h"
+#include "app/cli/hidden_arguments.h"
 #include "app/stop_flag.h"
 #include "tests/support/forward_proxy.h"
 #include "tests/support/local_http_server.h"
@@ -558,17 +559,86 @@ TEST(AlbumHarvestCommand, ReadsBothFlagFormsAndTheAddressAsTheLastArgument) {
   EXPECT_EQ(ParseHarvestCommandLine({"--album=http://h/b/"}).line.albums.at(0), "http://h/b/");
 }
 
-// Album addresses that cannot be used end the program with 2 and one line.
-TEST_F(AlbumHarvestTest, AlbumAddressesThatCannotBeUsedAreRefusedInOneLine) {
+// Where every password of the arguments stands, and the argument list as
+// ps reads it once each is hidden.
+TEST(AlbumHarvestCommand, HidesEveryPasswordOfTheArgumentList) {
+  const std::vector<std::string> args = {"--password", "open sesame", "--login", "x",
+                                         "--password=ab", "http://h/"};
+  auto parsed = ParseHarvestCommandLine(args);
+  ASSERT_EQ(parsed.secrets.size(), 2u);
+  std::string block("album-harvest", 14);
+  for (const std::string& arg : args) block += arg + '\0';
+  std::vector<char*> argv = {block.data()};
+  for (size_t i = 0; i < block.size() - 1; ++i)
+    if (block[i] == '\0') argv.push_back(&block[i + 1]);
+  for (const SecretArgument& s : parsed.secrets)
+    HideArgument(int(argv.size()), argv.data(), int(s.index) + 1, s.offset);
+  EXPECT_EQ(block, std::string("album-harvest\0--password\0***\0--login\0x\0--password=**\0"
+                               "http://h/\0", 63) + std::string(8, '\0'));
+  EXPECT_STREQ(argv.back(), "http://h/");
+}
+
+// Each source of the password below the ones a row names: a password file,
+// the terminal, ALBUM_HARVEST_PASSWORD and netrc.
+TEST_F(AlbumHarvestTest, ThePasswordComesFromTheHighestSourceGiven) {
   const std::string& dir = out_dir_;
+  WriteFile(dir + "/pw", "from file\r\nsecond line\n");
+  WriteFile(dir + "/.netrc",
+            "machine other.example login x password wrong\n"
+            "machine H.example login netrc@mail.example password \"from \\\"netrc\\\"\"\n"
+            "macdef init\npassword not-this\n\ndefault login anyone password from-default\n");
+  struct Row {
+    std::vector<std::string> flags;
+    const char* env;
+    std::optional<std::string> password, login, domain;
+  } rows[] = {
+      {{"--password", "flag", "--password-file", dir + "/pw", "--ask-password", "--netrc"}, "env",
+       "flag", "netrc", "mail.example"},
+      {{"--password-file", dir + "/pw", "--ask-password", "--netrc"}, "env", "from file", "netrc",
+       "mail.example"},
+      {{"--ask-password", "--netrc"}, "env", "typed", "netrc", "mail.example"},
+      {{"--netrc"}, "env", "env", "netrc", "mail.example"},
+      {{"--netrc-file", dir + "/.netrc"}, nullptr, "from \"netrc\"", "netrc", "mail.example"},
+      {{}, nullptr, std::nullopt, std::nullopt, std::nullopt},
+      {{"--netrc", "--login", "anyone"}, nullptr, "from-default", "anyone", std::nullopt},
+      {{"--netrc", "--site-root", "http://other.example:8080"}, nullptr, "wrong", "x", std::nullopt},
+  };
+  HarvestEnvironment env;
+  env.home = dir;
+  env.ask_password = [](const std::string& prompt) {
+    EXPECT_EQ(prompt, "Password for netrc: ");
+    return std::optional<std::string>("typed");
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(testing::PrintToString(row.flags));
+    std::vector<std::string> args = row.flags;
+    args.push_back("http://h.example/a/");
+    HarvestCommandLine line = ParseHarvestCommandLine(args).line;
+    env.password = row.env;
+    ASSERT_FALSE(CompleteHarvestCommandLine(line, env));
+    EXPECT_EQ(line.password, row.password);
+    EXPECT_EQ(line.login, row.login);
+    EXPECT_EQ(line.domain, row.domain);
+  }
+}
+
+// A settings file or source that cannot be used ends the program with 2 and
+// one line.
+TEST_F(AlbumHarvestTest, SettingsThatCannotBeUsedAreRefusedInOneLine) {
+  const std::string& dir = out_dir_;
+  WriteFile(dir + "/pw", "secret\n", 0640);
+  WriteFile(dir + "/netrc", "default login a password b\n", 0604);
   WriteFile(dir + "/list", "http://h/a/\nh/b/\n");
   WriteFile(dir + "/two", "http://h/a/\nhttp://h/b/\nhttp://h/a/\n");
   struct Row {
     std::vector<std::string> flags;
     std::string error;  // {dir} stands for the scratch folder
   } rows[] = {
+      {{"--password-file", dir + "/pw"}, "{dir}/pw holds a password and is open to other users: chmod 600 {dir}/pw"},
+      {{"--netrc-file", dir + "/netrc"}, "{dir}/netrc holds a password and is open to other users: chmod 600 {dir}/netrc"},
       {{"--input-file", dir + "/list"}, "{dir}/list line 2: the album address must begin with http:// or https://"},
       {{"--input-file", dir + "/none"}, "cannot read {dir}/none: No such file or directory"},
+      {{"--ask-password"}, "--ask-password: no password was read from a terminal"},
       {{"--input-file", dir + "/two"}, "2 album addresses: only one album per run is supported yet"},
   };
   for (const Row& row : rows) {

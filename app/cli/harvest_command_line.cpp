@@ -48,13 +48,19 @@ const char* const kHarvestUsage =
     "                           MiB, GiB) are read and checked, not yet acted on\n"
     "  --force                  download every image again, even those already on disk\n"
     "  --quiet                  print only errors and the summary\n"
+    "  --config FILE            the config file (default: $XDG_CONFIG_HOME/album-harvester/\n"
+    "                           config.json, else ~/.config/album-harvester/config.json)\n"
+    "  --no-config              read no config file\n"
     "  --version                the version\n"
     "\n"
     "The password is the first of: --password, --password-file, --ask-password,\n"
-    "$ALBUM_HARVEST_PASSWORD, the netrc file, the window's default text. The login and\n"
-    "the mail domain: the flags, the netrc file, the default. A password file or a netrc\n"
-    "file that holds a password is refused when users other than its owner can reach it\n"
-    "(chmod 600 FILE).\n"
+    "$ALBUM_HARVEST_PASSWORD, the netrc file, the config file, the window's default text.\n"
+    "The login and the mail domain: the flags, the netrc file, the config file, the\n"
+    "default. The config file is one JSON object whose keys are the flags' names without\n"
+    "the dashes (site-root, title-suffix, image-host-marker, login, domain, password,\n"
+    "output-dir, jobs, retries, timeout, proxy, wait, limit-rate); flags win over it.\n"
+    "A password file, a netrc file or a config file that holds a password is refused\n"
+    "when users other than its owner can reach it (chmod 600 FILE).\n"
     "\n"
     "A run into a folder that holds an earlier run's album.json keeps the images that\n"
     "are still there intact (\"(уже есть)\" in the log) and downloads only the rest.\n"
@@ -76,6 +82,7 @@ constexpr double kLongestSeconds = 86400;
 constexpr double kHighestRate = double(int64_t(1) << 50);
 
 using Line = HarvestCommandLine;
+using Type = HarvestSetting::Type;
 
 // Scheme, "://", host and port of an address.
 std::string RootOf(std::string_view url) {
@@ -125,6 +132,11 @@ bool Text(Line& line, std::string_view text) {
   return true;
 }
 
+template <auto field>
+void Fill(Line& line, const Line& from) {
+  if (!(line.*field)) line.*field = from.*field;
+}
+
 bool Retries(Line& line, std::string_view text) {
   return (line.retries = ReadDecimal(text, 0, kMostRetries)).has_value();
 }
@@ -148,21 +160,34 @@ bool LimitRate(Line& line, std::string_view text) {
   return (line.limit_rate = ReadRate(text)).has_value();
 }
 
-const std::vector<HarvestSetting>& Settings() {
-  static const std::vector<HarvestSetting> rows = {
-      {"site-root", "a text", Text<&Line::site_root>},
-      {"title-suffix", "a text", Text<&Line::title_suffix>},
-      {"image-host-marker", "a text", Text<&Line::image_host_marker>},
-      {"login", "a text", Text<&Line::login>},
-      {"domain", "a text", Text<&Line::domain>},
-      {"password", "a text", Text<&Line::password>},
-      {"output-dir", "a text", Text<&Line::output_dir>},
-      {"jobs", "a whole number from 1 to " + std::to_string(kMostJobs), Jobs},
-      {"retries", "a whole number from 0 to " + std::to_string(kMostRetries), Retries},
-      {"timeout", "a number of seconds above 0", Timeout},
-      {"proxy", "HOST:PORT", Proxy},
-      {"wait", "a number of seconds, 0 or more", Wait},
-      {"limit-rate", "bytes per second above 0, with k, M or G for KiB, MiB or GiB", LimitRate},
+struct SettingRow {
+  HarvestSetting setting;
+  void (*fill)(Line&, const Line&);
+};
+
+const std::vector<SettingRow>& Settings() {
+  static const std::vector<SettingRow> rows = {
+      {{"site-root", Type::kText, "a text", Text<&Line::site_root>}, Fill<&Line::site_root>},
+      {{"title-suffix", Type::kText, "a text", Text<&Line::title_suffix>},
+       Fill<&Line::title_suffix>},
+      {{"image-host-marker", Type::kText, "a text", Text<&Line::image_host_marker>},
+       Fill<&Line::image_host_marker>},
+      {{"login", Type::kText, "a text", Text<&Line::login>}, Fill<&Line::login>},
+      {{"domain", Type::kText, "a text", Text<&Line::domain>}, Fill<&Line::domain>},
+      {{"password", Type::kText, "a text", Text<&Line::password>}, Fill<&Line::password>},
+      {{"output-dir", Type::kText, "a text", Text<&Line::output_dir>}, Fill<&Line::output_dir>},
+      {{"jobs", Type::kWholeNumber, "a whole number from 1 to " + std::to_string(kMostJobs), Jobs},
+       Fill<&Line::jobs>},
+      {{"retries", Type::kWholeNumber,
+        "a whole number from 0 to " + std::to_string(kMostRetries), Retries},
+       Fill<&Line::retries>},
+      {{"timeout", Type::kNumber, "a number of seconds above 0", Timeout},
+       Fill<&Line::timeout_ms>},
+      {{"proxy", Type::kText, "HOST:PORT", Proxy}, Fill<&Line::proxy>},
+      {{"wait", Type::kNumber, "a number of seconds, 0 or more", Wait}, Fill<&Line::wait_seconds>},
+      {{"limit-rate", Type::kTextOrNumber,
+        "bytes per second above 0, with k, M or G for KiB, MiB or GiB", LimitRate},
+       Fill<&Line::limit_rate>},
   };
   return rows;
 }
@@ -171,6 +196,7 @@ const std::vector<HarvestSetting>& Settings() {
 std::optional<std::string>* SourceFlag(Line& line, std::string_view name) {
   return name == "--password-file" ? &line.password_file
          : name == "--netrc-file"  ? &line.netrc_file
+         : name == "--config"      ? &line.config_file
                                    : nullptr;
 }
 
@@ -179,6 +205,7 @@ bool* Toggle(Line& line, std::string_view arg) {
          : arg == "--quiet"               ? &line.quiet
          : arg == "--ask-password"        ? &line.ask_password
          : arg == "--netrc"               ? &line.netrc
+         : arg == "--no-config"           ? &line.no_config
          : arg == "--help" || arg == "-h" ? &line.help
          : arg == "--version"             ? &line.version
                                           : nullptr;
@@ -209,9 +236,20 @@ std::string ReadFlag(Line& line, std::string_view name, std::string value) {
 }  // namespace
 
 const HarvestSetting* FindHarvestSetting(std::string_view name) {
-  for (const HarvestSetting& setting : Settings())
-    if (setting.name == name) return &setting;
+  for (const SettingRow& row : Settings())
+    if (row.setting.name == name) return &row.setting;
   return nullptr;
+}
+
+std::string HarvestSettingNames() {
+  std::string names;
+  for (const SettingRow& row : Settings())
+    names += (names.empty() ? "" : ", ") + std::string(row.setting.name);
+  return names;
+}
+
+void FillMissingSettings(HarvestCommandLine& line, const HarvestCommandLine& from) {
+  for (const SettingRow& row : Settings()) row.fill(line, from);
 }
 
 std::string SiteRootFor(const HarvestCommandLine& line) {

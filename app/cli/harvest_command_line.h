@@ -1,6 +1,7 @@
 #pragma once
 // The arguments of album-harvest: which flags there are, what each takes,
-// and the help text that lists them.
+// and the help text that lists them; the config file's keys are the flags'
+// names.
 
 #include <cstddef>
 #include <cstdint>
@@ -41,6 +42,8 @@ struct HarvestCommandLine {
   bool ask_password = false;
   bool netrc = false;  // ~/.netrc
   std::optional<std::string> netrc_file;
+  std::optional<std::string> config_file;
+  bool no_config = false;
   std::vector<std::string> input_files;  // "-" is standard input
   bool force = false;
   bool quiet = false;
@@ -62,20 +65,27 @@ struct HarvestCommandParse {
 };
 
 // `args` are the arguments after the program name; each flag but --help,
-// --version, --force, --quiet, --ask-password and --netrc takes a value, as
-// "--flag VALUE" or "--flag=VALUE"; the arguments that are not flags are
-// album addresses.
+// --version, --force, --quiet, --ask-password, --netrc and --no-config
+// takes a value, as "--flag VALUE" or "--flag=VALUE"; the arguments that
+// are not flags are album addresses.
 HarvestCommandParse ParseHarvestCommandLine(const std::vector<std::string>& args);
 
-// A setting that the flag "--NAME" gives.
+// A setting that both the flag "--NAME" and the config file's key "NAME"
+// give.
 struct HarvestSetting {
+  enum class Type { kText, kWholeNumber, kNumber, kTextOrNumber };
   std::string_view name;
+  Type type;
   std::string expected;  // what the value must be, as "a whole number from 1 to 64"
   // False when `text` is not a value the setting takes.
   bool (*read)(HarvestCommandLine& into, std::string_view text);
 };
 // Null when there is no such setting.
 const HarvestSetting* FindHarvestSetting(std::string_view name);
+// Every setting's name, ", " between them.
+std::string HarvestSettingNames();
+// Gives `line` every setting it lacks that `from` holds.
+void FillMissingSettings(HarvestCommandLine& line, const HarvestCommandLine& from);
 
 extern const char* const kHarvestUsage;
 // "album-harvest " and the version.

@@ -61,6 +61,7 @@ int main(int argc, char** argv) {
   ah::HarvestEnvironment env;
   env.password = std::getenv("ALBUM_HARVEST_PASSWORD");
   env.home = Variable("HOME");
+  env.config_home = Variable("XDG_CONFIG_HOME");
   env.ask_password = ah::AskOnTerminal;
   env.input = &std::cin;
   env.hide_argument = [argc, argv](const ah::SecretArgument& secret) {

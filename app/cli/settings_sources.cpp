@@ -5,6 +5,7 @@
 #include <iterator>
 
 #include "app/cli/album_list.h"
+#include "app/cli/config_file.h"
 #include "app/cli/netrc.h"
 #include "app/cli/private_file.h"
 
@@ -28,6 +29,16 @@ std::string HostOf(std::string_view root) {
   host = host.substr(host.rfind('@') + 1);
   if (host.starts_with("[")) return std::string(host.substr(1, host.find(']') - 1));
   return std::string(host.substr(0, host.rfind(':')));
+}
+
+Problem ReadConfig(const HarvestCommandLine& line, const HarvestEnvironment& env,
+                   HarvestCommandLine& config) {
+  if (line.no_config) return std::nullopt;
+  std::optional<std::string> path = line.config_file;
+  if (!path) path = DefaultConfigFile(env.config_home, env.home);
+  if (!path) return std::nullopt;
+  std::string error = ReadConfigFile(*path, line.config_file.has_value(), config);
+  return error.empty() ? std::nullopt : Fault(error);
 }
 
 Problem AddListedAlbums(HarvestCommandLine& line, const HarvestEnvironment& env) {
@@ -57,7 +68,7 @@ Problem AddListedAlbums(HarvestCommandLine& line, const HarvestEnvironment& env)
 // The login and mail domain the netrc entry of the site gives, and its
 // password in `password`.
 Problem ReadNetrcFile(HarvestCommandLine& line, const HarvestEnvironment& env,
-                      std::optional<std::string>& password) {
+                      const HarvestCommandLine& config, std::optional<std::string>& password) {
   if (!line.netrc && !line.netrc_file) return std::nullopt;
   if (!line.netrc_file && env.home.empty()) return Fault("--netrc: there is no home folder");
   const std::string path = line.netrc_file ? *line.netrc_file : env.home + "/.netrc";
@@ -68,7 +79,9 @@ Problem ReadNetrcFile(HarvestCommandLine& line, const HarvestEnvironment& env,
   const bool holds_password = std::any_of(entries.begin(), entries.end(),
                                           [](const NetrcEntry& e) { return e.password; });
   if (holds_password && file->open_to_others) return Fault(OpenToOthersError(path));
-  const NetrcEntry* entry = FindNetrcEntry(entries, HostOf(SiteRootFor(line)), line.login);
+  HarvestCommandLine site = line;
+  FillMissingSettings(site, config);
+  const NetrcEntry* entry = FindNetrcEntry(entries, HostOf(SiteRootFor(site)), line.login);
   if (!entry) return std::nullopt;
   if (entry->login) {
     // "name@domain" is the login and the mail domain of the sign-in form.
@@ -93,13 +106,13 @@ Problem ReadPasswordFile(const std::string& path, std::optional<std::string>& pa
 }
 
 Problem FillPassword(HarvestCommandLine& line, const HarvestEnvironment& env,
-                     std::optional<std::string> netrc_password) {
+                     const HarvestCommandLine& config, std::optional<std::string> netrc_password) {
   if (line.password) return std::nullopt;
   if (line.password_file) return ReadPasswordFile(*line.password_file, line.password);
   if (line.ask_password) {
+    const std::optional<std::string>& login = line.login ? line.login : config.login;
     if (env.ask_password)
-      line.password =
-          env.ask_password(line.login ? "Password for " + *line.login + ": " : "Password: ");
+      line.password = env.ask_password(login ? "Password for " + *login + ": " : "Password: ");
     if (line.password) return std::nullopt;
     return Fault("--ask-password: no password was read from a terminal");
   }
@@ -112,10 +125,13 @@ Problem FillPassword(HarvestCommandLine& line, const HarvestEnvironment& env,
 
 std::optional<SettingsProblem> CompleteHarvestCommandLine(HarvestCommandLine& line,
                                                           const HarvestEnvironment& env) {
+  HarvestCommandLine config;
   std::optional<std::string> netrc_password;
-  Problem problem = AddListedAlbums(line, env);
-  if (!problem) problem = ReadNetrcFile(line, env, netrc_password);
-  if (!problem) problem = FillPassword(line, env, std::move(netrc_password));
+  Problem problem = ReadConfig(line, env, config);
+  if (!problem) problem = AddListedAlbums(line, env);
+  if (!problem) problem = ReadNetrcFile(line, env, config, netrc_password);
+  if (!problem) problem = FillPassword(line, env, config, std::move(netrc_password));
+  if (!problem) FillMissingSettings(line, config);
   return problem;
 }
 

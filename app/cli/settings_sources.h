@@ -1,9 +1,10 @@
 #pragma once
 // Where the settings the arguments leave out come from, highest first: for
 // the password --password, --password-file, --ask-password,
-// ALBUM_HARVEST_PASSWORD, the netrc file; for the login and the mail domain
-// the flags, then the netrc file. What none gives is the built-in default.
-// The album addresses are the arguments' and the input files'.
+// ALBUM_HARVEST_PASSWORD, the netrc file, the config file; for the login
+// and the mail domain the flags, the netrc file, the config file; for the
+// rest the flags, then the config file. What none gives is the built-in
+// default. The album addresses are the arguments' and the input files'.
 
 #include <functional>
 #include <iosfwd>
@@ -18,7 +19,8 @@ namespace ah {
 // empty; a test gives only what it tries.
 struct HarvestEnvironment {
   const char* password = nullptr;  // ALBUM_HARVEST_PASSWORD
-  std::string home;                // for ~/.netrc
+  std::string home;                // for ~/.netrc and ~/.config
+  std::string config_home;         // XDG_CONFIG_HOME
   // Reads a line typed on the terminal without showing it; none when there
   // is no terminal or nothing came.
   std::function<std::optional<std::string>(const std::string& prompt)> ask_password;

@@ -1,13 +1,15 @@
 #!/usr/bin/env bash
 # The album-harvest program against the album-demo-site program, both as
-# real processes: a whole album lands on disk, also with a password that ps
-# does not show, a faulty site ends with 3,
+# real processes: a whole album lands on disk, also with the settings of a
+# config file and a password that ps does not show, a faulty site ends with 3,
 # SIGINT and SIGTERM stop a run cleanly with 130 (also while a read waits on
 # a silent site), usage errors exit 2.
 # Usage: album_harvest_program.sh ALBUM_HARVEST ALBUM_DEMO_SITE
 set -euo pipefail
 harvest=$1 site=$2
 work=$(mktemp -d /tmp/ah-cli-e2e.XXXXXX)
+# The user's own config file stays out of the runs.
+export XDG_CONFIG_HOME="$work/no-config"
 site_pid= harvest_pid=
 stop_site() {
   if [ -n "$site_pid" ]; then kill "$site_pid" 2>/dev/null || true; wait "$site_pid" 2>/dev/null || true; fi
@@ -47,12 +49,15 @@ grep -qx "Сохранено: 12 из 12, ошибок: 0" "$work/log.txt" || fa
 images=$(find "$work/out" -name '*.jpg' -size +1k | wc -l)
 [ "$images" -eq 12 ] || fail "expected 12 images, got $images"
 
-# A password on the command line that ps shows as ***.
+# The settings from the config file, and a password on the command line
+# that ps shows as ***.
 start_site --pages 2 --photos-per-page 2 --latency-ms 100
 eval "$(sed -n 1p "$work/site$sites.txt")"
-"$harvest" --login demo --domain mail.example --title-suffix "$TITLE_SUFFIX" \
-  --image-host-marker "$IMAGE_HOST_MARKER" --password 'open sesame' "$ALBUM_URL" \
-  --output-dir "$work/hidden" >"$work/log.txt" 2>&1 &
+mkdir -p "$work/xdg/album-harvester"
+printf '{"login": "demo", "domain": "mail.example", "title-suffix": "%s", "image-host-marker": "%s"}' \
+  "$TITLE_SUFFIX" "$IMAGE_HOST_MARKER" >"$work/xdg/album-harvester/config.json"
+XDG_CONFIG_HOME="$work/xdg" "$harvest" --password 'open sesame' "$ALBUM_URL" \
+  --output-dir "$work/configured" >"$work/log.txt" 2>&1 &
 harvest_pid=$!
 for _ in $(seq 100); do
   shown=$(ps -o args= -p "$harvest_pid" || true)
@@ -63,8 +68,8 @@ done
 status=0
 wait "$harvest_pid" || status=$?
 harvest_pid=
-[ "$status" -eq 0 ] || fail "a run with a hidden password exited $status: $(cat "$work/log.txt")"
-grep -qx "Сохранено: 4 из 4, ошибок: 0" "$work/log.txt" || fail "hidden: $(cat "$work/log.txt")"
+[ "$status" -eq 0 ] || fail "a run configured by its file exited $status: $(cat "$work/log.txt")"
+grep -qx "Сохранено: 4 из 4, ошибок: 0" "$work/log.txt" || fail "configured: $(cat "$work/log.txt")"
 
 # A site whose second image always fails: the run ends, something is missing.
 start_site --pages 1 --photos-per-page 3 --fail-images 2

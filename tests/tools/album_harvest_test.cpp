@@ -579,7 +579,7 @@ TEST(AlbumHarvestCommand, HidesEveryPasswordOfTheArgumentList) {
 }
 
 // Each source of the password below the ones a row names: a password file,
-// the terminal, ALBUM_HARVEST_PASSWORD and netrc.
+// the terminal, ALBUM_HARVEST_PASSWORD, netrc and the config file.
 TEST_F(AlbumHarvestTest, ThePasswordComesFromTheHighestSourceGiven) {
   const std::string& dir = out_dir_;
   WriteFile(dir + "/pw", "from file\r\nsecond line\n");
@@ -587,10 +587,13 @@ TEST_F(AlbumHarvestTest, ThePasswordComesFromTheHighestSourceGiven) {
             "machine other.example login x password wrong\n"
             "machine H.example login netrc@mail.example password \"from \\\"netrc\\\"\"\n"
             "macdef init\npassword not-this\n\ndefault login anyone password from-default\n");
+  WriteFile(dir + "/xdg/album-harvester/config.json",
+            R"({"login": "config", "password": "from config", "domain": "c.example", "jobs": 8})");
   struct Row {
     std::vector<std::string> flags;
     const char* env;
     std::optional<std::string> password, login, domain;
+    std::optional<int> jobs = 8;
   } rows[] = {
       {{"--password", "flag", "--password-file", dir + "/pw", "--ask-password", "--netrc"}, "env",
        "flag", "netrc", "mail.example"},
@@ -599,12 +602,15 @@ TEST_F(AlbumHarvestTest, ThePasswordComesFromTheHighestSourceGiven) {
       {{"--ask-password", "--netrc"}, "env", "typed", "netrc", "mail.example"},
       {{"--netrc"}, "env", "env", "netrc", "mail.example"},
       {{"--netrc-file", dir + "/.netrc"}, nullptr, "from \"netrc\"", "netrc", "mail.example"},
-      {{}, nullptr, std::nullopt, std::nullopt, std::nullopt},
-      {{"--netrc", "--login", "anyone"}, nullptr, "from-default", "anyone", std::nullopt},
-      {{"--netrc", "--site-root", "http://other.example:8080"}, nullptr, "wrong", "x", std::nullopt},
+      {{}, nullptr, "from config", "config", "c.example"},
+      {{"--no-config"}, nullptr, std::nullopt, std::nullopt, std::nullopt, std::nullopt},
+      {{"--netrc", "--login", "anyone"}, nullptr, "from-default", "anyone", "c.example"},
+      {{"--netrc", "--site-root", "http://other.example:8080"}, nullptr, "wrong", "x", "c.example"},
+      {{"--login", "cli", "--domain", "d", "--jobs", "2"}, nullptr, "from config", "cli", "d", 2},
   };
   HarvestEnvironment env;
   env.home = dir;
+  env.config_home = dir + "/xdg";
   env.ask_password = [](const std::string& prompt) {
     EXPECT_EQ(prompt, "Password for netrc: ");
     return std::optional<std::string>("typed");
@@ -619,36 +625,67 @@ TEST_F(AlbumHarvestTest, ThePasswordComesFromTheHighestSourceGiven) {
     EXPECT_EQ(line.password, row.password);
     EXPECT_EQ(line.login, row.login);
     EXPECT_EQ(line.domain, row.domain);
+    EXPECT_EQ(line.jobs, row.jobs);
   }
 }
 
 // A settings file or source that cannot be used ends the program with 2 and
-// one line.
+// one line; a row that can gets as far as the output folder.
 TEST_F(AlbumHarvestTest, SettingsThatCannotBeUsedAreRefusedInOneLine) {
   const std::string& dir = out_dir_;
+  const std::string config = dir + "/c.json";
   WriteFile(dir + "/pw", "secret\n", 0640);
   WriteFile(dir + "/netrc", "default login a password b\n", 0604);
   WriteFile(dir + "/list", "http://h/a/\nh/b/\n");
   WriteFile(dir + "/two", "http://h/a/\nhttp://h/b/\nhttp://h/a/\n");
   struct Row {
+    std::string config;  // written to c.json when not empty
+    mode_t mode;
     std::vector<std::string> flags;
-    std::string error;  // {dir} stands for the scratch folder
+    std::string error;  // {dir} stands for the scratch folder; empty: no refusal
   } rows[] = {
-      {{"--password-file", dir + "/pw"}, "{dir}/pw holds a password and is open to other users: chmod 600 {dir}/pw"},
-      {{"--netrc-file", dir + "/netrc"}, "{dir}/netrc holds a password and is open to other users: chmod 600 {dir}/netrc"},
-      {{"--input-file", dir + "/list"}, "{dir}/list line 2: the album address must begin with http:// or https://"},
-      {{"--input-file", dir + "/none"}, "cannot read {dir}/none: No such file or directory"},
-      {{"--ask-password"}, "--ask-password: no password was read from a terminal"},
-      {{"--input-file", dir + "/two"}, "2 album addresses: only one album per run is supported yet"},
+      {R"({"jobs": "many"})", 0600, {}, R"({dir}/c.json: "jobs" takes a whole number from 1 to 64, not "many")"},
+      {R"({"jobs": 65})", 0600, {}, R"({dir}/c.json: "jobs" takes a whole number from 1 to 64, not 65)"},
+      {R"({"jobs": 4.5})", 0600, {}, R"({dir}/c.json: "jobs" takes a whole number from 1 to 64, not 4.5)"},
+      {R"({"login": 5})", 0600, {}, R"({dir}/c.json: "login" takes a text, not 5)"},
+      {R"({"password": 5})", 0600, {}, R"({dir}/c.json: "password" takes a text)"},
+      {R"({"timeout": "30"})", 0600, {}, R"({dir}/c.json: "timeout" takes a number of seconds above 0, not "30")"},
+      {R"({"wait": -1})", 0600, {}, R"({dir}/c.json: "wait" takes a number of seconds, 0 or more, not -1)"},
+      {R"({"limit-rate": "2X"})", 0600, {},
+       R"({dir}/c.json: "limit-rate" takes bytes per second above 0, with k, M or G for KiB, MiB or GiB, not "2X")"},
+      {R"({"jbos": 4})", 0600, {},
+       R"({dir}/c.json: unknown key "jbos"; the keys are site-root, title-suffix, image-host-marker, login, domain, password, output-dir, jobs, retries, timeout, proxy, wait, limit-rate)"},
+      {"{\"jobs\": 4,}", 0600, {}, "{dir}/c.json: not JSON (at byte 12); expected one JSON object of settings"},
+      {"[1]", 0600, {}, "{dir}/c.json: expected one JSON object of settings"},
+      {R"({"password": "x"})", 0644, {}, "{dir}/c.json holds a password and is open to other users: chmod 600 {dir}/c.json"},
+      {R"({"login": "x", "limit-rate": 2048, "wait": 1})", 0644, {}, ""},
+      {"", 0, {"--config", dir + "/none.json"}, "cannot read {dir}/none.json: No such file or directory"},
+      {"", 0, {}, ""},
+      {"", 0, {"--password-file", dir + "/pw"}, "{dir}/pw holds a password and is open to other users: chmod 600 {dir}/pw"},
+      {"", 0, {"--netrc-file", dir + "/netrc"}, "{dir}/netrc holds a password and is open to other users: chmod 600 {dir}/netrc"},
+      {"", 0, {"--input-file", dir + "/list"}, "{dir}/list line 2: the album address must begin with http:// or https://"},
+      {"", 0, {"--input-file", dir + "/none"}, "cannot read {dir}/none: No such file or directory"},
+      {"", 0, {"--ask-password"}, "--ask-password: no password was read from a terminal"},
+      {"", 0, {"--input-file", dir + "/two"}, "2 album addresses: only one album per run is supported yet"},
   };
+  HarvestEnvironment env;
+  env.config_home = dir;
   for (const Row& row : rows) {
-    SCOPED_TRACE(testing::PrintToString(row.flags));
+    SCOPED_TRACE(row.config + testing::PrintToString(row.flags));
+    std::filesystem::remove(config);
+    if (!row.config.empty()) WriteFile(config, row.config, row.mode);
     std::vector<std::string> args = {"--output-dir", "/proc/no/such", "http://h/a/"};
     args.insert(args.end(), row.flags.begin(), row.flags.end());
+    if (!row.config.empty()) args.insert(args.end(), {"--config", config});
     std::ostringstream out, err;
-    EXPECT_EQ(HarvestMain(args, {}, CreateCliClient, out, err), 2);
+    const int code = HarvestMain(args, env, CreateCliClient, out, err);
     std::string want = row.error;
     for (size_t at; (at = want.find("{dir}")) != std::string::npos;) want.replace(at, 5, dir);
+    if (want.empty()) {
+      EXPECT_EQ(code, 1) << err.str();
+      continue;
+    }
+    EXPECT_EQ(code, 2);
     EXPECT_EQ(err.str().substr(0, err.str().find('\n')), "album-harvest: " + want);
   }
 }

@@ -170,11 +170,6 @@ int HarvestMain(const std::vector<std::string>& args, const HarvestEnvironment& 
     if (problem->usage) err << kHarvestUsage;
     return StopRequested(stop) ? kExitInterrupted : kExitUsage;
   }
-  if (parsed.line.albums.size() > 1) {
-    err << "album-harvest: " << parsed.line.albums.size()
-        << " album addresses: only one album per run is supported yet\n" << kHarvestUsage;
-    return kExitUsage;
-  }
   return RunHarvestCommand(parsed.line, make_client, out, err, stop, live_progress);
 }
 

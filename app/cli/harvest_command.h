@@ -28,9 +28,10 @@ inline constexpr int kExitInterrupted = 130;
 // and deletes it through the interface. Null when no client can be had.
 using HarvestClientFactory = std::function<IHTTPClient*()>;
 
-// Runs one harvest and returns its exit code; what keeps it from running
-// goes to `err`. `stop` (may be null) ends the run early. With
-// `live_progress` (stderr is a terminal) a progress line is kept on `err`.
+// Runs one harvest, of the album `line.albums` holds, and returns its exit
+// code; what keeps it from running goes to `err`. `stop` (may be null) ends
+// the run early. With `live_progress` (stderr is a terminal) a progress line
+// is kept on `err`.
 int RunHarvestCommand(const HarvestCommandLine& line, const HarvestClientFactory& make_client,
                       std::ostream& out, std::ostream& err, const StopFlag* stop = nullptr,
                       bool live_progress = false);

@@ -6,6 +6,8 @@
 set -euo pipefail
 build=$1 site=$2 with_window=$3
 work=$(mktemp -d /tmp/ah-install.XXXXXX)
+# The user's own config file stays out of the run.
+export XDG_CONFIG_HOME="$work/no-config"
 site_pid=
 cleanup() {
   if [ -n "$site_pid" ]; then kill "$site_pid" 2>/dev/null || true; wait "$site_pid" 2>/dev/null || true; fi

@@ -1,6 +1,6 @@
 #include "app/cli/cli_client.h"
 
-#include "app/secure_http_client.h"
+#include "http/secure_http_client.h"
 
 namespace ah {
 

@@ -14,7 +14,7 @@
 #include "app/harvest_run.h"
 #include "app/scratch_lines.h"
 #include "framework/component.h"
-#include "app/secure_http_client.h"
+#include "http/secure_http_client.h"
 #include "http/http_client.h"
 #include "tests/support/tls_test_server.h"
 #include "tools/album-demo-site/demo_site.h"

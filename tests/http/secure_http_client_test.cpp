@@ -1,4 +1,4 @@
-#include "app/secure_http_client.h"
+#include "http/secure_http_client.h"
 
 #include <gtest/gtest.h>
 

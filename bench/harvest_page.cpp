@@ -13,9 +13,9 @@
 #include <cstdlib>
 #include <string>
 
-#include "app/harvest_run.h"
-#include "app/scratch_lines.h"
-#include "app/text_helpers.h"
+#include "app/harvest/harvest_run.h"
+#include "app/site/scratch_lines.h"
+#include "app/site/text_helpers.h"
 #include "http/http_client_interface.h"
 
 namespace ah {

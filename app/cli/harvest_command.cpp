@@ -4,10 +4,10 @@
 #include <ostream>
 
 #include "app/cli/progress_line.h"
-#include "app/default_fields.h"
-#include "app/harvest_run.h"
-#include "app/scratch_lines.h"
-#include "app/stop_flag.h"
+#include "app/site/default_fields.h"
+#include "app/harvest/harvest_run.h"
+#include "app/site/scratch_lines.h"
+#include "app/harvest/stop_flag.h"
 #include "framework/exception.h"
 #include "http/http_client_interface.h"
 #include "platform/code_page.h"

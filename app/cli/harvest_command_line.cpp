@@ -6,7 +6,7 @@
 #include <string_view>
 
 #include "app/cli/album_list.h"
-#include "app/site_profile.h"
+#include "app/site/site_profile.h"
 #include "framework/sysutils.h"
 #include "platform/proxy_choice.h"
 

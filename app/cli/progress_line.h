@@ -11,7 +11,7 @@
 #include <iosfwd>
 #include <string>
 
-#include "app/harvest_run.h"
+#include "app/harvest/harvest_run.h"
 
 namespace ah {
 

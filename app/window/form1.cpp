@@ -13,7 +13,7 @@
 #include <QScreen>
 #include <QStyle>
 
-#include "app/default_fields.h"
+#include "app/site/default_fields.h"
 #include "app/window/window_folder.h"
 #include "app/window/window_text.h"
 #include "framework/exception.h"

@@ -11,8 +11,8 @@
 
 #include <QWidget>
 
-#include "app/harvest_run.h"
-#include "app/scratch_lines.h"
+#include "app/harvest/harvest_run.h"
+#include "app/site/scratch_lines.h"
 #include "app/window/log_pane.h"
 #include "app/window/window_client.h"
 #include "framework/component.h"

@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <string_view>
 
-#include "app/site_profile.h"
+#include "app/site/site_profile.h"
 #include "platform/code_page.h"
 
 namespace ah {

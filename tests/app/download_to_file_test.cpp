@@ -1,4 +1,4 @@
-#include "app/download_to_file.h"
+#include "app/fetch/download_to_file.h"
 
 #include <condition_variable>
 #include <mutex>

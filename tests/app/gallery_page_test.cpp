@@ -1,4 +1,4 @@
-#include "app/gallery_page.h"
+#include "app/album/gallery_page.h"
 
 #include <gtest/gtest.h>
 

@@ -13,8 +13,8 @@
 #include <string>
 #include <vector>
 
-#include "app/harvest_run.h"
-#include "app/scratch_lines.h"
+#include "app/harvest/harvest_run.h"
+#include "app/site/scratch_lines.h"
 #include "local_http_server.h"
 #include "no_proxy.h"
 #include "platform/code_page.h"

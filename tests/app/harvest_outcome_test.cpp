@@ -12,7 +12,7 @@
 #include <chrono>
 #include <thread>
 
-#include "app/stop_flag.h"
+#include "app/harvest/stop_flag.h"
 #include "harvest_fixture.h"
 
 namespace ah {

@@ -1,4 +1,4 @@
-#include "app/harvest_transfers.h"
+#include "app/fetch/harvest_transfers.h"
 
 #include <gtest/gtest.h>
 

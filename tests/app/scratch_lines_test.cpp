@@ -1,4 +1,4 @@
-#include "app/scratch_lines.h"
+#include "app/site/scratch_lines.h"
 
 #include <gtest/gtest.h>
 
@@ -7,7 +7,7 @@
 
 #include "framework/streams.h"
 #include "framework/strings.h"
-#include "app/harvest_run.h"
+#include "app/harvest/harvest_run.h"
 
 namespace ah {
 namespace {

@@ -1,11 +1,11 @@
-#include "app/transfer_policy.h"
+#include "app/fetch/transfer_policy.h"
 
 #include <gtest/gtest.h>
 
 #include <chrono>
 #include <thread>
 
-#include "app/stop_flag.h"
+#include "app/harvest/stop_flag.h"
 #include "framework/date_time.h"
 #include "http/protocol_utils.h"
 

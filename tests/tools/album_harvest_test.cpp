@@ -25,7 +25,7 @@
 #include "app/cli/cli_client.h"
 #include "app/cli/harvest_command.h"
 #include "app/cli/hidden_arguments.h"
-#include "app/stop_flag.h"
+#include "app/harvest/stop_flag.h"
 #include "tests/support/forward_proxy.h"
 #include "tests/support/local_http_server.h"
 #include "tests/tools/demo_harvest.h"

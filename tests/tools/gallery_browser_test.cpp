@@ -16,8 +16,8 @@
 #include <sstream>
 #include <thread>
 
-#include "app/album_manifest.h"
-#include "app/gallery_page.h"
+#include "app/album/album_manifest.h"
+#include "app/album/gallery_page.h"
 #include "platform/code_page.h"
 #include "platform/sha256.h"
 #include "tests/support/file_bytes.h"

@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "app/harvest_run.h"
-#include "app/scratch_lines.h"
+#include "app/harvest/harvest_run.h"
+#include "app/site/scratch_lines.h"
 #include "framework/component.h"
 #include "http/secure_http_client.h"
 #include "http/http_client.h"

@@ -8,9 +8,9 @@
 #include <functional>
 #include <thread>
 
-#include "app/album_manifest.h"
+#include "app/album/album_manifest.h"
 #include "app/cli/progress_line.h"
-#include "app/stop_flag.h"
+#include "app/harvest/stop_flag.h"
 #include "tests/tools/demo_harvest.h"
 
 namespace ah {

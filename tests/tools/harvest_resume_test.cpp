@@ -14,8 +14,8 @@
 #include <functional>
 #include <thread>
 
-#include "app/album_manifest.h"
-#include "app/stop_flag.h"
+#include "app/album/album_manifest.h"
+#include "app/harvest/stop_flag.h"
 #include "platform/atomic_file.h"
 #include "tests/tools/demo_harvest.h"
 

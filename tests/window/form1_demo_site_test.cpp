@@ -13,7 +13,7 @@
 #include <QPushButton>
 #include <QTest>
 
-#include "app/text_helpers.h"
+#include "app/site/text_helpers.h"
 #include "app/window/form1.h"
 #include "framework/sysutils.h"
 #include "platform/code_page.h"

@@ -2,7 +2,7 @@
 
 #include "app/window/start_options.h"
 
-#include "app/site_profile.h"
+#include "app/site/site_profile.h"
 
 namespace ah {
 namespace {

@@ -30,8 +30,8 @@
 #include <string_view>
 #include <vector>
 
-#include "app/harvest_run.h"
-#include "app/scratch_lines.h"
+#include "app/harvest/harvest_run.h"
+#include "app/site/scratch_lines.h"
 #include "framework/exception.h"
 #include "framework/strings.h"
 #include "http/exceptions.h"

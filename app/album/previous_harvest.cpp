@@ -1,4 +1,4 @@
-#include "app/previous_harvest.h"
+#include "app/album/previous_harvest.h"
 
 #include <utility>
 

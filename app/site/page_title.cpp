@@ -1,9 +1,9 @@
-#include "app/page_title.h"
+#include "app/site/page_title.h"
 
 #include <algorithm>
 #include <charconv>
 
-#include "app/text_helpers.h"
+#include "app/site/text_helpers.h"
 #include "framework/sysutils.h"
 #include "platform/code_page.h"
 

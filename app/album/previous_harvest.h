@@ -22,7 +22,7 @@
 #include <unordered_map>
 #include <vector>
 
-#include "app/album_manifest.h"
+#include "app/album/album_manifest.h"
 
 namespace ah {
 

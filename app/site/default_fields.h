@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "app/site_profile.h"
+#include "app/site/site_profile.h"
 
 namespace ah {
 

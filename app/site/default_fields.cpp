@@ -1,4 +1,4 @@
-#include "app/default_fields.h"
+#include "app/site/default_fields.h"
 
 namespace ah {
 

@@ -1,4 +1,4 @@
-#include "app/site_profile.h"
+#include "app/site/site_profile.h"
 
 namespace ah {
 

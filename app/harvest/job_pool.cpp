@@ -1,4 +1,4 @@
-#include "app/job_pool.h"
+#include "app/harvest/job_pool.h"
 
 #include <signal.h>
 

@@ -17,8 +17,8 @@
 #include <string_view>
 #include <vector>
 
-#include "app/album_manifest.h"
-#include "app/previous_harvest.h"
+#include "app/album/album_manifest.h"
+#include "app/album/previous_harvest.h"
 
 namespace ah {
 

@@ -1,11 +1,11 @@
-#include "app/transfer_policy.h"
+#include "app/fetch/transfer_policy.h"
 
 #include <algorithm>
 #include <charconv>
 #include <chrono>
 #include <cmath>
 
-#include "app/stop_flag.h"
+#include "app/harvest/stop_flag.h"
 #include "framework/date_time.h"
 #include "http/protocol_utils.h"
 

@@ -1,4 +1,4 @@
-#include "app/album_manifest.h"
+#include "app/album/album_manifest.h"
 
 #include <nlohmann/json.hpp>
 

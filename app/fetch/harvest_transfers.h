@@ -9,7 +9,7 @@
 #include <string>
 #include <string_view>
 
-#include "app/transfer_policy.h"
+#include "app/fetch/transfer_policy.h"
 #include "platform/proxy_choice.h"
 #include "platform/transfer_failure.h"
 

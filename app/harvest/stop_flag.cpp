@@ -1,4 +1,4 @@
-#include "app/stop_flag.h"
+#include "app/harvest/stop_flag.h"
 
 #include <algorithm>
 #include <thread>

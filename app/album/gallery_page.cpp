@@ -1,4 +1,4 @@
-#include "app/gallery_page.h"
+#include "app/album/gallery_page.h"
 
 #include "platform/atomic_file.h"
 #include "platform/code_page.h"

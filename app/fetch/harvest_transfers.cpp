@@ -1,8 +1,8 @@
-#include "app/harvest_transfers.h"
+#include "app/fetch/harvest_transfers.h"
 
 #include <strings.h>
 
-#include "app/stop_flag.h"
+#include "app/harvest/stop_flag.h"
 #include "http/exceptions.h"
 #include "http/http_client_interface.h"
 #include "platform/code_page.h"

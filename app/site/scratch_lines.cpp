@@ -1,4 +1,4 @@
-#include "app/scratch_lines.h"
+#include "app/site/scratch_lines.h"
 
 namespace ah {
 

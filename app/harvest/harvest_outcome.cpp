@@ -1,4 +1,4 @@
-#include "app/harvest_outcome.h"
+#include "app/harvest/harvest_outcome.h"
 
 #include <algorithm>
 

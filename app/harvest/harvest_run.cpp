@@ -1,4 +1,4 @@
-#include "app/harvest_run.h"
+#include "app/harvest/harvest_run.h"
 
 #include <strings.h>
 
@@ -8,13 +8,13 @@
 #include <memory>
 #include <unordered_set>
 
-#include "app/album_folder.h"
-#include "app/harvest_scheduler.h"
-#include "app/harvest_transfers.h"
-#include "app/page_title.h"
-#include "app/scratch_lines.h"
-#include "app/stop_flag.h"
-#include "app/text_helpers.h"
+#include "app/album/album_folder.h"
+#include "app/harvest/harvest_scheduler.h"
+#include "app/fetch/harvest_transfers.h"
+#include "app/site/page_title.h"
+#include "app/site/scratch_lines.h"
+#include "app/harvest/stop_flag.h"
+#include "app/site/text_helpers.h"
 #include "framework/strings.h"
 #include "framework/sysutils.h"
 #include "http/http_client_interface.h"

@@ -10,7 +10,7 @@
 #include <string>
 #include <string_view>
 
-#include "app/album_manifest.h"
+#include "app/album/album_manifest.h"
 
 namespace ah {
 

@@ -1,13 +1,13 @@
-#include "app/harvest_scheduler.h"
+#include "app/harvest/harvest_scheduler.h"
 
 #include <algorithm>
 #include <chrono>
 #include <optional>
 
-#include "app/album_folder.h"
-#include "app/harvest_transfers.h"
-#include "app/scratch_lines.h"
-#include "app/stop_flag.h"
+#include "app/album/album_folder.h"
+#include "app/fetch/harvest_transfers.h"
+#include "app/site/scratch_lines.h"
+#include "app/harvest/stop_flag.h"
 #include "framework/sysutils.h"
 #include "http/http_client_interface.h"
 #include "platform/code_page.h"

@@ -16,9 +16,9 @@
 #include <string_view>
 #include <vector>
 
-#include "app/harvest_outcome.h"
-#include "app/site_profile.h"
-#include "app/transfer_policy.h"
+#include "app/harvest/harvest_outcome.h"
+#include "app/site/site_profile.h"
+#include "app/fetch/transfer_policy.h"
 #include "platform/proxy_choice.h"
 
 namespace ah {

@@ -16,9 +16,9 @@
 #include <string>
 #include <vector>
 
-#include "app/harvest_outcome.h"
-#include "app/harvest_run.h"
-#include "app/job_pool.h"
+#include "app/harvest/harvest_outcome.h"
+#include "app/harvest/harvest_run.h"
+#include "app/harvest/job_pool.h"
 
 namespace ah {
 

@@ -1,4 +1,4 @@
-#include "app/text_helpers.h"
+#include "app/site/text_helpers.h"
 
 namespace ah {
 

@@ -1,8 +1,8 @@
-#include "app/album_folder.h"
+#include "app/album/album_folder.h"
 
 #include <algorithm>
 
-#include "app/gallery_page.h"
+#include "app/album/gallery_page.h"
 #include "platform/atomic_file.h"
 #include "platform/files.h"
 

@@ -12,7 +12,7 @@
 #include "http/http_client_interface.h"
 #include "platform/code_page.h"
 #include "platform/files.h"
-#include "platform/proxy_choice.h"
+#include "app/fetch/proxy_choice.h"
 
 namespace ah {
 

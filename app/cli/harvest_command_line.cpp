@@ -8,7 +8,7 @@
 #include "app/cli/album_list.h"
 #include "app/site/site_profile.h"
 #include "framework/sysutils.h"
-#include "platform/proxy_choice.h"
+#include "app/fetch/proxy_choice.h"
 
 #ifndef AH_VERSION
 #define AH_VERSION "unknown"

@@ -1,6 +1,6 @@
 #include "app/fetch/download_to_file.h"
 
-#include "platform/url_download.h"
+#include "app/fetch/url_download.h"
 
 namespace ah {
 

@@ -6,7 +6,7 @@
 #include "http/exceptions.h"
 #include "http/http_client_interface.h"
 #include "platform/code_page.h"
-#include "platform/url_download.h"
+#include "app/fetch/url_download.h"
 #include "transport/exceptions.h"
 
 namespace ah {

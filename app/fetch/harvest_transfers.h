@@ -10,8 +10,8 @@
 #include <string_view>
 
 #include "app/fetch/transfer_policy.h"
-#include "platform/proxy_choice.h"
-#include "platform/transfer_failure.h"
+#include "app/fetch/proxy_choice.h"
+#include "app/fetch/transfer_failure.h"
 
 namespace ah {
 

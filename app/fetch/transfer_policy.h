@@ -9,7 +9,7 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/transfer_failure.h"
+#include "app/fetch/transfer_failure.h"
 
 namespace ah {
 

@@ -19,7 +19,7 @@
 #include "app/harvest/harvest_outcome.h"
 #include "app/site/site_profile.h"
 #include "app/fetch/transfer_policy.h"
-#include "platform/proxy_choice.h"
+#include "app/fetch/proxy_choice.h"
 
 namespace ah {
 

@@ -13,7 +13,7 @@
 #include "platform/code_page.h"
 #include "platform/files.h"
 #include "platform/sha256.h"
-#include "platform/url_download.h"
+#include "app/fetch/url_download.h"
 
 namespace ah {
 namespace {

@@ -14,7 +14,7 @@
 
 #include "local_http_server.h"
 #include "no_proxy.h"
-#include "platform/url_download.h"
+#include "app/fetch/url_download.h"
 #include "tests/support/file_bytes.h"
 
 namespace ah {

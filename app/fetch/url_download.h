@@ -7,8 +7,8 @@
 #include <string>
 #include <string_view>
 
-#include "platform/proxy_choice.h"
-#include "platform/transfer_failure.h"
+#include "app/fetch/proxy_choice.h"
+#include "app/fetch/transfer_failure.h"
 
 namespace ah {
 

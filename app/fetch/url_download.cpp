@@ -1,4 +1,4 @@
-#include "platform/url_download.h"
+#include "app/fetch/url_download.h"
 
 #include <curl/curl.h>
 #include <dirent.h>

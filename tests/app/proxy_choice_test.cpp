@@ -1,4 +1,4 @@
-#include "platform/proxy_choice.h"
+#include "app/fetch/proxy_choice.h"
 
 #include <gtest/gtest.h>
 

@@ -11,7 +11,7 @@
 #include "app/album/album_manifest.h"
 #include "app/cli/progress_line.h"
 #include "app/harvest/stop_flag.h"
-#include "tests/tools/demo_harvest.h"
+#include "tests/app/cli/demo_harvest.h"
 
 namespace ah {
 namespace {

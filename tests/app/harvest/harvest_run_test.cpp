@@ -6,7 +6,7 @@
 
 #include <algorithm>
 
-#include "harvest_fixture.h"
+#include "tests/app/support/harvest_fixture.h"
 
 namespace ah {
 namespace {

@@ -17,7 +17,7 @@
 #include "app/album/album_manifest.h"
 #include "app/harvest/stop_flag.h"
 #include "platform/atomic_file.h"
-#include "tests/tools/demo_harvest.h"
+#include "tests/app/cli/demo_harvest.h"
 
 namespace ah {
 namespace {

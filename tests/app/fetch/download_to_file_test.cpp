@@ -12,8 +12,8 @@
 #include <sstream>
 #include <string>
 
-#include "local_http_server.h"
-#include "no_proxy.h"
+#include "tests/app/support/local_http_server.h"
+#include "tests/app/support/no_proxy.h"
 #include "app/fetch/url_download.h"
 #include "tests/support/file_bytes.h"
 

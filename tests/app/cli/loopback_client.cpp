@@ -1,4 +1,4 @@
-#include "tests/tools/loopback_client.h"
+#include "tests/app/cli/loopback_client.h"
 
 #include <httplib.h>
 

@@ -28,8 +28,8 @@
 #include "app/harvest/stop_flag.h"
 #include "tests/support/forward_proxy.h"
 #include "tests/support/local_http_server.h"
-#include "tests/tools/demo_harvest.h"
-#include "tests/tools/loopback_client.h"
+#include "tests/app/cli/demo_harvest.h"
+#include "tests/app/cli/loopback_client.h"
 #include "tools/album-demo-site/demo_site.h"
 
 namespace ah {

@@ -13,7 +13,7 @@
 #include <thread>
 
 #include "app/harvest/stop_flag.h"
-#include "harvest_fixture.h"
+#include "tests/app/support/harvest_fixture.h"
 
 namespace ah {
 namespace {

@@ -5,7 +5,11 @@
 //
 // Header-only, so only the suites that use it link cpp-httplib.
 
+#include <arpa/inet.h>
 #include <httplib.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <mutex>
@@ -37,10 +41,13 @@ class LocalHttpServer {
 
   httplib::Server& server() { return server_; }
 
-  void Start() {
+  // False when no port could be bound.
+  bool Start() {
     port_ = server_.bind_to_any_port("127.0.0.1");
+    if (port_ <= 0) return false;
     thread_ = std::thread([this] { server_.listen_after_bind(); });
     while (!server_.is_running()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    return true;
   }
 
   void Stop() {
@@ -72,5 +79,19 @@ class LocalHttpServer {
   std::set<int> client_ports_;
   int requests_ = 0;
 };
+
+// A loopback port that nothing listens on (taken and released at once).
+inline int UnusedLoopbackPort() {
+  int fd = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  addr.sin_port = 0;
+  bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
+  socklen_t len = sizeof addr;
+  getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
+  close(fd);
+  return ntohs(addr.sin_port);
+}
 
 }  // namespace ah::test

@@ -2,6 +2,7 @@
 // shows, what the site was asked, and runs nested inside runs.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 
@@ -16,7 +17,7 @@
 
 #include "app/window/form1.h"
 #include "framework/exception.h"
-#include "scripted_client.h"
+#include "tests/app/support/scripted_client.h"
 #include "tests/support/local_http_server.h"
 
 namespace ah {
@@ -66,19 +67,42 @@ class Form1Harvest : public testing::Test {
     char dir_template[] = "/tmp/ah-window-XXXXXX";
     ASSERT_NE(mkdtemp(dir_template), nullptr);
     output_dir_ = dir_template;
-    site_.pages[kAlbum + "?page=1"] = AlbumPage(PhotoLink(1) + PhotoLink(2), 2);
-    site_.pages[kAlbum + "?page=2"] = AlbumPage(PhotoLink(3), 0);
-    site_.pages[kRoot + "/p/1/#mainImageLink"] = Image(1, "Закат");
-    site_.pages[kRoot + "/p/2/#mainImageLink"] = Image(2, "Ре*ка") + Image(3, "");
-    site_.pages[kRoot + "/p/3/#mainImageLink"] = Image(4, "Лес?");
+    SignInAnswer();
+    site_.answers[kAlbum + "?page=1"] = {AlbumPage(PhotoLink(1) + PhotoLink(2), 2)};
+    site_.answers[kAlbum + "?page=2"] = {AlbumPage(PhotoLink(3), 0)};
+    site_.answers[kRoot + "/p/1/#mainImageLink"] = {Image(1, "Закат")};
+    site_.answers[kRoot + "/p/2/#mainImageLink"] = {Image(2, "Ре*ка") + Image(3, "")};
+    site_.answers[kRoot + "/p/3/#mainImageLink"] = {Image(4, "Лес?")};
   }
   void TearDown() override { std::filesystem::remove_all(output_dir_); }
+
+  // Every sign-in is taken: the site sets its session cookie.
+  void SignInAnswer() { site_.answers[kRoot + "/login/"] = {"", false, 0, "", false, true}; }
+  // The album pages 1 to 21 of a site without photos, page 21 the last
+  // unless `endless`.
+  void TwentyOnePages(bool endless) {
+    site_.answers.clear();
+    SignInAnswer();
+    for (int page = 1; page <= 21; ++page)
+      site_.answers[kAlbum + "?page=" + std::to_string(page)] = {AlbumPage("", page < 21 || endless ? page + 1 : 0)};
+  }
+
+  // The requests the site was sent, in order.
+  std::vector<std::string> Calls() const {
+    std::vector<std::string> calls;
+    for (const std::string& entry : site_.journal)
+      if (entry.starts_with("GET ") || entry.starts_with("POST ")) calls.push_back(entry);
+    return calls;
+  }
+  bool Journaled(const std::string& entry) const {
+    return std::find(site_.journal.begin(), site_.journal.end(), entry) != site_.journal.end();
+  }
 
   WindowSetup MakeSetup() {
     WindowSetup setup;
     setup.settings.profile = {kRoot, " - Тест", Images().Marker()};
     setup.settings.output_dir = output_dir_;
-    setup.make_client = site_.Factory();
+    setup.make_client = [this](TComponent&) -> IHTTPClient* { return new ScriptedClient(site_); };
     return setup;
   }
 
@@ -109,15 +133,15 @@ TEST_F(Form1Harvest, AClickRunsTheHarvestAndLogsItsLinesInOrder) {
   QTest::mouseClick(form.Button1, Qt::LeftButton);
 
   EXPECT_EQ(PaneLines(form), Concat(HarvestLog(), {""}));
-  EXPECT_EQ(site_.calls, (std::vector<std::string>{
-                             "POST " + kRoot + "/login/ return_url=/users/lisichka/&login=lisichka&"
-                             "domain=@fotopolka.example&password=lapki5lisa!&remember=on",
-                             "GET " + kAlbum + "?page=1",
-                             "GET " + kRoot + "/p/1/#mainImageLink",
-                             "GET " + kRoot + "/p/2/#mainImageLink",
-                             "GET " + kAlbum + "?page=2",
-                             "GET " + kRoot + "/p/3/#mainImageLink",
-                         }));
+  EXPECT_EQ(Calls(), (std::vector<std::string>{
+                         "POST #1 " + kRoot + "/login/ return_url=/users/lisichka/|login=lisichka|"
+                         "domain=@fotopolka.example|password=lapki5lisa!|remember=on",
+                         "GET #1 " + kAlbum + "?page=1",
+                         "GET #1 " + kRoot + "/p/1/#mainImageLink",
+                         "GET #1 " + kRoot + "/p/2/#mainImageLink",
+                         "GET #1 " + kAlbum + "?page=2",
+                         "GET #1 " + kRoot + "/p/3/#mainImageLink",
+                     }));
   EXPECT_TRUE(std::filesystem::is_directory(std::filesystem::path(output_dir_) / "Лето 20"));
   EXPECT_GT(form.Memo1Lines().Count(), 0);
   EXPECT_TRUE(form.Memo1->toPlainText().isEmpty());
@@ -132,15 +156,16 @@ TEST_F(Form1Harvest, FieldsAreReadAsTypedAndSentAsWindows1251) {
   form.Edit1->setText(QString::fromUtf8("лиса"));
   form.Edit3->setText(QString::fromUtf8("@почта.test"));
   form.Edit4->setText(QString::fromStdString(kRoot + "/nowhere/"));
+  site_.answers[kRoot + "/nowhere/?page=1"] = {"", false, 404};
   form.Button1Click();
-  ASSERT_GE(site_.calls.size(), 2u);
-  EXPECT_EQ(site_.calls[0], "POST " + kRoot +
-                                "/login/ return_url=/users/\xEB\xE8\xF1\xE0/&login=\xEB\xE8\xF1\xE0&"
-                                "domain=@\xEF\xEE\xF7\xF2\xE0.test&password=lapki5lisa!&remember=on");
-  EXPECT_EQ(site_.calls[1], "GET " + kRoot + "/nowhere/?page=1");
+  ASSERT_GE(Calls().size(), 2u);
+  EXPECT_EQ(Calls()[0], "POST #1 " + kRoot +
+                            "/login/ return_url=/users/\xEB\xE8\xF1\xE0/|login=\xEB\xE8\xF1\xE0|"
+                            "domain=@\xEF\xEE\xF7\xF2\xE0.test|password=lapki5lisa!|remember=on");
+  EXPECT_EQ(Calls()[1], "GET #1 " + kRoot + "/nowhere/?page=1");
   // The page cannot be had: the run ends after it, and says so.
   EXPECT_EQ(PaneLines(form), (std::vector<std::string>{"Авторизация...", "Страница № 1",
-                                                       "Страница № 1 — ОШИБКА: HTTP/1.1 404 Not Found",
+                                                       "Страница № 1 — ОШИБКА: HTTP/1.1 404 Refused",
                                                        "Сохранено: 0 из 0, ошибок: 1", "Папка: ",
                                                        "ЗАВЕРШЕНО!", ""}));
 }
@@ -183,34 +208,35 @@ TEST_F(Form1Harvest, AClickDuringThePumpPassRunsAWholeNestedHarvest) {
     expected.push_back(line->starts_with("  ") ? *line + " (уже есть)" : *line);
   expected.push_back("");
   EXPECT_EQ(PaneLines(form), expected);
-  ASSERT_EQ(site_.calls.size(), 9u);
-  EXPECT_EQ(site_.calls[0].substr(0, 5), "POST ");
-  EXPECT_EQ(site_.calls[1].substr(0, 5), "POST ");
-  EXPECT_EQ(site_.calls[2], "GET " + kAlbum + "?page=1");
-  EXPECT_EQ(site_.calls[7], "GET " + kAlbum + "?page=1");
-  EXPECT_EQ(site_.calls[8], "GET " + kAlbum + "?page=2");
-  EXPECT_EQ(site_.created, 1);
+  const std::vector<std::string> calls = Calls();
+  ASSERT_EQ(calls.size(), 9u);
+  EXPECT_EQ(calls[0].substr(0, 5), "POST ");
+  EXPECT_EQ(calls[1].substr(0, 5), "POST ");
+  EXPECT_EQ(calls[2], "GET #1 " + kAlbum + "?page=1");
+  EXPECT_EQ(calls[7], "GET #1 " + kAlbum + "?page=1");
+  EXPECT_EQ(calls[8], "GET #1 " + kAlbum + "?page=2");
+  EXPECT_EQ(site_.clients_created, 1);
 }
 
 TEST_F(Form1Harvest, TheWindowsClientIsRenewedThroughItsFactoryAndFreedWithIt) {
-  site_.pages.clear();
-  for (int page = 1; page <= 21; ++page) site_.pages[kAlbum + "?page=" + std::to_string(page)] = AlbumPage("", page < 21 ? page + 1 : 0);
+  TwentyOnePages(false);
   {
     TForm1 form(MakeSetup());
-    ASSERT_EQ(site_.created, 1);
-    EXPECT_EQ(site_.user_agents[0], kUserAgent);
-    EXPECT_TRUE(site_.follows_redirects[0]);
+    ASSERT_EQ(site_.clients_created, 1);
+    EXPECT_TRUE(Journaled("agent #1 " + kUserAgent));
+    EXPECT_TRUE(Journaled("redirects #1 on"));
     form.Button1Click();
-    EXPECT_EQ(site_.created, 2);
-    EXPECT_EQ(site_.alive, 1);
-    EXPECT_EQ(site_.user_agents[1], kUserAgent);
-    EXPECT_TRUE(site_.follows_redirects[1]);
-    ASSERT_EQ(site_.calls.size(), 23u);
-    EXPECT_EQ(site_.calls[21].substr(0, 5), "POST ");
-    EXPECT_EQ(site_.calls[22], "GET " + kAlbum + "?page=21");
+    EXPECT_EQ(site_.clients_created, 2);
+    EXPECT_EQ(site_.clients_alive, 1);
+    EXPECT_TRUE(Journaled("agent #2 " + kUserAgent));
+    EXPECT_TRUE(Journaled("redirects #2 on"));
+    const std::vector<std::string> calls = Calls();
+    ASSERT_EQ(calls.size(), 23u);
+    EXPECT_EQ(calls[21].substr(0, 5), "POST ");
+    EXPECT_EQ(calls[22], "GET #2 " + kAlbum + "?page=21");
     EXPECT_NE(form.IdHTTP1(), nullptr);
   }
-  EXPECT_EQ(site_.alive, 0);
+  EXPECT_EQ(site_.clients_alive, 0);
 }
 
 TEST_F(Form1Harvest, AWindowWithoutAClientStillRunsToTheEndAndSaysWhy) {
@@ -225,13 +251,12 @@ TEST_F(Form1Harvest, AWindowWithoutAClientStillRunsToTheEndAndSaysWhy) {
 }
 
 TEST_F(Form1Harvest, AFailureThatLeavesTheRunIsShownInAnErrorBox) {
-  site_.pages.clear();
-  for (int page = 1; page <= 21; ++page) site_.pages[kAlbum + "?page=" + std::to_string(page)] = AlbumPage("", page + 1);
+  TwentyOnePages(true);
   WindowSetup setup = MakeSetup();
   int made = 0;
-  setup.make_client = [&](TComponent& owner) -> IHTTPClient* {
+  setup.make_client = [&](TComponent&) -> IHTTPClient* {
     if (++made == 2) throw Exception("\xCD\xE5\xF2 \xEA\xEB\xE8\xE5\xED\xF2\xE0");  // Нет клиента
-    return site_.Factory()(owner);
+    return new ScriptedClient(site_);
   };
   TForm1 form(std::move(setup));
   form.show();

@@ -12,7 +12,7 @@
 #include <sstream>
 #include <string>
 
-#include "tests/app/support/local_http_server.h"
+#include "tests/support/local_http_server.h"
 #include "tests/app/support/no_proxy.h"
 #include "app/fetch/url_download.h"
 #include "tests/support/file_bytes.h"
@@ -120,7 +120,7 @@ class DownloadToFileTest : public testing::Test {
     return DownloadUrl(request);
   }
 
-  LocalHttpServer server_;
+  test::LocalHttpServer server_;
   std::string dir_, secret_;
   std::mutex stall_mutex_;
   std::condition_variable stall_cv_;
@@ -145,7 +145,7 @@ TEST_F(DownloadToFileTest, FailuresReturnFalseAndLeaveNoFile) {
       server_.Url("/broken.jpg"),
       server_.Url("/empty.jpg"),
       server_.Url("/cut.jpg"),
-      "http://127.0.0.1:" + std::to_string(UnusedLoopbackPort()) + "/photo/1.jpg",
+      "http://127.0.0.1:" + std::to_string(test::UnusedLoopbackPort()) + "/photo/1.jpg",
       "file://" + secret_,
       server_.Url("/to-file.jpg"),
       "ftp://127.0.0.1:" + std::to_string(server_.port()) + "/photo/1.jpg",
@@ -191,7 +191,7 @@ TEST_F(DownloadToFileTest, AFailedDownloadSaysWhyInTermsARetryCanJudge) {
       {server_.Url("/cut.jpg"), "a.jpg", TransferError::kConnection, 0, ""},
       {server_.Url("/empty.jpg"), "a.jpg", TransferError::kOther, 0, "Empty reply body."},
       {server_.Url("/to-file.jpg"), "a.jpg", TransferError::kAddress, 0, ""},
-      {"http://127.0.0.1:" + std::to_string(UnusedLoopbackPort()) + "/photo/1.jpg", "a.jpg",
+      {"http://127.0.0.1:" + std::to_string(test::UnusedLoopbackPort()) + "/photo/1.jpg", "a.jpg",
        TransferError::kConnection, 0, ""},
       {"ftp://127.0.0.1/photo/1.jpg", "a.jpg", TransferError::kAddress, 0, ""},
       {server_.Url("/photo/1.jpg"), "no/such/a.jpg", TransferError::kLocalFile, 0,
@@ -236,12 +236,12 @@ TEST_F(DownloadToFileTest, AHostThatSendsNothingTimesOutAndACancelStopsTheTransf
 
 TEST_F(DownloadToFileTest, TheProxyIsTheCallersChoiceNotTheEnvironments) {
   // libcurl would go through this one if it read the environment itself.
-  setenv("http_proxy", ("http://127.0.0.1:" + std::to_string(UnusedLoopbackPort())).c_str(), 1);
+  setenv("http_proxy", ("http://127.0.0.1:" + std::to_string(test::UnusedLoopbackPort())).c_str(), 1);
   EXPECT_TRUE(Download(server_.Url("/photo/1.jpg"), "d.jpg").saved);
   DownloadRequest request;
   request.url = server_.Url("/photo/1.jpg");
   request.path = dir_ + "e.jpg";
-  request.proxy = ProxyAddress{"127.0.0.1", UnusedLoopbackPort()};
+  request.proxy = ProxyAddress{"127.0.0.1", test::UnusedLoopbackPort()};
   EXPECT_EQ(DownloadUrl(request).failure.error, TransferError::kConnection);
   // A chosen proxy is not bypassed for a host that no_proxy names.
   setenv("no_proxy", "127.0.0.1", 1);

@@ -15,7 +15,7 @@
 
 #include "app/harvest/harvest_run.h"
 #include "app/site/scratch_lines.h"
-#include "local_http_server.h"
+#include "tests/support/local_http_server.h"
 #include "no_proxy.h"
 #include "platform/code_page.h"
 #include "scripted_client.h"
@@ -159,7 +159,7 @@ class HarvestRunTest : public testing::Test {
             "log Папка: " + (folder.empty() ? "" : out_ + folder)};
   }
 
-  LocalHttpServer server_;
+  test::LocalHttpServer server_;
   ScriptedSite site_;
   FakeWindow window_{site_};
   HarvestSettings settings_;

@@ -48,6 +48,7 @@ void ScriptedClient::PostFormText(const std::string& address, TStrings& lines, s
   std::string form;
   for (int i = 0; i < lines.Count(); ++i) form += (i ? "|" : "") + lines.Get(i);
   site_.journal.push_back("POST #" + std::to_string(id_) + " " + address + " " + form);
+  if (site_.on_post) site_.on_post();
   text.clear();
   Answer(address, text, true);
 }

@@ -1,9 +1,11 @@
 #pragma once
-// A scripted stand-in for the HTTP client: answers canned page texts by
-// address or throws, and writes every call, with its arguments and form
-// lines, into a journal shared with the test's other fakes.
+// A scripted stand-in for the HTTP client, for the harvest's tests and the
+// window's: answers canned page texts by address or throws, and writes
+// every call, with its arguments and form lines, into a journal shared
+// with the test's other fakes. No sockets.
 
 #include <deque>
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -31,6 +33,9 @@ struct ScriptedSite {
   // Taken first, one per request, before `answers` is looked at.
   std::map<std::string, std::deque<ScriptedAnswer>> sequences;
   std::vector<std::string> journal;
+  // Run when a POST has been written into the journal, before it is
+  // answered.
+  std::function<void()> on_post;
   int clients_created = 0;
   int clients_alive = 0;
 };

@@ -6,6 +6,7 @@
 
 #include "app/album/album_folder.h"
 #include "app/fetch/harvest_transfers.h"
+#include "app/site/page_scan.h"
 #include "app/site/scratch_lines.h"
 #include "app/harvest/stop_flag.h"
 #include "framework/sysutils.h"

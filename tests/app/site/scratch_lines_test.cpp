@@ -7,7 +7,7 @@
 
 #include "framework/streams.h"
 #include "framework/strings.h"
-#include "app/harvest/harvest_run.h"
+#include "app/site/page_scan.h"
 
 namespace ah {
 namespace {

@@ -121,9 +121,7 @@ int RunHarvestCommand(const HarvestCommandLine& line, const HarvestClientFactory
     err << "album-harvest: no HTTP client is available in this build\n";
     return kExitCannotRun;
   }
-  // The settings that the window stores with its own client.
-  client->SetHandleRedirects(true);
-  client->SetRequestUserAgent(std::string(kHarvestUserAgent));
+  // The run sets it up as the window's own client is.
   console.SetIdHTTP1(client);
 
   ScratchLines scratch;

@@ -2,6 +2,7 @@
 // Why one transfer (a page fetch or an image download) failed, in the
 // terms that a retry decision needs. Both kinds of transfer report it.
 
+#include <optional>
 #include <string>
 
 namespace ah {
@@ -25,5 +26,10 @@ struct TransferFailure {
   // The failure's own message in one line (for a status: the status line).
   std::string message;
 };
+
+// Whether a transfer ended because the run was asked to stop.
+inline bool Cancelled(const std::optional<TransferFailure>& failure) {
+  return failure && failure->error == TransferError::kCancelled;
+}
 
 }  // namespace ah

@@ -54,10 +54,6 @@ std::string AddressName(std::string_view url) {
   return IsBlank(name) ? "album" : name;
 }
 
-bool Cancelled(const std::optional<TransferFailure>& failure) {
-  return failure && failure->error == TransferError::kCancelled;
-}
-
 class Run {
  public:
   Run(const HarvestSurroundings& around, const HarvestSettings& settings)
@@ -70,7 +66,7 @@ class Run {
   HarvestReport Execute() {
     Log(LogLineKind::kProgress, std::string(kLogSignIn));
     report_.sign_in_confirmed = true;
-    PrepareClient();
+    if (IHTTPClient* client = around_.client.IdHTTP1()) ConfigureHarvestClient(*client, settings_.transfer);
     SignIn();
     HarvestScheduler photos(around_, settings_, report_);
     const bool walked = WalkAlbum(photos);
@@ -204,15 +200,6 @@ class Run {
     photos.AddStep([this, line = PageFailureLogLine(outcome)] { Log(LogLineKind::kError, line); });
   }
 
-  // The settings of the run that the client carries itself.
-  void PrepareClient() {
-    if (IHTTPClient* client = around_.client.IdHTTP1()) {
-      client->SetTimeouts(settings_.transfer.connect_timeout_ms, settings_.transfer.read_timeout_ms);
-      client->SetMaxTextBytes(settings_.transfer.max_page_bytes);
-      client->SetTransferTimeout(settings_.transfer.PageDeadlineMs());
-    }
-  }
-
   TextTransfer Get(const std::string& address) {
     return TransferText([this] { return around_.client.IdHTTP1(); },
                         [this, &address](IHTTPClient& client, std::string& text) {
@@ -253,10 +240,7 @@ class Run {
     delete old;
     IHTTPClient* fresh = around_.client.CreateIdHTTP();
     around_.client.SetIdHTTP1(fresh);
-    if (!fresh) return;
-    fresh->SetHandleRedirects(true);
-    fresh->SetRequestUserAgent(std::string(kHarvestUserAgent));
-    PrepareClient();
+    if (fresh) ConfigureHarvestClient(*fresh, settings_.transfer);
   }
 
   // The album's folder named `name` (UTF-8), or after the album address

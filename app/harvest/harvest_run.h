@@ -14,6 +14,7 @@
 
 #include "app/fetch/proxy_choice.h"
 #include "app/fetch/transfer_policy.h"
+#include "app/harvest/harvest_client.h"
 #include "app/harvest/harvest_outcome.h"
 #include "app/harvest/harvest_ports.h"
 #include "app/site/site_profile.h"
@@ -38,8 +39,6 @@ struct HarvestSettings {
   bool force = false;
 };
 
-inline constexpr std::string_view kHarvestUserAgent =
-    "Mozilla/5.0 (Windows NT 5.1; rv:33.0) Gecko/20100101 Firefox/33.0";
 // The client is renewed and signed in again before every page that would
 // be the 21st since the last sign-in.
 inline constexpr int kPagesPerSignIn = 20;

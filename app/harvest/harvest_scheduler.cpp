@@ -23,10 +23,6 @@ namespace {
 // flag and the progress again.
 constexpr std::chrono::milliseconds kWaitSlice{50};
 
-bool Cancelled(const std::optional<TransferFailure>& failure) {
-  return failure && failure->error == TransferError::kCancelled;
-}
-
 constexpr std::string_view kImageFileExtension = ".jpg";
 
 // The title's part of an image file's name: between the number's "_" and
@@ -76,7 +72,7 @@ HarvestScheduler::HarvestScheduler(const HarvestSurroundings& around,
   for (int i = 0; settings.jobs > 1 && i < settings.jobs; ++i) {
     IHTTPClient* client = around_.client.CreateIdHTTP();
     if (!client) break;
-    PrepareClient(*client);
+    ConfigureHarvestClient(*client, settings.transfer);
     clients_.push_back(client);
   }
   if (clients_.size() < 2) {
@@ -100,14 +96,6 @@ HarvestScheduler::HarvestScheduler(const HarvestSurroundings& around,
 HarvestScheduler::~HarvestScheduler() {
   pool_.reset();
   for (IHTTPClient* client : clients_) delete client;
-}
-
-void HarvestScheduler::PrepareClient(IHTTPClient& client) const {
-  client.SetHandleRedirects(true);
-  client.SetRequestUserAgent(std::string(kHarvestUserAgent));
-  client.SetTimeouts(settings_.transfer.connect_timeout_ms, settings_.transfer.read_timeout_ms);
-  client.SetMaxTextBytes(settings_.transfer.max_page_bytes);
-  client.SetTransferTimeout(settings_.transfer.PageDeadlineMs());
 }
 
 void HarvestScheduler::ShareCookies() {

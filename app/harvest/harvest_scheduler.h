@@ -79,7 +79,6 @@ class HarvestScheduler {
   // Takes back what the jobs finish until `done` says so.
   void WaitFor(const std::function<bool()>& done);
   void ShowProgress();
-  void PrepareClient(IHTTPClient& client) const;
 
   const HarvestSurroundings& around_;
   const HarvestSettings& settings_;

@@ -114,10 +114,7 @@ TForm1::TForm1(WindowSetup setup, QWidget* parent) : QWidget(parent), setup_(std
   // The settings the window keeps for its own client; a renewed one gets
   // the same from the run.
   client_ = CreateIdHTTP();
-  if (client_) {
-    client_->SetHandleRedirects(true);
-    client_->SetRequestUserAgent(std::string(kHarvestUserAgent));
-  }
+  if (client_) ConfigureHarvestClient(*client_, setup_.settings.transfer);
 }
 
 TForm1::~TForm1() {

@@ -18,6 +18,8 @@ TEST_F(HarvestRunTest, SinglePageAlbumSignsInHarvestsAndEnds) {
   EXPECT_EQ(site_.journal, (std::vector<std::string>{
                                "new #1",
                                "log Авторизация...",
+                               "redirects #1 on",
+                               "agent #1 Mozilla/5.0 (Windows NT 5.1; rv:33.0) Gecko/20100101 Firefox/33.0",
                                "timeouts #1 30000/60000",
                                "POST #1 " + kRoot + "/login/ " + kSignInForm,
                                "log Страница № 1",

@@ -152,4 +152,26 @@ std::string Format(const char* fmt, ...) {
   return out;
 }
 
+std::string OneLine(std::string_view message) {
+  std::string line;
+  bool gap = false;
+  for (char c : message) {
+    if (c == '\r' || c == '\n' || c == '\t') {
+      gap = true;
+      continue;
+    }
+    if (gap) {
+      // The blanks around a break collapse into the one space.
+      if (c == ' ') continue;
+      while (!line.empty() && line.back() == ' ') line.pop_back();
+      if (!line.empty()) line += ' ';
+      gap = false;
+    }
+    line += c;
+  }
+  const size_t start = line.find_first_not_of(' ');
+  if (start == std::string::npos) return {};
+  return line.substr(start, line.find_last_not_of(' ') - start + 1);
+}
+
 }  // namespace ah

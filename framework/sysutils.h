@@ -14,6 +14,10 @@ namespace ah {
 std::string Trim(std::string_view s);
 std::string TrimLeft(std::string_view s);
 std::string TrimRight(std::string_view s);
+// A message as one line, for a log or an error line: every run of line
+// breaks and tabs becomes one space (the blanks around it going with it),
+// and the ends are trimmed. Other bytes stay as they are.
+std::string OneLine(std::string_view message);
 
 std::string UpperCase(std::string_view s);
 std::string LowerCase(std::string_view s);

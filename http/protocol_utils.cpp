@@ -8,6 +8,7 @@
 
 #include "framework/sysutils.h"
 #include "framework/text_tokens.h"
+#include "transport/stack.h"
 
 namespace ah {
 
@@ -157,12 +158,16 @@ std::string FormatInternetDate(TDateTime value, bool use_gmt) {
 }
 
 bool IsIPAddress(std::string_view text) {
-  std::string rest = Trim(text);
-  for (int i = 0; i < 4; ++i) {
-    const int piece = StrToIntDef(TakeToken(rest, "."), -1);
-    if (piece < 0 || piece > 255) return false;
+  // The stack's dotted-address test over the first four pieces: what
+  // follows a fourth dot is not looked at.
+  const std::string trimmed = Trim(text);
+  size_t end = 0;
+  for (int dot = 0; dot < 4 && end != std::string::npos; ++dot) {
+    end = trimmed.find('.', end);
+    if (end != std::string::npos) ++end;
   }
-  return true;
+  return IsDottedIPv4(end == std::string::npos ? std::string_view(trimmed)
+                                               : std::string_view(trimmed).substr(0, end - 1));
 }
 
 bool IsHostNameText(std::string_view text) {

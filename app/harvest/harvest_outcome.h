@@ -68,8 +68,4 @@ std::string FolderLogCaption();
 // The reason of a reply that neither redirected nor set a cookie.
 std::string UnconfirmedSignInReason();
 
-// A failure's message as one line: every run of line breaks and tabs
-// becomes one space, and the ends are trimmed.
-std::string OneLine(std::string_view message);
-
 }  // namespace ah

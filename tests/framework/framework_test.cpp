@@ -45,6 +45,20 @@ TEST(SysUtils, ReadDecimalTakesPlainDigitsWithinTheRange) {
     EXPECT_FALSE(ReadDecimal(refused, 1, 64)) << refused;
 }
 
+TEST(SysUtils, AMessageBecomesOneLine) {
+  struct Case {
+    const char* message;
+    const char* line;
+  } cases[] = {
+      {"Socket Error # 10061\r\nConnection refused.", "Socket Error # 10061 Connection refused."},
+      {"  a\n\n\tb  ", "a b"},
+      {"a \r\n b", "a b"},
+      {"", ""},
+      {"\r\n", ""},
+  };
+  for (const auto& c : cases) EXPECT_EQ(OneLine(c.message), c.line) << c.message;
+}
+
 TEST(TextTokens, TakeTokenSplitsAtTheFirstDelimiter) {
   std::string s = "x y z";
   EXPECT_EQ(TakeToken(s), "x");

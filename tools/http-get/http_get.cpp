@@ -46,17 +46,7 @@ std::string Escaped(std::string_view text) {
 
 // Messages such as "Socket Error # 10061\r\nConnection refused." keep to
 // one line: their line breaks become a space, other control bytes escapes.
-std::string OneLine(std::string text) {
-  for (char& c : text) {
-    if (c == '\r' || c == '\n') c = ' ';
-  }
-  std::string out;
-  for (char c : text) {
-    if (c == ' ' && !out.empty() && out.back() == ' ') continue;
-    out += c;
-  }
-  return Escaped(out);
-}
+std::string OneLineEscaped(std::string_view text) { return Escaped(OneLine(text)); }
 
 // An address in a message: its password as "***", control bytes escaped.
 std::string Shown(std::string_view address) { return Escaped(AddressForDisplay(address)); }
@@ -105,7 +95,7 @@ void SetUpEvents(TIdHTTP& http, TIdSSLIOHandlerSocket& tls, const HttpGetOptions
   }
   if (!options.verbose) return;
   http.SetOnStatus([&err](TComponent*, TIdStatus, const std::string& text) {
-    err << "* " << OneLine(text) << '\n';
+    err << "* " << OneLineEscaped(text) << '\n';
   });
   tls.SetOnStatus(http.OnStatus());
   http.SetOnRedirect([&err](TIdCustomHTTP* sender, std::string& dest, int&, bool&,
@@ -193,9 +183,9 @@ int RunHttpGet(const HttpGetOptions& options, std::ostream& err) {
     if (options.verbose) err << "< " << Escaped(e.Message()) << '\n';
     err << "http-get: " << FailedAddress(http, current_url) << Escaped(e.Message()) << '\n';
   } catch (const Exception& e) {
-    err << "http-get: " << FailedAddress(http, current_url) << OneLine(e.Message()) << '\n';
+    err << "http-get: " << FailedAddress(http, current_url) << OneLineEscaped(e.Message()) << '\n';
   } catch (const std::exception& e) {
-    err << "http-get: " << OneLine(e.what()) << '\n';
+    err << "http-get: " << OneLineEscaped(e.what()) << '\n';
   }
   return 1;
 }

@@ -332,19 +332,5 @@ TEST(HarvestLogLines, OutcomesReadAsTheLogWritesThem) {
   EXPECT_NE(PhotoLogLine(failed).find(" \x97 "), std::string::npos);
 }
 
-TEST(HarvestLogLines, AMessageBecomesOneLine) {
-  struct Case {
-    const char* message;
-    const char* line;
-  } cases[] = {
-      {"Socket Error # 10061\r\nConnection refused.", "Socket Error # 10061 Connection refused."},
-      {"  a\n\n\tb  ", "a b"},
-      {"a \r\n b", "a b"},
-      {"", ""},
-      {"\r\n", ""},
-  };
-  for (const auto& c : cases) EXPECT_EQ(OneLine(c.message), c.line) << c.message;
-}
-
 }  // namespace
 }  // namespace ah

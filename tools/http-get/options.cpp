@@ -70,91 +70,104 @@ std::optional<int> ReadSeconds(const std::string& text) {
 
 }  // namespace
 
+namespace {
+
+bool TakesValue(const std::string& arg) {
+  return arg == "-o" || arg == "--timeout" || arg == "--proxy" || arg == "--user" ||
+         arg == "--post-form" || arg == "--socks4" || arg == "--socks4a" || arg == "--socks5" ||
+         arg == "--socks-user" || arg == "--cacert";
+}
+
+// NAME:PASSWORD, cut at the first ":"; the name may not be empty.
+bool ReadNamePassword(const std::string& text, std::string& name, std::string& password) {
+  size_t colon = text.find(':');
+  if (colon == std::string::npos || colon == 0) return false;
+  name = text.substr(0, colon);
+  password = text.substr(colon + 1);
+  return true;
+}
+
+// Stores the value of a flag that takes one; the usage error, or empty.
+std::string TakeValue(const std::string& arg, const std::string& value, HttpGetOptions& o) {
+  if (arg == "-o") {
+    if (value.empty()) return "-o needs a file name";
+    o.output_file = value == "-" ? std::string() : value;
+  } else if (arg == "--timeout") {
+    auto ms = ReadSeconds(value);
+    if (!ms) return "--timeout wants seconds, not " + value;
+    o.read_timeout_ms = *ms;
+  } else if (arg == "--proxy") {
+    if (!ReadHostPort(value, o.proxy_host, o.proxy_port)) {
+      return "--proxy wants HOST:PORT, not " + value;
+    }
+  } else if (arg == "--socks4" || arg == "--socks4a" || arg == "--socks5") {
+    if (o.socks_version != 0) return "give only one of --socks4, --socks4a, --socks5";
+    if (!ReadHostPort(value, o.socks_host, o.socks_port)) {
+      return arg + " wants HOST:PORT, not " + value;
+    }
+    o.socks_version = arg == "--socks4" ? 4 : arg == "--socks4a" ? 40 : 5;
+  } else if (arg == "--socks-user" || arg == "--user") {
+    std::string name, password;
+    if (!ReadNamePassword(value, name, password)) {
+      return arg + " wants NAME:PASSWORD, not " + value;
+    }
+    if (arg == "--user") {
+      o.user_name = std::move(name);
+      o.password = std::move(password);
+    } else {
+      o.socks_user = std::move(name);
+      o.socks_password = std::move(password);
+    }
+  } else if (arg == "--cacert") {
+    if (value.empty()) return "--cacert needs a file name";
+    o.ca_file = value;
+  } else {  // --post-form
+    if (value.find('=') == std::string::npos || value[0] == '=') {
+      return "--post-form wants NAME=VALUE, not " + value;
+    }
+    o.form_lines.push_back(value);
+  }
+  return {};
+}
+
+// What the flags say together; the usage error, or empty.
+std::string CheckTogether(const HttpGetOptions& o) {
+  if (o.urls.empty()) return "no URL given";
+  if (o.socks_user && o.socks_version == 0) {
+    return "--socks-user needs --socks4, --socks4a or --socks5";
+  }
+  if (!o.form_lines.empty() && o.urls.size() != 1) return "--post-form posts to exactly one URL";
+  return {};
+}
+
+}  // namespace
+
 HttpGetArguments ParseHttpGetArguments(const std::vector<std::string>& args) {
   HttpGetArguments result;
   HttpGetOptions& o = result.options;
-  auto fail = [&](std::string message) {
-    result.error = std::move(message);
-    return result;
-  };
   bool only_urls = false;
-  for (size_t i = 0; i < args.size(); ++i) {
+  for (size_t i = 0; i < args.size() && result.error.empty(); ++i) {
     const std::string& arg = args[i];
     if (only_urls || arg.empty() || arg[0] != '-') {
       o.urls.push_back(arg);
-      continue;
-    }
-    if (arg == "--") {
+    } else if (arg == "--") {
       only_urls = true;
-      continue;
-    }
-    if (arg == "-v") {
+    } else if (arg == "-v") {
       o.verbose = true;
-      continue;
-    }
-    if (arg == "-h" || arg == "--help") {
+    } else if (arg == "-h" || arg == "--help") {
       result.help = true;
       return result;
-    }
-    if (arg == "--insecure") {
+    } else if (arg == "--insecure") {
       o.insecure = true;
-      continue;
-    }
-    bool takes_value = arg == "-o" || arg == "--timeout" || arg == "--proxy" ||
-                       arg == "--user" || arg == "--post-form" || arg == "--socks4" ||
-                       arg == "--socks4a" || arg == "--socks5" || arg == "--socks-user" ||
-                       arg == "--cacert";
-    if (!takes_value) return fail("unknown option " + arg);
-    if (i + 1 >= args.size()) return fail(arg + " needs a value");
-    const std::string& value = args[++i];
-    if (arg == "-o") {
-      if (value.empty()) return fail("-o needs a file name");
-      o.output_file = value == "-" ? std::string() : value;
-    } else if (arg == "--timeout") {
-      auto ms = ReadSeconds(value);
-      if (!ms) return fail("--timeout wants seconds, not " + value);
-      o.read_timeout_ms = *ms;
-    } else if (arg == "--proxy") {
-      if (!ReadHostPort(value, o.proxy_host, o.proxy_port)) {
-        return fail("--proxy wants HOST:PORT, not " + value);
-      }
-    } else if (arg == "--socks4" || arg == "--socks4a" || arg == "--socks5") {
-      if (o.socks_version != 0) return fail("give only one of --socks4, --socks4a, --socks5");
-      if (!ReadHostPort(value, o.socks_host, o.socks_port)) {
-        return fail(arg + " wants HOST:PORT, not " + value);
-      }
-      o.socks_version = arg == "--socks4" ? 4 : arg == "--socks4a" ? 40 : 5;
-    } else if (arg == "--socks-user") {
-      size_t colon = value.find(':');
-      if (colon == std::string::npos || colon == 0) {
-        return fail("--socks-user wants NAME:PASSWORD, not " + value);
-      }
-      o.socks_user = value.substr(0, colon);
-      o.socks_password = value.substr(colon + 1);
-    } else if (arg == "--user") {
-      size_t colon = value.find(':');
-      if (colon == std::string::npos || colon == 0) {
-        return fail("--user wants NAME:PASSWORD, not " + value);
-      }
-      o.user_name = value.substr(0, colon);
-      o.password = value.substr(colon + 1);
-    } else if (arg == "--cacert") {
-      if (value.empty()) return fail("--cacert needs a file name");
-      o.ca_file = value;
-    } else {  // --post-form
-      if (value.find('=') == std::string::npos || value[0] == '=') {
-        return fail("--post-form wants NAME=VALUE, not " + value);
-      }
-      o.form_lines.push_back(value);
+    } else if (!TakesValue(arg)) {
+      result.error = "unknown option " + arg;
+    } else if (i + 1 >= args.size()) {
+      result.error = arg + " needs a value";
+    } else {
+      result.error = TakeValue(arg, args[++i], o);
     }
   }
-  if (o.urls.empty()) return fail("no URL given");
-  if (o.socks_user && o.socks_version == 0) {
-    return fail("--socks-user needs --socks4, --socks4a or --socks5");
-  }
-  if (!o.form_lines.empty() && o.urls.size() != 1) {
-    return fail("--post-form posts to exactly one URL");
-  }
+  if (result.error.empty()) result.error = CheckTogether(o);
   return result;
 }
 

@@ -128,6 +128,21 @@ std::string DefaultPort(std::string_view scheme) {
   return "";
 }
 
+std::optional<WebOrigin> WebOriginOf(std::string_view address) {
+  const TIdURI uri(address);
+  const std::string default_port = DefaultPort(uri.Protocol());
+  if (default_port.empty() || uri.Host().empty()) return std::nullopt;
+  const std::optional<int> port = ReadDecimal(uri.Port().empty() ? default_port : uri.Port(), 1, 65535);
+  if (!port) return std::nullopt;
+  const std::string& text = uri.URIText();  // backslashes read as slashes
+  const size_t authority = text.find("://") + 3;
+  return WebOrigin{uri.Protocol(), uri.Host(), *port, text.substr(0, text.find_first_of("/?#", authority))};
+}
+
+bool SameOrigin(const WebOrigin& a, const WebOrigin& b) {
+  return SameText(a.scheme, b.scheme) && SameText(a.host, b.host) && a.port == b.port;
+}
+
 std::string ResolveAddress(const TIdURI& base, std::string_view reference, TIdURI& target) {
   Reference r = Split(reference);
   // "http:x" on an http page is a relative reference, as browsers read it.

@@ -4,6 +4,7 @@
 // a path (with "." and ".." segments), a host without a scheme, or a whole
 // address; its fragment is never part of the request.
 
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -23,6 +24,21 @@ std::string ResolveAddress(const TIdURI& base, std::string_view reference, TIdUR
 bool SameOrigin(const TIdURI& a, const TIdURI& b);
 // "80" for http and "443" for https (any letter case); "" otherwise.
 std::string DefaultPort(std::string_view scheme);
+
+// Where a web address leads, as TIdURI cuts it: the scheme and host as
+// written, the port (the scheme's default when none is given), and the
+// address up to the end of its authority. Nothing unless the scheme is
+// http or https (in any letter case), a host is named and the port is a
+// number from 1 to 65535.
+struct WebOrigin {
+  std::string scheme;
+  std::string host;  // an IPv6 address without its brackets
+  int port = 0;
+  std::string root;  // e.g. "HTTP://user@Host:8080"
+};
+std::optional<WebOrigin> WebOriginOf(std::string_view address);
+// Scheme and host in any letter case, and the port.
+bool SameOrigin(const WebOrigin& a, const WebOrigin& b);
 // The Host header of an address: an IPv6 address in brackets, the port left
 // out when it is the scheme's default.
 std::string HostHeaderOf(const TIdURI& address);

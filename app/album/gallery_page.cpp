@@ -1,5 +1,6 @@
 #include "app/album/gallery_page.h"
 
+#include "http/uri_resolution.h"
 #include "platform/atomic_file.h"
 #include "platform/code_page.h"
 
@@ -40,22 +41,12 @@ header p { margin: 0.2em 0; color: var(--muted); overflow-wrap: anywhere; }
 
 std::string Html(std::string_view ansi) { return HtmlEscape(AnsiToUtf8(ansi)); }
 
-bool IsWebAddress(std::string_view url) {
-  auto starts = [url](std::string_view scheme) {
-    if (url.size() < scheme.size()) return false;
-    for (size_t i = 0; i < scheme.size(); ++i)
-      if ((url[i] | 0x20) != scheme[i]) return false;
-    return true;
-  };
-  return starts("http://") || starts("https://");
-}
-
 // A link for a web address; anything else (a "javascript:" address from
 // a hostile page, say) stays plain text.
 std::string AddressLink(std::string_view utf8_url, std::string_view label_utf8 = {}) {
   std::string url = HtmlEscape(utf8_url);
   std::string label = label_utf8.empty() ? url : HtmlEscape(label_utf8);
-  if (!IsWebAddress(utf8_url)) return label;
+  if (!WebOriginOf(utf8_url)) return label;
   return "<a href=\"" + url + "\" rel=\"noreferrer\">" + label + "</a>";
 }
 

@@ -2,10 +2,12 @@
 
 #include <set>
 
+#include "http/uri_resolution.h"
+
 namespace ah {
 
 bool IsAlbumAddress(std::string_view address) {
-  return address.starts_with("http://") || address.starts_with("https://");
+  return WebOriginOf(address).has_value();
 }
 
 std::vector<ListedAlbum> ReadAlbumList(std::string_view text) {

@@ -8,7 +8,8 @@
 
 namespace ah {
 
-// Whether `address` can be an album's: it begins with http:// or https://.
+// Whether `address` can be an album's: an http or https address (in any
+// letter case) that names a host.
 bool IsAlbumAddress(std::string_view address);
 
 struct ListedAlbum {

@@ -8,6 +8,7 @@
 #include "app/cli/album_list.h"
 #include "app/site/site_profile.h"
 #include "framework/sysutils.h"
+#include "http/uri_resolution.h"
 #include "app/fetch/proxy_choice.h"
 
 #ifndef AH_VERSION
@@ -83,13 +84,6 @@ constexpr double kHighestRate = double(int64_t(1) << 50);
 
 using Line = HarvestCommandLine;
 using Type = HarvestSetting::Type;
-
-// Scheme, "://", host and port of an address.
-std::string RootOf(std::string_view url) {
-  size_t host = url.find("://");
-  host = host == std::string_view::npos ? 0 : host + 3;
-  return std::string(url.substr(0, url.find_first_of("/?#", host)));
-}
 
 // A decimal number with an optional fraction, and nothing else; the rest of
 // `text` after it goes to `rest` when that is given.
@@ -254,9 +248,11 @@ void FillMissingSettings(HarvestCommandLine& line, const HarvestCommandLine& fro
 
 std::string SiteRootFor(const HarvestCommandLine& line) {
   if (line.site_root) return *line.site_root;
-  const std::string root = line.albums.empty() ? "" : RootOf(line.albums.front());
+  const std::optional<WebOrigin> album =
+      line.albums.empty() ? std::nullopt : WebOriginOf(line.albums.front());
+  if (!album) return "";
   const std::string built_in = DefaultSiteProfile().SiteRoot;
-  return root == built_in ? built_in : root;
+  return SameOrigin(*album, *WebOriginOf(built_in)) ? built_in : album->root;
 }
 
 HarvestCommandParse ParseHarvestCommandLine(const std::vector<std::string>& args) {

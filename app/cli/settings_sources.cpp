@@ -8,6 +8,7 @@
 #include "app/cli/config_file.h"
 #include "app/cli/netrc.h"
 #include "app/cli/private_file.h"
+#include "http/uri_resolution.h"
 
 namespace ah {
 
@@ -23,12 +24,8 @@ Problem Fault(std::string line) { return SettingsProblem{std::move(line)}; }
 // The host of a site root, as netrc names it: no scheme, login, port or
 // IPv6 brackets.
 std::string HostOf(std::string_view root) {
-  size_t start = root.find("://");
-  start = start == std::string_view::npos ? 0 : start + 3;
-  std::string_view host = root.substr(start, root.find_first_of("/?#", start) - start);
-  host = host.substr(host.rfind('@') + 1);
-  if (host.starts_with("[")) return std::string(host.substr(1, host.find(']') - 1));
-  return std::string(host.substr(0, host.rfind(':')));
+  const std::optional<WebOrigin> origin = WebOriginOf(root);
+  return origin ? origin->host : std::string();
 }
 
 Problem ReadConfig(const HarvestCommandLine& line, const HarvestEnvironment& env,

@@ -10,14 +10,15 @@
 namespace ah {
 
 struct ProxyAddress {
-  std::string host;
+  std::string host;  // an IPv6 address without its brackets
   int port = 0;
   bool operator==(const ProxyAddress&) const = default;
 };
 
 // "HOST:PORT", also with an "http://" in front and a "/" behind, as the
-// variables hold it; a missing port is 1080. nullopt for anything else
-// (another scheme, credentials, a bad port).
+// variables hold it; a missing port is 1080, an IPv6 address stands in
+// brackets. nullopt for anything else (another scheme, credentials, a
+// path, a bad port).
 std::optional<ProxyAddress> ParseProxyAddress(std::string_view text);
 
 // Whether `no_proxy` (comma-separated host names, domain suffixes with or

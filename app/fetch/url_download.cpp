@@ -17,6 +17,7 @@
 #include <random>
 #include <string>
 
+#include "http/uri_resolution.h"
 #include "platform/code_page.h"
 #include "platform/files.h"
 
@@ -164,18 +165,6 @@ int Progress(void* user, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
   return t->request->cancelled && t->request->cancelled() ? 1 : 0;
 }
 
-// Only an explicit http or https address is fetched: libcurl would take a
-// bare host name for http and go looking for it.
-bool HasWebScheme(std::string_view url) {
-  auto starts = [url](std::string_view scheme) {
-    if (url.size() < scheme.size()) return false;
-    for (size_t i = 0; i < scheme.size(); ++i)
-      if (std::tolower(static_cast<unsigned char>(url[i])) != scheme[i]) return false;
-    return true;
-  };
-  return starts("http://") || starts("https://");
-}
-
 TransferError ErrorOf(CURLcode code) {
   switch (code) {
     case CURLE_COULDNT_CONNECT:
@@ -228,8 +217,12 @@ void SetOptions(CURL* c, const DownloadRequest& request, Transfer& transfer, cha
   curl_easy_setopt(c, CURLOPT_ERRORBUFFER, error_text);
   // The proxy is chosen by the caller, the same way as for pages; an
   // empty one keeps libcurl from reading the environment itself.
-  const std::string proxy =
-      request.proxy ? request.proxy->host + ":" + std::to_string(request.proxy->port) : "";
+  std::string proxy;
+  if (request.proxy) {
+    const std::string& host = request.proxy->host;
+    proxy = (host.find(':') != std::string::npos ? "[" + host + "]" : host) + ":" +
+            std::to_string(request.proxy->port);
+  }
   curl_easy_setopt(c, CURLOPT_PROXY, proxy.c_str());
   // no_proxy has been applied in that choice already; libcurl reading it
   // again could send a forced proxy's transfer around it.
@@ -301,7 +294,9 @@ DownloadResult DownloadUrl(const DownloadRequest& request) noexcept {
 DownloadResult UrlDownloader::Download(const DownloadRequest& request) noexcept {
   try {
     const std::string& target = request.path;
-    if (!HasWebScheme(request.url))
+    // Only an explicit http or https address is fetched: libcurl would
+    // take a bare host name for http and go looking for it.
+    if (!WebOriginOf(request.url))
       return Failed(TransferError::kAddress, "Not an http or https address: " + request.url);
     if (target.empty() || target.back() == '/')
       return Failed(TransferError::kLocalFile, "No file name: " + target);

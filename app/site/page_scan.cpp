@@ -1,12 +1,11 @@
 #include "app/site/page_scan.h"
 
-#include <strings.h>
-
 #include <algorithm>
 
 #include "app/site/scratch_lines.h"
 #include "app/site/text_helpers.h"
 #include "framework/sysutils.h"
+#include "http/uri_resolution.h"
 #include "platform/code_page.h"
 
 namespace ah {
@@ -22,12 +21,10 @@ bool Contains(std::string_view text, std::string_view needle) {
 // scheme; the marker anywhere else (in another host's query, say) is not
 // the image host.
 bool IsImageAddress(std::string_view line, std::string_view marker) {
-  for (std::string_view scheme : {"http://", "https://"}) {
-    if (line.size() < scheme.size() || strncasecmp(line.data(), scheme.data(), scheme.size()) != 0)
-      continue;
-    return !marker.empty() && line.substr(scheme.size()).starts_with(marker);
-  }
-  return false;
+  // No web scheme is longer than "https".
+  const size_t scheme_end = line.substr(0, 8).find("://");
+  return scheme_end != std::string_view::npos && !DefaultPort(line.substr(0, scheme_end)).empty() &&
+         !marker.empty() && line.substr(scheme_end + 3).starts_with(marker);
 }
 
 // The title of a title line: the part before the suffix, read as a line

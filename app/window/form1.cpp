@@ -18,6 +18,7 @@
 #include "app/window/window_text.h"
 #include "framework/exception.h"
 #include "http/http_client_interface.h"
+#include "http/uri_resolution.h"
 #include "platform/files.h"
 
 namespace ah {
@@ -34,11 +35,10 @@ constexpr const char* kStartCaption = "\xD1\xF2\xE0\xF0\xF2!";              // Ð
 constexpr int kClientWidth = 688;
 constexpr int kClientHeight = 411;
 
-// The host part of a site root: after "://", before any path or port.
+// The host of a site root.
 std::string SiteHostName(std::string_view root) {
-  if (size_t scheme = root.find("://"); scheme != std::string_view::npos) root.remove_prefix(scheme + 3);
-  root = root.substr(0, root.find('/'));
-  return std::string(root.substr(0, root.find(':')));
+  const std::optional<WebOrigin> origin = WebOriginOf(root);
+  return origin ? origin->host : std::string(root);
 }
 
 // The original face does not exist here. A condensed sans face at the same

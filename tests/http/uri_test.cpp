@@ -1,4 +1,5 @@
 #include "http/uri.h"
+#include "http/uri_resolution.h"
 
 #include <gtest/gtest.h>
 
@@ -106,6 +107,38 @@ TEST(URI, ComposingWithoutProtocolOrHostFailsAndChangesNothing) {
     }
     EXPECT_EQ(uri.URIText(), "rel/x");
   }
+}
+
+// The one reading of a web address's scheme, host and port that the
+// harvester's parts share.
+TEST(URI, AWebOriginIsAnHttpOrHttpsSchemeAHostAndAPort) {
+  struct Case {
+    const char* address;
+    const char *scheme, *host;
+    int port;
+    const char* root;  // nullptr: no web origin
+  } cases[] = {
+      {"HTTP://Photos.Example:8080/users/?page=1", "HTTP", "Photos.Example", 8080, "HTTP://Photos.Example:8080"},
+      {"https://[::1]/a", "https", "::1", 443, "https://[::1]"},
+      {"http://me:pw@h.example?x", "http", "h.example", 80, "http://me:pw@h.example"},
+      {"http://h.example#top", "http", "h.example", 80, "http://h.example"},
+      {"ftp://h.example/", "", "", 0, nullptr},
+      {"http:///no-host", "", "", 0, nullptr},
+      {"http://h.example:0/", "", "", 0, nullptr},
+      {"h.example/no-scheme", "", "", 0, nullptr},
+      {"javascript:go('http://h.example/')", "", "", 0, nullptr},
+  };
+  for (const auto& c : cases) {
+    const std::optional<WebOrigin> origin = WebOriginOf(c.address);
+    ASSERT_EQ(origin.has_value(), c.root != nullptr) << c.address;
+    if (!origin) continue;
+    EXPECT_EQ(origin->scheme, c.scheme) << c.address;
+    EXPECT_EQ(origin->host, c.host) << c.address;
+    EXPECT_EQ(origin->port, c.port) << c.address;
+    EXPECT_EQ(origin->root, c.root) << c.address;
+  }
+  EXPECT_TRUE(SameOrigin(*WebOriginOf("HTTP://FOTOPOLKA.example:80/x"), *WebOriginOf("http://fotopolka.example")));
+  EXPECT_FALSE(SameOrigin(*WebOriginOf("https://h.example"), *WebOriginOf("http://h.example:443")));
 }
 
 TEST(URI, EncodesFormValuesByteByByte) {

@@ -17,6 +17,7 @@ TEST(ProxyChoice, ReadsProxyAddressesAsTheVariablesHoldThem) {
       {"HTTP://p.example:80", ProxyAddress{"p.example", 80}},
       {"p.example", ProxyAddress{"p.example", 1080}},
       {" p.example:1 ", ProxyAddress{"p.example", 1}},
+      {"http://[::1]:3128", ProxyAddress{"::1", 3128}},
       {"socks5://p.example:1080", std::nullopt},
       {"http://user:pw@p.example:3128", std::nullopt},
       {"p.example:0", std::nullopt},

@@ -26,18 +26,6 @@ constexpr size_t kRandomDigits = 16;
   throw EFCreateError("Cannot create file \"" + shown + "\". " + std::strerror(error));
 }
 
-bool WriteAll(int fd, std::string_view data) {
-  while (!data.empty()) {
-    ssize_t n = ::write(fd, data.data(), data.size());
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    data.remove_prefix(size_t(n));
-  }
-  return true;
-}
-
 bool IsHexRun(std::string_view text) {
   if (text.size() != kRandomDigits) return false;
   for (char c : text)
@@ -53,10 +41,11 @@ bool IsLeftoverName(std::string_view name) {
     return IsHexRun(name.substr(name.size() - suffix.size() - kRandomDigits, kRandomDigits)) &&
            name[name.size() - suffix.size() - kRandomDigits - 1] == '-';
   };
-  return random_part(".download", ".part") || random_part(".", ".tmp");
+  // ".download-<hex>.part" is what downloads of earlier versions left.
+  return random_part(".", ".tmp") || random_part(".download", ".part");
 }
 
-// A download in progress holds a lock on its temporary file.
+// A file still being written holds a lock on its temporary name.
 bool HeldByAWriter(const std::filesystem::path& file) {
   int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
   if (fd < 0) return false;
@@ -74,28 +63,64 @@ std::filesystem::path TempPathBeside(const std::filesystem::path& target) {
   return target.parent_path() / ("." + target.filename().native() + "-" + suffix + ".tmp");
 }
 
+TempFileBeside::TempFileBeside(const std::filesystem::path& target) : target_(target) {
+  for (int attempt = 0; attempt < 16; ++attempt) {
+    path_ = TempPathBeside(target);
+    fd_ = ::open(path_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd_ >= 0 || errno != EEXIST) break;
+  }
+  if (fd_ < 0) {
+    error_ = errno;
+    return;
+  }
+  ::flock(fd_, LOCK_EX);
+}
+
+TempFileBeside::~TempFileBeside() {
+  if (fd_ < 0) return;
+  // Unlinked before the lock goes with the descriptor, so a sweep never
+  // finds it unlocked.
+  if (!committed_) ::unlink(path_.c_str());
+  ::close(fd_);
+}
+
+bool TempFileBeside::Write(std::string_view data) {
+  while (!data.empty()) {
+    const ssize_t n = ::write(fd_, data.data(), data.size());
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      error_ = errno;
+      return false;
+    }
+    data.remove_prefix(size_t(n));
+    written_ += n;
+  }
+  return true;
+}
+
+bool TempFileBeside::Sync() {
+  if (::fsync(fd_) == 0) return true;
+  error_ = errno;
+  return false;
+}
+
+bool TempFileBeside::Commit() {
+  // Renamed while still locked; what is closed after is the target.
+  committed_ = ::rename(path_.c_str(), target_.c_str()) == 0;
+  if (!committed_) error_ = errno;
+  return committed_;
+}
+
 void ReplaceFileAtomically(const std::filesystem::path& target, std::string_view content,
                            bool flush_to_disk) {
-  const std::filesystem::path dir = target.has_parent_path() ? target.parent_path() : ".";
-  std::filesystem::path temp;
-  int fd = -1;
-  for (int attempt = 0; attempt < 16 && fd < 0; ++attempt) {
-    temp = TempPathBeside(target);
-    fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (fd < 0 && errno != EEXIST) Fail(target, errno);
-  }
-  if (fd < 0) Fail(target, EEXIST);
-
-  int error = 0;
-  if (!WriteAll(fd, content) || (flush_to_disk && ::fsync(fd) != 0)) error = errno;
-  if (::close(fd) != 0 && error == 0) error = errno;
-  if (error == 0 && ::rename(temp.c_str(), target.c_str()) != 0) error = errno;
-  if (error != 0) {
-    ::unlink(temp.c_str());
-    Fail(target, error);
+  {
+    TempFileBeside file(target);
+    if (!file.ok() || !file.Write(content) || (flush_to_disk && !file.Sync()) || !file.Commit())
+      Fail(target, file.error());
   }
   if (!flush_to_disk) return;
   // The rename itself is durable only once the folder is.
+  const std::filesystem::path dir = target.has_parent_path() ? target.parent_path() : ".";
   int dir_fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (dir_fd >= 0) {
     ::fsync(dir_fd);

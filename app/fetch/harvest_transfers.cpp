@@ -2,26 +2,13 @@
 
 #include <strings.h>
 
+#include "app/fetch/image_fetcher.h"
 #include "app/harvest/stop_flag.h"
-#include "http/exceptions.h"
 #include "http/http_client_interface.h"
 #include "platform/code_page.h"
-#include "app/fetch/url_download.h"
-#include "transport/exceptions.h"
 
 namespace ah {
 namespace {
-
-// The stack's codes for names that cannot be resolved.
-bool IsLookupFailure(int socket_error) { return socket_error >= 11001 && socket_error <= 11004; }
-
-TransferFailure Failure(TransferError error, const Exception& e) {
-  TransferFailure failure;
-  failure.error = error;
-  // Some failures carry no text of their own; their class says what they are.
-  failure.message = e.Message().empty() ? e.ClassName() : e.Message();
-  return failure;
-}
 
 bool StartsWith(std::string_view text, std::string_view prefix, size_t at = 0) {
   return text.size() >= at + prefix.size() && text.substr(at, prefix.size()) == prefix;
@@ -50,47 +37,6 @@ bool IsImageBody(std::string_view head, std::string_view content_type) {
   constexpr std::string_view kImageType = "image/";
   return content_type.size() > kImageType.size() &&
          strncasecmp(content_type.data(), kImageType.data(), kImageType.size()) == 0;
-}
-
-TransferFailure FailureOfCurrentException() {
-  try {
-    throw;
-  } catch (const EIdHTTPProtocolException& e) {
-    TransferFailure failure = Failure(TransferError::kStatus, e);
-    failure.status = e.ReplyCode();
-    return failure;
-  } catch (const EIdSSLProtocolReplyError& e) {
-    // A non-zero code is the certificate check's verdict.
-    return Failure(e.ReplyCode() != 0 ? TransferError::kCertificate : TransferError::kConnection, e);
-  } catch (const EIdSocketError& e) {
-    return Failure(IsLookupFailure(e.SocketErrorCode()) ? TransferError::kAddress
-                                                        : TransferError::kConnection,
-                   e);
-  } catch (const EIdConnectTimeout& e) {
-    return Failure(TransferError::kTimeout, e);
-  } catch (const EIdReadTimeout& e) {
-    return Failure(TransferError::kTimeout, e);
-  } catch (const EIdConnClosedGracefully& e) {
-    return Failure(TransferError::kConnection, e);
-  } catch (const EIdClosedSocket& e) {
-    return Failure(TransferError::kConnection, e);
-  } catch (const EIdNotConnected& e) {
-    return Failure(TransferError::kConnection, e);
-  } catch (const EIdHTTPBodyTooLarge& e) {
-    return Failure(TransferError::kAddress, e);
-  } catch (const EIdURIException& e) {
-    return Failure(TransferError::kAddress, e);
-  } catch (const EIdUnknownProtocol& e) {
-    return Failure(TransferError::kAddress, e);
-  } catch (const EIdIOHandlerPropInvalid& e) {
-    return Failure(TransferError::kAddress, e);
-  } catch (const Exception& e) {
-    return Failure(TransferError::kOther, e);
-  } catch (const std::exception& e) {
-    return TransferFailure{TransferError::kOther, 0, {}, e.what()};
-  } catch (...) {
-    return TransferFailure{TransferError::kOther, 0, {}, "Unknown failure."};
-  }
 }
 
 TextTransfer TransferText(const std::function<IHTTPClient*()>& current, const ClientCall& call,
@@ -128,11 +74,11 @@ void UseProxyFor(IHTTPClient& client, const std::string& address,
   client.SetProxy(proxy ? proxy->host : std::string(), proxy ? proxy->port : 0);
 }
 
-ImageTransfer TransferImage(UrlDownloader& downloader, const std::string& url,
+ImageTransfer TransferImage(ImageFetcher& fetcher, const std::string& url,
                             const std::string& path, const std::optional<ProxyAddress>& proxy,
                             const TransferPolicy& policy, const StopFlag* stop) {
   ImageTransfer result;
-  DownloadRequest request;
+  ImageRequest request;
   request.url = url;
   request.path = path;
   request.connect_timeout_ms = policy.connect_timeout_ms;
@@ -143,7 +89,7 @@ ImageTransfer TransferImage(UrlDownloader& downloader, const std::string& url,
   if (stop) request.cancelled = [stop] { return stop->Requested(); };
   AttemptsResult attempts = RunAttempts(policy, stop, [&](int number) -> std::optional<TransferFailure> {
     request.fresh_connection = number > 1;
-    DownloadResult download = downloader.Download(request);
+    ImageResult download = fetcher.Fetch(request);
     if (download.failure.error == TransferError::kContent)
       download.failure.message = Utf8ToAnsi("не изображение: ") + download.content_type;
     if (!download.saved) return download.failure;

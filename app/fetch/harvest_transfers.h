@@ -17,11 +17,7 @@ namespace ah {
 
 class IHTTPClient;
 class StopFlag;
-class UrlDownloader;
-
-// Inside a catch block: what the exception being handled says about the
-// failure of a client call.
-TransferFailure FailureOfCurrentException();
+class ImageFetcher;
 
 struct TextTransfer {
   std::optional<TransferFailure> failure;  // empty: the whole reply arrived
@@ -53,12 +49,12 @@ struct ImageTransfer {
 bool IsImageBody(std::string_view head, std::string_view content_type);
 
 // Downloads `url` (UTF-8) into `path` (a file-system name) with the
-// policy's time-outs, through `proxy`, on the downloader's kept-alive
+// policy's time-outs, through `proxy`, on the fetcher's kept-alive
 // connection and on a fresh one for every retry; a stop cancels a transfer
 // under way, which then leaves no file. The whole image must come within
 // the page deadline, and be an image; what is not fails for good with
 // "не изображение: " and its Content-Type.
-ImageTransfer TransferImage(UrlDownloader& downloader, const std::string& url,
+ImageTransfer TransferImage(ImageFetcher& fetcher, const std::string& url,
                             const std::string& path, const std::optional<ProxyAddress>& proxy,
                             const TransferPolicy& policy, const StopFlag* stop);
 

@@ -27,6 +27,7 @@ bool TransferPolicy::IsTransient(const TransferFailure& failure) {
       return failure.status >= 500 || failure.status == 429;
     case TransferError::kCertificate:
     case TransferError::kAddress:
+    case TransferError::kTooLarge:
     case TransferError::kLocalFile:
     case TransferError::kContent:
     case TransferError::kCancelled:

@@ -8,10 +8,13 @@
 // failed with its reason); the log lines and the closing summary are made
 // from them, and the run hands them all back.
 
+#include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
 
+#include "app/fetch/image_fetcher.h"
 #include "app/fetch/proxy_choice.h"
 #include "app/fetch/transfer_policy.h"
 #include "app/harvest/harvest_client.h"
@@ -37,6 +40,8 @@ struct HarvestSettings {
   int jobs = 1;
   // Downloads every image again, whatever the folder holds.
   bool force = false;
+  // Makes the image fetcher of each job.
+  std::function<std::unique_ptr<ImageFetcher>()> image_fetcher = NewCurlImageFetcher;
 };
 
 // The client is renewed and signed in again before every page that would

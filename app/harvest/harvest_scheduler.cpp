@@ -14,7 +14,7 @@
 #include "platform/code_page.h"
 #include "platform/files.h"
 #include "platform/sha256.h"
-#include "app/fetch/url_download.h"
+#include "app/fetch/image_fetcher.h"
 
 namespace ah {
 namespace {
@@ -78,16 +78,16 @@ HarvestScheduler::HarvestScheduler(const HarvestSurroundings& around,
   if (clients_.size() < 2) {
     for (IHTTPClient* client : clients_) delete client;
     clients_.clear();
-    downloaders_.push_back(std::make_unique<UrlDownloader>());
+    fetchers_.push_back(settings.image_fetcher());
     pool_ = std::make_unique<JobPool>(JobTools{[this] { return around_.client.IdHTTP1(); },
-                                               downloaders_.back().get(), &around_.scratch});
+                                               fetchers_.back().get(), &around_.scratch});
     return;
   }
   std::vector<JobTools> jobs;
   for (IHTTPClient* client : clients_) {
-    downloaders_.push_back(std::make_unique<UrlDownloader>());
+    fetchers_.push_back(settings.image_fetcher());
     scratches_.push_back(std::make_unique<ScratchLines>());
-    jobs.push_back({[client] { return client; }, downloaders_.back().get(), scratches_.back().get()});
+    jobs.push_back({[client] { return client; }, fetchers_.back().get(), scratches_.back().get()});
   }
   ShareCookies();
   pool_ = std::make_unique<JobPool>(std::move(jobs));

@@ -23,7 +23,7 @@
 namespace ah {
 
 class AlbumFolder;
-class UrlDownloader;
+class ImageFetcher;
 
 class HarvestScheduler {
  public:
@@ -93,7 +93,7 @@ class HarvestScheduler {
 
   // The jobs' own connections (none with one job: it is the run's).
   std::vector<IHTTPClient*> clients_;
-  std::vector<std::unique_ptr<UrlDownloader>> downloaders_;
+  std::vector<std::unique_ptr<ImageFetcher>> fetchers_;
   std::vector<std::unique_ptr<ScratchLines>> scratches_;
   std::unique_ptr<JobPool> pool_;
 };

@@ -20,13 +20,13 @@ namespace ah {
 
 class IHTTPClient;
 class ScratchLines;
-class UrlDownloader;
+class ImageFetcher;
 
 // What one job fetches with. Its client is asked for at every use: the
 // caller's own job follows the client slot, which a renewal refills.
 struct JobTools {
   std::function<IHTTPClient*()> client;
-  UrlDownloader* images = nullptr;
+  ImageFetcher* images = nullptr;
   ScratchLines* scratch = nullptr;
 };
 

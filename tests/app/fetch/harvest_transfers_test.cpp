@@ -33,7 +33,7 @@ TEST(ClientFailures, EachExceptionTellsWhatKindOfFailureItIs) {
        "unexpected eof"},
       {[] { throw EIdUnknownProtocol(""); }, TransferError::kAddress, 0, "EIdUnknownProtocol"},
       {[] { throw EIdURIException("Host field is empty"); }, TransferError::kAddress, 0, "Host field is empty"},
-      {[] { throw EIdHTTPBodyTooLarge("The body is larger than 8 bytes."); }, TransferError::kAddress, 0,
+      {[] { throw EIdHTTPBodyTooLarge("The body is larger than 8 bytes."); }, TransferError::kTooLarge, 0,
        "The body is larger than 8 bytes."},
       {[] { throw EIdException("Undefined situation"); }, TransferError::kOther, 0, "Undefined situation"},
       {[] { throw std::runtime_error("odd"); }, TransferError::kOther, 0, "odd"},

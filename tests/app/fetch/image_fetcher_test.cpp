@@ -1,4 +1,4 @@
-#include "app/fetch/download_to_file.h"
+#include "app/fetch/image_fetcher.h"
 
 #include <condition_variable>
 #include <mutex>
@@ -8,13 +8,13 @@
 
 #include <cstdlib>
 #include <fstream>
+#include <memory>
 #include <set>
 #include <sstream>
 #include <string>
 
 #include "tests/support/local_http_server.h"
 #include "tests/app/support/no_proxy.h"
-#include "app/fetch/url_download.h"
 #include "tests/support/file_bytes.h"
 
 namespace ah {
@@ -22,7 +22,7 @@ namespace {
 
 const std::string kJpeg = std::string("\xFF\xD8\xFF\xE0", 4) + std::string(3000, '\x7F') + "\xFF\xD9";
 
-class DownloadToFileTest : public testing::Test {
+class ImageFetcherTest : public testing::Test {
  protected:
   void SetUp() override {
     DropProxyEnvironment();
@@ -110,16 +110,24 @@ class DownloadToFileTest : public testing::Test {
 
   static std::string Slurp(const std::string& path) { return test::FileBytes(path); }
 
-  DownloadResult Download(const std::string& url, const std::string& name, int idle_ms = 60000,
-                          int64_t max_bytes = DownloadRequest().max_bytes) {
-    DownloadRequest request;
+  ImageResult Download(const std::string& url, const std::string& name, int idle_ms = 60000,
+                       int64_t max_bytes = ImageRequest().max_bytes) {
+    ImageRequest request;
     request.url = url;
     request.path = dir_ + name;
     request.idle_timeout_ms = idle_ms;
     request.max_bytes = max_bytes;
-    return DownloadUrl(request);
+    return fetcher_->Fetch(request);
+  }
+  // Whether `url` was saved as `path`.
+  bool Saved(const std::string& url, const std::string& path) {
+    ImageRequest request;
+    request.url = url;
+    request.path = path;
+    return fetcher_->Fetch(request).saved;
   }
 
+  std::unique_ptr<ImageFetcher> fetcher_ = NewCurlImageFetcher();
   test::LocalHttpServer server_;
   std::string dir_, secret_;
   std::mutex stall_mutex_;
@@ -127,19 +135,19 @@ class DownloadToFileTest : public testing::Test {
   bool stall_over_ = false;
 };
 
-TEST_F(DownloadToFileTest, SavesTheWholeBodyAndNothingElse) {
-  EXPECT_TRUE(DownloadToFile(server_.Url("/photo/1.jpg"), dir_ + "1_a.jpg"));
+TEST_F(ImageFetcherTest, SavesTheWholeBodyAndNothingElse) {
+  EXPECT_TRUE(Saved(server_.Url("/photo/1.jpg"), dir_ + "1_a.jpg"));
   EXPECT_EQ(Slurp(dir_ + "1_a.jpg"), kJpeg);
-  EXPECT_TRUE(DownloadToFile("HTTP://127.0.0.1:" + std::to_string(server_.port()) + "/photo/1.jpg", dir_ + "2_b.jpg"));
+  EXPECT_TRUE(Saved("HTTP://127.0.0.1:" + std::to_string(server_.port()) + "/photo/1.jpg", dir_ + "2_b.jpg"));
   EXPECT_EQ(Entries(), (std::set<std::string>{"1_a.jpg", "2_b.jpg", "secret.txt"}));
 }
 
-TEST_F(DownloadToFileTest, FollowsHttpRedirects) {
-  EXPECT_TRUE(DownloadToFile(server_.Url("/moved.jpg"), dir_ + "m.jpg"));
+TEST_F(ImageFetcherTest, FollowsHttpRedirects) {
+  EXPECT_TRUE(Saved(server_.Url("/moved.jpg"), dir_ + "m.jpg"));
   EXPECT_EQ(Slurp(dir_ + "m.jpg"), kJpeg);
 }
 
-TEST_F(DownloadToFileTest, FailuresReturnFalseAndLeaveNoFile) {
+TEST_F(ImageFetcherTest, FailuresReturnFalseAndLeaveNoFile) {
   const std::string cases[] = {
       server_.Url("/missing.jpg"),
       server_.Url("/broken.jpg"),
@@ -153,38 +161,38 @@ TEST_F(DownloadToFileTest, FailuresReturnFalseAndLeaveNoFile) {
       "",
   };
   for (auto& address : cases) {
-    EXPECT_FALSE(DownloadToFile(address, dir_ + "out.jpg")) << address;
+    EXPECT_FALSE(Saved(address, dir_ + "out.jpg")) << address;
     EXPECT_EQ(Entries(), std::set<std::string>{"secret.txt"}) << address;
   }
 }
 
-TEST_F(DownloadToFileTest, KeepsAnExistingFileOnFailureAndReplacesItWholeOnSuccess) {
+TEST_F(ImageFetcherTest, KeepsAnExistingFileOnFailureAndReplacesItWholeOnSuccess) {
   std::ofstream(dir_ + "keep.jpg") << "old";
-  EXPECT_FALSE(DownloadToFile(server_.Url("/cut.jpg"), dir_ + "keep.jpg"));
+  EXPECT_FALSE(Saved(server_.Url("/cut.jpg"), dir_ + "keep.jpg"));
   EXPECT_EQ(Slurp(dir_ + "keep.jpg"), "old");
-  EXPECT_TRUE(DownloadToFile(server_.Url("/photo/1.jpg"), dir_ + "keep.jpg"));
+  EXPECT_TRUE(Saved(server_.Url("/photo/1.jpg"), dir_ + "keep.jpg"));
   EXPECT_EQ(Slurp(dir_ + "keep.jpg"), kJpeg);
   EXPECT_EQ(Entries(), (std::set<std::string>{"keep.jpg", "secret.txt"}));
 }
 
-TEST_F(DownloadToFileTest, MissingFolderIsAFailure) {
-  EXPECT_FALSE(DownloadToFile(server_.Url("/photo/1.jpg"), dir_ + "no/such/1.jpg"));
-  EXPECT_FALSE(DownloadToFile(server_.Url("/photo/1.jpg"), dir_));
+TEST_F(ImageFetcherTest, MissingFolderIsAFailure) {
+  EXPECT_FALSE(Saved(server_.Url("/photo/1.jpg"), dir_ + "no/such/1.jpg"));
+  EXPECT_FALSE(Saved(server_.Url("/photo/1.jpg"), dir_));
   EXPECT_EQ(Entries(), std::set<std::string>{"secret.txt"});
 }
 
-TEST_F(DownloadToFileTest, WindowsCyrillicFileNamesLandAsUtf8) {
-  EXPECT_TRUE(DownloadToFile(server_.Url("/photo/1.jpg"), dir_ + "1_\xCC\xEE\xF0\xE5.jpg"));  // Море
+TEST_F(ImageFetcherTest, FileNamesAreTheFileSystemsBytes) {
+  EXPECT_TRUE(Saved(server_.Url("/photo/1.jpg"), dir_ + "1_Море.jpg"));
   EXPECT_EQ(Slurp(dir_ + "1_Море.jpg"), kJpeg);
 }
 
-TEST_F(DownloadToFileTest, AFailedDownloadSaysWhyInTermsARetryCanJudge) {
+TEST_F(ImageFetcherTest, AFailedDownloadSaysWhyInTermsARetryCanJudge) {
   struct Case {
     std::string url, name;
     TransferError error;
     int status;
     std::string message;  // empty: any
-    int64_t max_bytes = DownloadRequest().max_bytes;
+    int64_t max_bytes = ImageRequest().max_bytes;
   } cases[] = {
       {server_.Url("/missing.jpg"), "a.jpg", TransferError::kStatus, 404, "HTTP/1.1 404 Not Found"},
       {server_.Url("/broken.jpg"), "a.jpg", TransferError::kStatus, 500, "HTTP/1.1 500 Internal Server Error"},
@@ -196,15 +204,15 @@ TEST_F(DownloadToFileTest, AFailedDownloadSaysWhyInTermsARetryCanJudge) {
       {"ftp://127.0.0.1/photo/1.jpg", "a.jpg", TransferError::kAddress, 0, ""},
       {server_.Url("/photo/1.jpg"), "no/such/a.jpg", TransferError::kLocalFile, 0,
        "No such file or directory"},
-      {server_.Url("/endless.jpg"), "a.jpg", TransferError::kAddress, 0,
+      {server_.Url("/endless.jpg"), "a.jpg", TransferError::kTooLarge, 0,
        "The body is larger than 65536 bytes.", 65536},
-      {server_.Url("/photo/1.jpg"), "a.jpg", TransferError::kAddress, 0,
+      {server_.Url("/photo/1.jpg"), "a.jpg", TransferError::kTooLarge, 0,
        "The body is larger than 3000 bytes.", 3000},
-      {server_.Url("/huge.jpg"), "a.jpg", TransferError::kAddress, 0,
+      {server_.Url("/huge.jpg"), "a.jpg", TransferError::kTooLarge, 0,
        "The body is larger than 1073741824 bytes."},
   };
   for (const auto& c : cases) {
-    DownloadResult result = Download(c.url, c.name, 60000, c.max_bytes);
+    ImageResult result = Download(c.url, c.name, 60000, c.max_bytes);
     EXPECT_FALSE(result.saved) << c.url;
     EXPECT_EQ(result.failure.error, c.error) << c.url;
     EXPECT_EQ(result.failure.status, c.status) << c.url;
@@ -214,38 +222,38 @@ TEST_F(DownloadToFileTest, AFailedDownloadSaysWhyInTermsARetryCanJudge) {
     EXPECT_FALSE(result.failure.message.empty()) << c.url;
     EXPECT_EQ(Entries(), std::set<std::string>{"secret.txt"}) << c.url;
   }
-  DownloadResult busy = Download(server_.Url("/busy.jpg"), "b.jpg");
+  ImageResult busy = Download(server_.Url("/busy.jpg"), "b.jpg");
   EXPECT_EQ(busy.failure.status, 503);
   EXPECT_EQ(busy.failure.retry_after, "4");
-  DownloadResult saved = Download(server_.Url("/photo/1.jpg"), "c.jpg", 60000, int64_t(kJpeg.size()));
+  ImageResult saved = Download(server_.Url("/photo/1.jpg"), "c.jpg", 60000, int64_t(kJpeg.size()));
   EXPECT_TRUE(saved.saved);
   EXPECT_EQ(saved.bytes, int64_t(kJpeg.size()));
 }
 
-TEST_F(DownloadToFileTest, AHostThatSendsNothingTimesOutAndACancelStopsTheTransfer) {
-  DownloadResult stalled = Download(server_.Url("/stall.jpg"), "s.jpg", 1000);
+TEST_F(ImageFetcherTest, AHostThatSendsNothingTimesOutAndACancelStopsTheTransfer) {
+  ImageResult stalled = Download(server_.Url("/stall.jpg"), "s.jpg", 1000);
   EXPECT_EQ(stalled.failure.error, TransferError::kTimeout) << stalled.failure.message;
-  DownloadRequest request;
+  ImageRequest request;
   request.url = server_.Url("/stall.jpg");
   request.path = dir_ + "t.jpg";
   request.cancelled = [] { return true; };
-  DownloadResult cancelled = DownloadUrl(request);
+  ImageResult cancelled = fetcher_->Fetch(request);
   EXPECT_EQ(cancelled.failure.error, TransferError::kCancelled) << cancelled.failure.message;
   EXPECT_EQ(Entries(), std::set<std::string>{"secret.txt"});
 }
 
-TEST_F(DownloadToFileTest, TheProxyIsTheCallersChoiceNotTheEnvironments) {
+TEST_F(ImageFetcherTest, TheProxyIsTheCallersChoiceNotTheEnvironments) {
   // libcurl would go through this one if it read the environment itself.
   setenv("http_proxy", ("http://127.0.0.1:" + std::to_string(test::UnusedLoopbackPort())).c_str(), 1);
   EXPECT_TRUE(Download(server_.Url("/photo/1.jpg"), "d.jpg").saved);
-  DownloadRequest request;
+  ImageRequest request;
   request.url = server_.Url("/photo/1.jpg");
   request.path = dir_ + "e.jpg";
   request.proxy = ProxyAddress{"127.0.0.1", test::UnusedLoopbackPort()};
-  EXPECT_EQ(DownloadUrl(request).failure.error, TransferError::kConnection);
+  EXPECT_EQ(fetcher_->Fetch(request).failure.error, TransferError::kConnection);
   // A chosen proxy is not bypassed for a host that no_proxy names.
   setenv("no_proxy", "127.0.0.1", 1);
-  EXPECT_EQ(DownloadUrl(request).failure.error, TransferError::kConnection);
+  EXPECT_EQ(fetcher_->Fetch(request).failure.error, TransferError::kConnection);
   unsetenv("no_proxy");
   unsetenv("http_proxy");
 }

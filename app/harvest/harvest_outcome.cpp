@@ -30,8 +30,7 @@ const LogTexts& Texts() {
 }  // namespace
 
 int HarvestReport::Saved() const {
-  return int(std::count_if(photos.begin(), photos.end(),
-                           [](const PhotoOutcome& p) { return p.status != OutcomeStatus::kFailed; }));
+  return int(std::count_if(photos.begin(), photos.end(), [](const PhotoOutcome& p) { return p.Saved(); }));
 }
 
 int HarvestReport::Found() const { return int(photos.size()); }
@@ -44,11 +43,11 @@ int HarvestReport::Failed() const {
 bool HarvestReport::Complete() const { return !interrupted && Failed() == 0 && Saved() > 0; }
 
 std::string PhotoLogLine(const PhotoOutcome& photo) {
-  if (photo.PageFailed())
-    return "  " + DisplayName(photo.page_address) + Texts().error + photo.error;
-  std::string line = "  " + photo.title;
-  if (photo.status == OutcomeStatus::kFailed) line += Texts().error + photo.error;
-  if (photo.status == OutcomeStatus::kAlreadyThere) line += Texts().already_there;
+  const ManifestPhoto& record = photo.record;
+  if (photo.PageFailed()) return "  " + DisplayName(record.page_url) + Texts().error + record.error;
+  std::string line = "  " + record.title;
+  if (!photo.Saved()) line += Texts().error + record.error;
+  if (photo.already_there) line += Texts().already_there;
   return line;
 }
 

@@ -3,35 +3,27 @@
 // lines and summary made from them. The command line's exit code is read
 // off the summary.
 
-#include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "app/album/album_manifest.h"
+
 namespace ah {
 
-enum class OutcomeStatus {
-  kSaved,
-  kAlreadyThere,  // on disk from an earlier run, not fetched again
-  kFailed,
-};
-
 // One photo: an image saved, found on disk or not saved, or a photo page
-// that could not be read, which stands for one photo.
+// that could not be read, which stands for one photo (and takes a number,
+// so that the photos after it keep theirs).
 struct PhotoOutcome {
-  // Its photo number; a failed photo page takes one too, so the numbers of
-  // the photos after it are those a good run gives them.
-  int number = 0;
-  std::string title;          // cleaned, Windows-1251; empty for a failed photo page
-  std::string page_address;   // the photo page, as fetched
-  std::string image_address;  // UTF-8; empty for a failed photo page
-  std::string file_name;      // the image file's file-system name; empty for a failed photo page
-  OutcomeStatus status = OutcomeStatus::kSaved;
-  std::string error;  // why it failed, in one line
+  // As album.json keeps it; the error in one line.
+  ManifestPhoto record;
+  // What only the run needs: whether an earlier run's image was taken up
+  // instead of fetched, and how many attempts the transfer took.
+  bool already_there = false;
   int attempts = 0;
-  int64_t bytes = 0;
 
-  bool PageFailed() const { return status == OutcomeStatus::kFailed && image_address.empty(); }
+  bool Saved() const { return record.status == PhotoStatus::psSaved; }
+  bool PageFailed() const { return !Saved() && record.image_url.empty(); }
 };
 
 struct PageOutcome {

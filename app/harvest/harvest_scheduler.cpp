@@ -5,6 +5,7 @@
 #include <optional>
 
 #include "app/album/album_folder.h"
+#include "app/album/photo_file_name.h"
 #include "app/fetch/harvest_transfers.h"
 #include "app/site/page_scan.h"
 #include "app/site/scratch_lines.h"
@@ -22,16 +23,6 @@ namespace {
 // How long the run's thread waits for a job before it looks at the stop
 // flag and the progress again.
 constexpr std::chrono::milliseconds kWaitSlice{50};
-
-constexpr std::string_view kImageFileExtension = ".jpg";
-
-// The title's part of an image file's name: between the number's "_" and
-// the extension.
-std::string NameInFileName(std::string_view file_name) {
-  file_name.remove_prefix(file_name.find('_') + 1);
-  if (file_name.ends_with(kImageFileExtension)) file_name.remove_suffix(kImageFileExtension.size());
-  return std::string(file_name);
-}
 
 }  // namespace
 
@@ -60,7 +51,6 @@ struct HarvestScheduler::Entry {
   std::shared_ptr<PageWork> page;
   bool photo = false;
   PhotoOutcome outcome;
-  ManifestPhoto record;
   AlbumFolder* album = nullptr;
   std::shared_ptr<ImageWork> image;
   JobPool::TaskRef task;  // the download, when there is one
@@ -178,76 +168,68 @@ void HarvestScheduler::Number() {
 }
 
 void HarvestScheduler::NumberPage(std::list<Entry>::iterator at) {
-  const std::shared_ptr<PageWork> work = at->page;
+  const PageWork& work = *at->page;
   // The page's photos take its place; it stays in the queue until then,
   // so that nothing after it is released early.
   auto add = [&](Entry entry) {
     queue_.insert(at, std::move(entry));
     Release();
   };
-  if (Cancelled(work->failure)) {
+  if (Cancelled(work.failure)) {
     report_.interrupted = true;
-  } else if (work->failure) {
-    // It stands for one photo, so the numbers after it are those a good
-    // run gives them.
-    Entry entry;
-    entry.photo = true;
-    entry.album = work->album;
-    PhotoOutcome& photo = entry.outcome;
-    photo.number = next_number_++;
-    photo.page_address = work->address;
-    photo.status = OutcomeStatus::kFailed;
-    photo.error = OneLine(work->failure->message);
-    photo.attempts = work->attempts;
-    entry.record.number = photo.number;
-    entry.record.page_url = photo.page_address;
-    entry.record.status = PhotoStatus::psFailed;
-    entry.record.error = photo.error;
-    add(std::move(entry));
+  } else if (work.failure) {
+    add(FailedPagePhoto(work));
   } else {
-    for (const FoundImage& image : work->images) {
+    for (const FoundImage& image : work.images) {
       if (Stopping()) break;
-      Entry entry;
-      entry.photo = true;
-      entry.album = work->album;
-      PhotoOutcome& photo = entry.outcome;
-      photo.number = next_number_++;
-      photo.title = image.title;
-      photo.page_address = work->address;
-      photo.image_address = AnsiToUtf8(image.address);
-      const std::string number = IntToStr(photo.number) + "_";
-      const std::string name =
-          number + FitName(image.name, kLongestMadeName - number.size() - 4) + std::string(kImageFileExtension);
-      photo.file_name = work->folder + name;
-      ManifestPhoto& record = entry.record;
-      record.number = photo.number;
-      record.title = image.title;
-      record.page_url = work->address;
-      record.image_url = image.address;
-      record.file_name = name;
-      std::optional<ManifestPhoto> taken;
-      if (work->album)
-        taken = work->album->TakeOverOrMakeRoom(photo.number, image.title, work->address,
-                                                image.address, name);
-      if (taken) {
-        photo.status = OutcomeStatus::kAlreadyThere;
-        photo.bytes = int64_t(taken->bytes);
-        record = std::move(*taken);
-      } else {
-        auto download = std::make_shared<ImageWork>();
-        entry.image = download;
-        entry.task = pool_->Submit([this, download, url = photo.image_address,
-                                    path = photo.file_name](JobTools& tools) {
-          download->saved = TransferImage(*tools.images, url, path,
-                                          ChooseProxy(url, settings_.proxy), settings_.transfer,
-                                          around_.stop);
-          if (!download->saved.failure) download->digest = DigestFile(path);
-        });
-      }
-      add(std::move(entry));
+      add(ImagePhoto(work, image));
     }
   }
   queue_.erase(at);
+}
+
+HarvestScheduler::Entry HarvestScheduler::FailedPagePhoto(const PageWork& work) {
+  // It stands for one photo, so the numbers after it are those a good run
+  // gives them.
+  Entry entry;
+  entry.photo = true;
+  entry.album = work.album;
+  entry.outcome.attempts = work.attempts;
+  ManifestPhoto& record = entry.outcome.record;
+  record.number = next_number_++;
+  record.page_url = work.address;
+  record.status = PhotoStatus::psFailed;
+  record.error = OneLine(work.failure->message);
+  return entry;
+}
+
+HarvestScheduler::Entry HarvestScheduler::ImagePhoto(const PageWork& work, const FoundImage& image) {
+  Entry entry;
+  entry.photo = true;
+  entry.album = work.album;
+  ManifestPhoto& record = entry.outcome.record;
+  record.number = next_number_++;
+  record.title = image.title;
+  record.page_url = work.address;
+  record.image_url = image.address;
+  record.file_name = PhotoFileName(record.number, image.name);
+  if (work.album) {
+    if (std::optional<ManifestPhoto> taken = work.album->TakeOverOrMakeRoom(
+            record.number, record.title, record.page_url, record.image_url, record.file_name)) {
+      record = std::move(*taken);
+      entry.outcome.already_there = true;
+      return entry;
+    }
+  }
+  auto download = std::make_shared<ImageWork>();
+  entry.image = download;
+  entry.task = pool_->Submit([this, download, url = AnsiToUtf8(record.image_url),
+                              path = work.folder + record.file_name](JobTools& tools) {
+    download->saved = TransferImage(*tools.images, url, path, ChooseProxy(url, settings_.proxy),
+                                    settings_.transfer, around_.stop);
+    if (!download->saved.failure) download->digest = DigestFile(path);
+  });
+  return entry;
 }
 
 void HarvestScheduler::Release() {
@@ -289,43 +271,40 @@ std::optional<bool> HarvestScheduler::PageReached() const {
 
 void HarvestScheduler::ReleasePhoto(Entry& entry) {
   PhotoOutcome& photo = entry.outcome;
-  ManifestPhoto& record = entry.record;
-  bool recorded = true;
-  if (entry.image) {
-    const ImageTransfer& saved = entry.image->saved;
+  const bool recorded = !entry.image || TakeDownload(photo, *entry.image);
+  around_.log.AddLogLineOf(photo.Saved() ? LogLineKind::kProgress : LogLineKind::kError,
+                           PhotoLogLine(photo));
+  saved_ += photo.Saved();
+  if (entry.album && recorded) {
+    entry.album->Record(photo.record);
+    if (std::find(touched_.begin(), touched_.end(), entry.album) == touched_.end())
+      touched_.push_back(entry.album);
+  }
+  report_.photos.push_back(std::move(photo));
+}
+
+bool HarvestScheduler::TakeDownload(PhotoOutcome& photo, const ImageWork& image) {
+  ManifestPhoto& record = photo.record;
+  const ImageTransfer& saved = image.saved;
+  photo.attempts = saved.attempts;
+  record.bytes = uint64_t(saved.bytes);
+  if (saved.failure) {
     // A transfer cut short by a stop leaves no file; the photo is told in
     // its place, and the manifest keeps what it knew of it.
     const bool cancelled = Cancelled(saved.failure);
     if (cancelled) report_.interrupted = true;
-    photo.attempts = saved.attempts;
-    photo.bytes = saved.bytes;
-    if (saved.failure) {
-      photo.status = OutcomeStatus::kFailed;
-      photo.error = cancelled ? Utf8ToAnsi("прервано") : OneLine(saved.failure->message);
-      recorded = !cancelled;
-      record.status = PhotoStatus::psFailed;
-      record.error = photo.error;
-      record.file_name.clear();
-    } else {
-      bytes_ += saved.bytes;
-      // A file that cannot be read back is not vouched for.
-      recorded = entry.image->digest.has_value();
-      if (recorded) {
-        record.status = PhotoStatus::psSaved;
-        record.bytes = entry.image->digest->bytes;
-        record.sha256 = entry.image->digest->sha256;
-      }
-    }
+    record.status = PhotoStatus::psFailed;
+    record.error = cancelled ? Utf8ToAnsi("прервано") : OneLine(saved.failure->message);
+    record.file_name.clear();
+    return !cancelled;
   }
-  around_.log.AddLogLineOf(photo.status == OutcomeStatus::kFailed ? LogLineKind::kError
-                                                                  : LogLineKind::kProgress,
-                           PhotoLogLine(photo));
-  saved_ += photo.status != OutcomeStatus::kFailed;
-  report_.photos.push_back(std::move(photo));
-  if (!entry.album || !recorded) return;
-  entry.album->Record(std::move(record));
-  if (std::find(touched_.begin(), touched_.end(), entry.album) == touched_.end())
-    touched_.push_back(entry.album);
+  bytes_ += saved.bytes;
+  record.status = PhotoStatus::psSaved;
+  // A file that cannot be read back is not vouched for.
+  if (!image.digest) return false;
+  record.bytes = image.digest->bytes;
+  record.sha256 = image.digest->sha256;
+  return true;
 }
 
 void HarvestScheduler::WaitFor(const std::function<bool()>& done) {

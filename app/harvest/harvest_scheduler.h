@@ -24,6 +24,7 @@ namespace ah {
 
 class AlbumFolder;
 class ImageFetcher;
+struct FoundImage;
 
 class HarvestScheduler {
  public:
@@ -71,11 +72,17 @@ class HarvestScheduler {
   // Turns finished photo pages, in order, into their photos.
   void Number();
   void NumberPage(std::list<Entry>::iterator at);
+  Entry FailedPagePhoto(const PageWork& work);
+  // A photo taken up from the earlier run's images, or one to download.
+  Entry ImagePhoto(const PageWork& work, const FoundImage& image);
   void Release();
   // Whether a photo or line of the page that the front entry opens is in
   // the queue; nothing while a photo page ahead is still being read.
   std::optional<bool> PageReached() const;
   void ReleasePhoto(Entry& entry);
+  // Puts a finished download into the photo's record; false when the
+  // manifest is not to record it.
+  bool TakeDownload(PhotoOutcome& photo, const ImageWork& image);
   // Takes back what the jobs finish until `done` says so.
   void WaitFor(const std::function<bool()>& done);
   void ShowProgress();

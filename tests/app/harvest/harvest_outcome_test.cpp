@@ -119,18 +119,18 @@ TEST_F(HarvestOutcomeTest, OutcomesRecordWhatEachPhotoAndPageCameTo) {
   EXPECT_EQ(report.pages[1].error, "HTTP/1.1 404 Refused");
   EXPECT_EQ(report.pages[1].attempts, 1);
   ASSERT_EQ(report.photos.size(), 3u);
-  const PhotoOutcome& one = report.photos[0];
+  const ManifestPhoto& one = report.photos[0].record;
   EXPECT_EQ(one.number, 1);
-  EXPECT_EQ(one.status, OutcomeStatus::kSaved);
-  EXPECT_EQ(one.file_name, out_ + "A/1_one.jpg");
-  EXPECT_EQ(one.image_address, ImageUrl(1));
-  EXPECT_EQ(one.page_address, PhotoAddress("/p/1"));
-  EXPECT_EQ(one.bytes, int64_t(kImage.size() + 1));
-  EXPECT_EQ(report.photos[1].status, OutcomeStatus::kFailed);
-  EXPECT_EQ(report.photos[1].number, 2);
+  EXPECT_TRUE(report.photos[0].Saved());
+  EXPECT_EQ(one.file_name, "1_one.jpg");
+  EXPECT_EQ(one.image_url, ImageUrl(1));
+  EXPECT_EQ(one.page_url, PhotoAddress("/p/1"));
+  EXPECT_EQ(one.bytes, kImage.size() + 1);
+  EXPECT_FALSE(report.photos[1].Saved());
+  EXPECT_EQ(report.photos[1].record.number, 2);
   EXPECT_EQ(report.photos[1].attempts, 1);
   EXPECT_TRUE(report.photos[2].PageFailed());
-  EXPECT_EQ(report.photos[2].number, 3);
+  EXPECT_EQ(report.photos[2].record.number, 3);
   EXPECT_EQ(report.photos[2].attempts, 3);
   EXPECT_EQ(report.folder, out_ + "A/");
   EXPECT_TRUE(report.sign_in_confirmed);
@@ -267,10 +267,11 @@ TEST_F(HarvestOutcomeTest, TheBaseFolderIsUsedAsTheBytesItIs) {
 }
 
 TEST(HarvestReportTest, CountsAndCompleteness) {
-  auto photo = [](OutcomeStatus status) {
+  auto photo = [](PhotoStatus status, bool already_there = false) {
     PhotoOutcome p;
-    p.status = status;
-    p.image_address = "http://i/1.jpg";
+    p.record.status = status;
+    p.record.image_url = "http://i/1.jpg";
+    p.already_there = already_there;
     return p;
   };
   auto page = [](bool read) {
@@ -285,12 +286,12 @@ TEST(HarvestReportTest, CountsAndCompleteness) {
     bool complete;
   } cases[] = {
       {"nothing found", {{page(true)}, {}, "", true, false}, 0, 0, 0, false},
-      {"all saved", {{page(true)}, {photo(OutcomeStatus::kSaved), photo(OutcomeStatus::kAlreadyThere)}, "", true, false},
+      {"all saved", {{page(true)}, {photo(PhotoStatus::psSaved), photo(PhotoStatus::psSaved, true)}, "", true, false},
        2, 2, 0, true},
-      {"one photo failed", {{page(true)}, {photo(OutcomeStatus::kSaved), photo(OutcomeStatus::kFailed)}, "", true, false},
+      {"one photo failed", {{page(true)}, {photo(PhotoStatus::psSaved), photo(PhotoStatus::psFailed)}, "", true, false},
        1, 2, 1, false},
-      {"a page failed", {{page(true), page(false)}, {photo(OutcomeStatus::kSaved)}, "", true, false}, 1, 1, 1, false},
-      {"interrupted", {{page(true)}, {photo(OutcomeStatus::kSaved)}, "", true, true}, 1, 1, 0, false},
+      {"a page failed", {{page(true), page(false)}, {photo(PhotoStatus::psSaved)}, "", true, false}, 1, 1, 1, false},
+      {"interrupted", {{page(true)}, {photo(PhotoStatus::psSaved)}, "", true, true}, 1, 1, 0, false},
   };
   for (const auto& c : cases) {
     EXPECT_EQ(c.report.Saved(), c.saved) << c.name;
@@ -302,17 +303,17 @@ TEST(HarvestReportTest, CountsAndCompleteness) {
 
 TEST(HarvestLogLines, OutcomesReadAsTheLogWritesThem) {
   PhotoOutcome saved;
-  saved.title = Utf8ToAnsi("Закат");
-  saved.image_address = "http://i/1.jpg";
+  saved.record.title = Utf8ToAnsi("Закат");
+  saved.record.image_url = "http://i/1.jpg";
+  saved.record.status = PhotoStatus::psSaved;
   PhotoOutcome there = saved;
-  there.status = OutcomeStatus::kAlreadyThere;
+  there.already_there = true;
   PhotoOutcome failed = saved;
-  failed.status = OutcomeStatus::kFailed;
-  failed.error = "HTTP/1.1 500 Internal Server Error";
+  failed.record.status = PhotoStatus::psFailed;
+  failed.record.error = "HTTP/1.1 500 Internal Server Error";
   PhotoOutcome page_failed;
-  page_failed.status = OutcomeStatus::kFailed;
-  page_failed.page_address = "http://h/p/1/#mainImageLink";
-  page_failed.error = "Read Timeout";
+  page_failed.record.page_url = "http://h/p/1/#mainImageLink";
+  page_failed.record.error = "Read Timeout";
   PageOutcome page;
   page.number = 47;
   page.error = "Connection Closed Gracefully.";

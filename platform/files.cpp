@@ -56,8 +56,6 @@ std::string PicturesDirFromUserDirs(const std::string& home) {
 
 }  // namespace
 
-std::string FileSystemName(std::string_view ansi_name) { return AnsiToUtf8(ansi_name); }
-
 std::string FitName(std::string_view name, size_t limit) {
   if (name.size() <= limit) return std::string(name);
   size_t cut = limit;
@@ -65,7 +63,7 @@ std::string FitName(std::string_view name, size_t limit) {
   return std::string(name.substr(0, cut));
 }
 
-std::string DisplayName(std::string_view name) { return Utf8ToAnsiLossy(name); }
+std::string DisplayName(std::string_view name) { return AnsiToUtf8(Utf8ToAnsiLossy(name)); }
 
 const std::string& ExecutableDir() {
   static const std::string dir = ReadExecutableDir();

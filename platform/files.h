@@ -1,16 +1,12 @@
 #pragma once
 // Files and folders. Every name here is a file-system name: the bytes the
-// file system holds, used as they are. Names the program builds from its
-// own Windows-1251 text (album and image titles) get their file-system form
-// from FileSystemName first.
+// file system holds, used as they are (the names the program makes are
+// UTF-8).
 
 #include <string>
 #include <string_view>
 
 namespace ah {
-
-// The file-system form of a name held as Windows-1251 text (UTF-8).
-std::string FileSystemName(std::string_view ansi_name);
 
 // File systems take names of up to 255 bytes; a name made from a site's
 // title keeps below that the room for the temporary names made beside it.
@@ -19,8 +15,9 @@ constexpr size_t kLongestMadeName = 200;
 // The longest start of the file-system name `name` (UTF-8) that takes at
 // most `limit` bytes, cut at a character.
 std::string FitName(std::string_view name, size_t limit);
-// A file-system name as Windows-1251 text, for showing it: what the code
-// page cannot hold, and bytes that are not UTF-8, become "?".
+// A file-system name for a log line (UTF-8), as the program's code page,
+// Windows-1251, can show it: what the code page cannot hold, and bytes
+// that are not UTF-8, become "?".
 std::string DisplayName(std::string_view name);
 
 // The folder of the running executable with a trailing "/" (read once).

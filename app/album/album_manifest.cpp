@@ -30,21 +30,15 @@ constexpr std::string_view StatusName(PhotoStatus status) {
   return status == PhotoStatus::psSaved ? "saved" : "failed";
 }
 
-json Text(std::string_view ansi) { return AnsiToUtf8(ansi); }
-
 // Reading stops at the first thing that is not as written.
 class Reader {
  public:
   explicit Reader(const json& object) : object_(object) {}
   bool ok() const { return ok_; }
 
-  std::string Text(const char* key) {
-    const json* value = Field(key);
-    if (!value || !value->is_string()) return Fail<std::string>();
-    // A character that Windows-1251 lacks (a hand edit) becomes "?", as
-    // everywhere text enters the program.
-    return Utf8ToAnsi(value->get_ref<const std::string&>());
-  }
+  // Version 1's photo-page addresses went through the code page a second
+  // time: this takes them back.
+  std::string FromCodePage(const char* key) { return Utf8ToAnsi(Raw(key)); }
   std::string Raw(const char* key) {
     const json* value = Field(key);
     if (!value || !value->is_string()) return Fail<std::string>();
@@ -83,14 +77,14 @@ std::optional<ManifestPhoto> ReadPhoto(const json& entry, std::uint64_t version)
   Reader r(entry);
   ManifestPhoto photo;
   std::uint64_t number = r.Unsigned("number");
-  photo.title = r.Text("title");
-  photo.page_url = version == 1 ? r.Text("page_url") : r.Raw("page_url");
-  photo.image_url = r.Text("image_url");
+  photo.title = r.Raw("title");
+  photo.page_url = version == 1 ? r.FromCodePage("page_url") : r.Raw("page_url");
+  photo.image_url = r.Raw("image_url");
   photo.file_name = r.Raw("file_name");
   photo.bytes = r.Unsigned("bytes");
   photo.sha256 = r.Raw("sha256");
   std::string status = r.Raw("status");
-  photo.error = r.Text("error");
+  photo.error = r.Raw("error");
   if (!r.ok() || number == 0 || number > std::uint64_t(INT32_MAX)) return std::nullopt;
   photo.number = int(number);
   if (status == StatusName(PhotoStatus::psSaved))
@@ -143,14 +137,14 @@ namespace {
 json PhotoJson(const ManifestPhoto& p) {
   return {
       {"number", p.number},
-      {"title", Text(p.title)},
+      {"title", p.title},
       {"page_url", p.page_url},
-      {"image_url", Text(p.image_url)},
+      {"image_url", p.image_url},
       {"file_name", p.file_name},
       {"bytes", p.bytes},
       {"sha256", p.sha256},
       {"status", StatusName(p.status)},
-      {"error", Text(p.error)},
+      {"error", p.error},
   };
 }
 
@@ -179,8 +173,8 @@ std::string ManifestJson(const AlbumManifest& manifest) {
   const std::pair<const char*, json> head[] = {
       {"format", kFormat},
       {"version", kVersion},
-      {"album_url", Text(manifest.album_url)},
-      {"title", Text(manifest.title)},
+      {"album_url", manifest.album_url},
+      {"title", manifest.title},
       {"folder", manifest.folder},
       {"last_run", manifest.last_run},
   };
@@ -202,8 +196,8 @@ std::optional<AlbumManifest> ParseManifest(std::string_view text) {
   if (r.Raw("format") != kFormat || version < 1 || version > std::uint64_t(kVersion))
     return std::nullopt;
   AlbumManifest manifest;
-  manifest.album_url = r.Text("album_url");
-  manifest.title = r.Text("title");
+  manifest.album_url = r.Raw("album_url");
+  manifest.title = r.Raw("title");
   manifest.folder = r.Raw("folder");
   manifest.last_run = r.Raw("last_run");
   auto photos = document.find("photos");

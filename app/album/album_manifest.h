@@ -4,11 +4,11 @@
 // changed, and the gallery page all read it; the run rewrites it whole
 // after every photo's outcome, so an interrupted run leaves a valid one.
 //
-// In memory the texts are the program's own Windows-1251 text, as the
-// run holds them (titles, addresses, errors), except `folder` and
-// `file_name`, which are as the file system names them, and `page_url`,
-// which is the photo page's address in the bytes of the album page that
-// linked it. In the file everything is UTF-8.
+// The texts are UTF-8, as the run holds them (titles, addresses, errors),
+// except `folder` and `file_name`, which are as the file system names them,
+// and `page_url`, which is the photo page's address in the bytes of the
+// album page that linked it; the file holds what is not UTF-8 with U+FFFD
+// in its place.
 
 #include <cstdint>
 #include <ctime>

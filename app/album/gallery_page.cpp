@@ -2,7 +2,6 @@
 
 #include "http/uri_resolution.h"
 #include "platform/atomic_file.h"
-#include "platform/code_page.h"
 
 namespace ah {
 namespace {
@@ -38,8 +37,6 @@ header p { margin: 0.2em 0; color: var(--muted); overflow-wrap: anywhere; }
 </head>
 <body>
 )";
-
-std::string Html(std::string_view ansi) { return HtmlEscape(AnsiToUtf8(ansi)); }
 
 // A link for a web address; anything else (a "javascript:" address from
 // a hostile page, say) stays plain text.
@@ -89,10 +86,10 @@ std::string FileNameAddress(std::string_view utf8_name) {
 std::string GalleryHtml(const AlbumManifest& m) {
   const int saved = m.SavedCount(), failed = m.FailedCount();
   std::string page(kHead);
-  page += "<title>" + Html(m.title) + "</title>\n";
+  page += "<title>" + HtmlEscape(m.title) + "</title>\n";
   page += kStyle;
-  page += "<header>\n<h1>" + Html(m.title) + "</h1>\n";
-  page += "<p>Источник: " + AddressLink(AnsiToUtf8(m.album_url)) + "</p>\n";
+  page += "<header>\n<h1>" + HtmlEscape(m.title) + "</h1>\n";
+  page += "<p>Источник: " + AddressLink(m.album_url) + "</p>\n";
   page += "<p id=\"counts\">Сохранено: " + std::to_string(saved) + " из " +
           std::to_string(m.photos.size()) + ", ошибок: " + std::to_string(failed) + "</p>\n";
   if (!m.last_run.empty()) page += "<p>Последний запуск: " + HtmlEscape(m.last_run) + "</p>\n";
@@ -105,8 +102,8 @@ std::string GalleryHtml(const AlbumManifest& m) {
       const std::string href = HtmlEscape(FileNameAddress(p.file_name));
       const std::string number = std::to_string(p.number);
       page += "<li id=\"photo-" + number + "\"><a href=\"" + href + "\"><img src=\"" + href +
-              "\" loading=\"lazy\" decoding=\"async\" alt=\"" + Html(p.title) +
-              "\"><span><b class=\"n\">" + number + "</b> " + Html(p.title) +
+              "\" loading=\"lazy\" decoding=\"async\" alt=\"" + HtmlEscape(p.title) +
+              "\"><span><b class=\"n\">" + number + "</b> " + HtmlEscape(p.title) +
               "</span></a></li>\n";
     }
     page += "</ul>\n";
@@ -122,8 +119,8 @@ std::string GalleryHtml(const AlbumManifest& m) {
       if (p.image_url.empty())
         page += AddressLink(p.page_url);
       else
-        page += Html(p.title) + " (" + AddressLink(p.page_url, "страница") + ")";
-      page += " — <span class=\"error\">" + Html(p.error) + "</span></li>\n";
+        page += HtmlEscape(p.title) + " (" + AddressLink(p.page_url, "страница") + ")";
+      page += " — <span class=\"error\">" + HtmlEscape(p.error) + "</span></li>\n";
     }
     page += "</ul>\n</section>\n";
   }

@@ -41,14 +41,14 @@ class Console : public HarvestFields, public HarvestLog, public MessagePump, pub
   std::string Edit3Text() override { return fields_.domain; }
   std::string Edit4Text() override { return fields_.album; }
 
-  void AddLogLine(const std::string& line) override { Print(AnsiToUtf8(line)); }
+  void AddLogLine(const std::string& line) override { Print(line); }
   void AddLogLineOf(LogLineKind kind, const std::string& line) override {
     if (quiet_ && kind == LogLineKind::kProgress) return;
     AddLogLine(line);
   }
   // The terminal takes the name's own bytes.
   void AddPathLine(const std::string& line, const std::string& path) override {
-    Print(AnsiToUtf8(line) + path);
+    Print(line + path);
   }
   // Printed lines cannot be taken back; emptying only restarts the count.
   int LogLineCount() override { return lines_; }
@@ -61,7 +61,7 @@ class Console : public HarvestFields, public HarvestLog, public MessagePump, pub
   IHTTPClient* CreateIdHTTP() override { return make_client_(); }
 
  private:
-  FieldTexts fields_;  // Windows-1251
+  FieldTexts fields_;
   void Print(const std::string& text) {
     if (progress_) progress_->Hide();
     out_ << Printable(text) << '\n' << std::flush;
@@ -85,9 +85,8 @@ int RunHarvestCommand(const HarvestCommandLine& line, const HarvestClientFactory
   HarvestSettings settings;
   SiteProfile& profile = settings.profile;
   profile.SiteRoot = SiteRootFor(line);
-  // The suffix is matched against page text before conversion, the marker after.
   if (line.title_suffix) profile.TitleSuffix = *line.title_suffix;
-  if (line.image_host_marker) profile.ImageHostMarker = Utf8ToAnsi(*line.image_host_marker);
+  if (line.image_host_marker) profile.ImageHostMarker = *line.image_host_marker;
   if (line.retries) settings.transfer.attempts = *line.retries + 1;
   if (line.timeout_ms) settings.transfer.connect_timeout_ms = settings.transfer.read_timeout_ms = *line.timeout_ms;
   if (line.proxy) settings.proxy = ParseProxyAddress(*line.proxy);
@@ -95,10 +94,10 @@ int RunHarvestCommand(const HarvestCommandLine& line, const HarvestClientFactory
   settings.force = line.force;
 
   FieldTexts fields = DefaultFieldTexts(profile);
-  fields.album = Utf8ToAnsi(line.albums.front());
-  if (line.login) fields.login = Utf8ToAnsi(*line.login);
-  if (line.password) fields.password = Utf8ToAnsi(*line.password);
-  if (line.domain) fields.domain = Utf8ToAnsi(*line.domain);
+  fields.album = line.albums.front();
+  if (line.login) fields.login = *line.login;
+  if (line.password) fields.password = *line.password;
+  if (line.domain) fields.domain = *line.domain;
 
   // The folder is taken as the bytes it is; the run makes only the album's
   // own folder inside it.

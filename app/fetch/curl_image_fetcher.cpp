@@ -153,8 +153,9 @@ std::optional<TransferFailure> FailureOf(CURLcode code, long status, const Trans
   if (f.error == TransferError::kStatus) {
     f.status = int(status);
     f.retry_after = transfer.retry_after;
+    // A server's status line is read as the client reads it, in the code page.
     f.message = transfer.status_line.empty() ? "HTTP status " + std::to_string(status)
-                                             : transfer.status_line;
+                                             : AnsiToUtf8(transfer.status_line);
   } else if (code == CURLE_WRITE_ERROR && transfer.file->error() != 0) {
     f.message = std::strerror(transfer.file->error());
   } else {

@@ -6,6 +6,7 @@
 
 #include "app/fetch/transfer_failure.h"
 #include "http/exceptions.h"
+#include "platform/code_page.h"
 #include "transport/exceptions.h"
 
 namespace ah {
@@ -17,8 +18,10 @@ bool IsLookupFailure(int socket_error) { return socket_error >= 11001 && socket_
 TransferFailure Failure(TransferError error, const Exception& e) {
   TransferFailure failure;
   failure.error = error;
-  // Some failures carry no text of their own; their class says what they are.
-  failure.message = e.Message().empty() ? e.ClassName() : e.Message();
+  // Some failures carry no text of their own; their class says what they
+  // are. The library's texts are the code page's, and so is a status line
+  // a server sent.
+  failure.message = AnsiToUtf8(e.Message().empty() ? e.ClassName() : e.Message());
   return failure;
 }
 
@@ -59,7 +62,7 @@ TransferFailure FailureOfCurrentException() {
   } catch (const Exception& e) {
     return Failure(TransferError::kOther, e);
   } catch (const std::exception& e) {
-    return TransferFailure{TransferError::kOther, 0, {}, e.what()};
+    return TransferFailure{TransferError::kOther, 0, {}, AnsiToUtf8(e.what())};
   } catch (...) {
     return TransferFailure{TransferError::kOther, 0, {}, "Unknown failure."};
   }

@@ -46,7 +46,7 @@ TextTransfer TransferText(const std::function<IHTTPClient*()>& current, const Cl
     result.text.clear();
     IHTTPClient* client = current();
     // Not a transfer that another attempt could mend.
-    if (!client) return TransferFailure{TransferError::kAddress, 0, {}, Utf8ToAnsi("нет HTTP-клиента")};
+    if (!client) return TransferFailure{TransferError::kAddress, 0, {}, "нет HTTP-клиента"};
     try {
       call(*client, result.text);
       return std::nullopt;
@@ -68,6 +68,23 @@ TextTransfer TransferText(const std::function<IHTTPClient*()>& current, const Cl
   return result;
 }
 
+std::string WireAddress(std::string_view address) {
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  std::string out;
+  out.reserve(address.size());
+  for (char c : address) {
+    const auto b = static_cast<unsigned char>(c);
+    if (b < 0x80) {
+      out += c;
+    } else {
+      out += '%';
+      out += kHex[b >> 4];
+      out += kHex[b & 15];
+    }
+  }
+  return out;
+}
+
 void UseProxyFor(IHTTPClient& client, const std::string& address,
                  const std::optional<ProxyAddress>& forced) {
   std::optional<ProxyAddress> proxy = ChooseProxy(address, forced);
@@ -79,7 +96,7 @@ ImageTransfer TransferImage(ImageFetcher& fetcher, const std::string& url,
                             const TransferPolicy& policy, const StopFlag* stop) {
   ImageTransfer result;
   ImageRequest request;
-  request.url = url;
+  request.url = WireAddress(url);
   request.path = path;
   request.connect_timeout_ms = policy.connect_timeout_ms;
   request.idle_timeout_ms = policy.read_timeout_ms;
@@ -91,7 +108,7 @@ ImageTransfer TransferImage(ImageFetcher& fetcher, const std::string& url,
     request.fresh_connection = number > 1;
     ImageResult download = fetcher.Fetch(request);
     if (download.failure.error == TransferError::kContent)
-      download.failure.message = Utf8ToAnsi("не изображение: ") + download.content_type;
+      download.failure.message = "не изображение: " + AnsiToUtf8(download.content_type);
     if (!download.saved) return download.failure;
     result.bytes = download.bytes;
     return std::nullopt;

@@ -48,7 +48,7 @@ struct ImageTransfer {
 // Content-Type is image/*. A site's error page sent with 200 is neither.
 bool IsImageBody(std::string_view head, std::string_view content_type);
 
-// Downloads `url` (UTF-8) into `path` (a file-system name) with the
+// Downloads `url` (UTF-8; it goes out as WireAddress makes it) into `path` (a file-system name) with the
 // policy's time-outs, through `proxy`, on the fetcher's kept-alive
 // connection and on a fresh one for every retry; a stop cancels a transfer
 // under way, which then leaves no file. The whole image must come within
@@ -57,6 +57,10 @@ bool IsImageBody(std::string_view head, std::string_view content_type);
 ImageTransfer TransferImage(ImageFetcher& fetcher, const std::string& url,
                             const std::string& path, const std::optional<ProxyAddress>& proxy,
                             const TransferPolicy& policy, const StopFlag* stop);
+
+// An address (UTF-8) as it goes out: every byte past ASCII percent-encoded,
+// as browsers send what they show.
+std::string WireAddress(std::string_view address);
 
 // Points the client at the proxy that `address` goes through: `forced`
 // when given, else what the proxy variables say.

@@ -16,7 +16,7 @@
 namespace ah {
 
 struct ImageRequest {
-  std::string url;   // UTF-8; http or https only, also after redirects
+  std::string url;   // as it goes out (ASCII); http or https only, also after redirects
   std::string path;  // the target, as the file system names it
   int connect_timeout_ms = 30000;
   // The transfer fails when no byte arrives for this long.

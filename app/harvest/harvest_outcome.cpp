@@ -3,29 +3,20 @@
 #include <algorithm>
 
 #include "framework/sysutils.h"
-#include "platform/code_page.h"
 #include "platform/files.h"
 
 namespace ah {
 namespace {
 
-// The program's texts, written here in UTF-8 and kept in Windows-1251.
-struct LogTexts {
-  std::string error = Utf8ToAnsi(" — ОШИБКА: ");
-  std::string already_there = Utf8ToAnsi(" (уже есть)");
-  std::string page = Utf8ToAnsi("Страница № ");
-  std::string sign_in_not_confirmed = Utf8ToAnsi("Авторизация не подтверждена: ");
-  std::string unconfirmed_reason = Utf8ToAnsi("ответ без перенаправления и без cookie");
-  std::string saved = Utf8ToAnsi("Сохранено: ");
-  std::string of = Utf8ToAnsi(" из ");
-  std::string errors = Utf8ToAnsi(", ошибок: ");
-  std::string folder = Utf8ToAnsi("Папка: ");
-};
-
-const LogTexts& Texts() {
-  static const LogTexts texts;
-  return texts;
-}
+constexpr std::string_view kError = " — ОШИБКА: ";
+constexpr std::string_view kAlreadyThere = " (уже есть)";
+constexpr std::string_view kPage = "Страница № ";
+constexpr std::string_view kSignInNotConfirmed = "Авторизация не подтверждена: ";
+constexpr std::string_view kUnconfirmedReason = "ответ без перенаправления и без cookie";
+constexpr std::string_view kSaved = "Сохранено: ";
+constexpr std::string_view kOf = " из ";
+constexpr std::string_view kErrors = ", ошибок: ";
+constexpr std::string_view kFolder = "Папка: ";
 
 }  // namespace
 
@@ -44,28 +35,33 @@ bool HarvestReport::Complete() const { return !interrupted && Failed() == 0 && S
 
 std::string PhotoLogLine(const PhotoOutcome& photo) {
   const ManifestPhoto& record = photo.record;
-  if (photo.PageFailed()) return "  " + DisplayName(record.page_url) + Texts().error + record.error;
-  std::string line = "  " + record.title;
-  if (!photo.Saved()) line += Texts().error + record.error;
-  if (photo.already_there) line += Texts().already_there;
+  std::string line = "  ";
+  if (photo.PageFailed()) return line.append(DisplayName(record.page_url)).append(kError).append(record.error);
+  line += record.title;
+  if (!photo.Saved()) line.append(kError).append(record.error);
+  if (photo.already_there) line += kAlreadyThere;
   return line;
 }
 
 std::string PageFailureLogLine(const PageOutcome& page) {
-  return Texts().page + IntToStr(page.number) + Texts().error + page.error;
+  return std::string(kPage).append(IntToStr(page.number)).append(kError).append(page.error);
 }
 
 std::string SignInNotConfirmedLogLine(std::string_view reason) {
-  return Texts().sign_in_not_confirmed + std::string(reason);
+  return std::string(kSignInNotConfirmed).append(reason);
 }
 
 std::string SummaryLogLine(const HarvestReport& report) {
-  return Texts().saved + IntToStr(report.Saved()) + Texts().of + IntToStr(report.Found()) +
-         Texts().errors + IntToStr(report.Failed());
+  return std::string(kSaved)
+      .append(IntToStr(report.Saved()))
+      .append(kOf)
+      .append(IntToStr(report.Found()))
+      .append(kErrors)
+      .append(IntToStr(report.Failed()));
 }
 
-std::string FolderLogCaption() { return Texts().folder; }
+std::string FolderLogCaption() { return std::string(kFolder); }
 
-std::string UnconfirmedSignInReason() { return Texts().unconfirmed_reason; }
+std::string UnconfirmedSignInReason() { return std::string(kUnconfirmedReason); }
 
 }  // namespace ah

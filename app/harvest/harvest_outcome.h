@@ -50,7 +50,7 @@ struct HarvestReport {
   bool Complete() const;
 };
 
-// Log texts (Windows-1251).
+// Log texts.
 std::string PhotoLogLine(const PhotoOutcome& photo);
 std::string PageFailureLogLine(const PageOutcome& page);
 std::string SignInNotConfirmedLogLine(std::string_view reason);

@@ -1,8 +1,8 @@
 #pragma once
 // The ports of the harvest run: the small interfaces through which it
 // reaches its surroundings, which the window and the command line
-// implement (and tests fake). All texts crossing them are Windows-1251,
-// except file-system names, which are the file system's bytes.
+// implement (and tests fake). All texts crossing them are UTF-8, except
+// file-system names, which are the file system's bytes.
 
 #include <cstdint>
 #include <string>
@@ -40,7 +40,7 @@ class HarvestLog {
   virtual int LogLineCount() = 0;
   virtual void ClearLog() = 0;
   // A line that ends in a file-system name, which the log shows as best it
-  // can; by default through the code page, with "?" for what it cannot hold.
+  // can; by default as DisplayName shows it.
   virtual void AddPathLine(const std::string& line, const std::string& path);
 };
 

@@ -15,16 +15,14 @@
 #include "app/site/text_helpers.h"
 #include "framework/sysutils.h"
 #include "http/http_client_interface.h"
-#include "platform/code_page.h"
 #include "platform/files.h"
 
 namespace ah {
 namespace {
 
-// Log texts in Windows-1251.
-constexpr std::string_view kLogSignIn = "\xC0\xE2\xF2\xEE\xF0\xE8\xE7\xE0\xF6\xE8\xFF...";  // Авторизация...
-constexpr std::string_view kLogPage = "\xD1\xF2\xF0\xE0\xED\xE8\xF6\xE0 \xB9 ";             // Страница №
-constexpr std::string_view kLogDone = "\xC7\xC0\xC2\xC5\xD0\xD8\xC5\xCD\xCE!";               // ЗАВЕРШЕНО!
+constexpr std::string_view kLogSignIn = "Авторизация...";
+constexpr std::string_view kLogPage = "Страница № ";
+constexpr std::string_view kLogDone = "ЗАВЕРШЕНО!";
 
 // What of a failed fetch can be trusted: the text up to its last quote or
 // line break, so that no line cut off in the middle (a link missing its
@@ -45,12 +43,12 @@ bool IsBlank(std::string_view name) {
   return std::all_of(name.begin(), name.end(), [](char c) { return static_cast<unsigned char>(c) <= ' '; });
 }
 
-// The last path segment of an album address (Windows-1251; for
-// /users/kotova/73412/: 73412) as a name, cleaned as titles are.
+// The last path segment of an album address (for /users/kotova/73412/:
+// 73412) as a name, cleaned as titles are.
 std::string AddressName(std::string_view url) {
   url = url.substr(0, url.find_first_of("?#"));
   while (url.ends_with('/')) url.remove_suffix(1);
-  std::string name = CleanTitle(AnsiToUtf8(url.substr(url.rfind('/') + 1))).name;
+  std::string name = CleanTitle(ReadableUtf8(url.substr(url.rfind('/') + 1))).name;
   return IsBlank(name) ? "album" : name;
 }
 
@@ -95,7 +93,7 @@ class Run {
     PageEnd end = PageEnd::kNextPage;
     for (int page = 1; end == PageEnd::kNextPage && !Stopping(); ++page) {
       if (page > kMostAlbumPages) {
-        RefusePage(photos, page, Utf8ToAnsi("слишком много страниц"));
+        RefusePage(photos, page, "слишком много страниц");
         break;
       }
       KeepSession(photos);
@@ -204,7 +202,7 @@ class Run {
     return TransferText([this] { return around_.client.IdHTTP1(); },
                         [this, &address](IHTTPClient& client, std::string& text) {
                           UseProxyFor(client, address, settings_.proxy);
-                          client.GetText(address, text);
+                          client.GetText(WireAddress(address), text);
                         },
                         settings_.transfer, around_.stop);
   }
@@ -222,7 +220,7 @@ class Run {
           FillSignInForm(around_.scratch, around_.fields.Edit1Text(), around_.fields.Edit3Text(),
                          around_.fields.Edit2Text());
           UseProxyFor(client, address, settings_.proxy);
-          client.PostFormText(address, around_.scratch, reply);
+          client.PostFormText(WireAddress(address), around_.scratch, reply);
           const IHTTPClient::ReplyFacts facts = client.LastReplyFacts();
           redirected_or_cookie = facts.redirected || facts.set_cookie;
         },

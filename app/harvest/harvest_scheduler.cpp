@@ -12,7 +12,6 @@
 #include "app/harvest/stop_flag.h"
 #include "framework/sysutils.h"
 #include "http/http_client_interface.h"
-#include "platform/code_page.h"
 #include "platform/files.h"
 #include "platform/sha256.h"
 #include "app/fetch/image_fetcher.h"
@@ -127,7 +126,7 @@ void HarvestScheduler::AddPhotoPage(std::string address, std::string folder, Alb
           tools.client,
           [this, &address](IHTTPClient& client, std::string& text) {
             UseProxyFor(client, address, settings_.proxy);
-            client.GetText(address, text);
+            client.GetText(WireAddress(address), text);
           },
           settings_.transfer, around_.stop);
       work->failure = std::move(fetched.failure);
@@ -137,7 +136,7 @@ void HarvestScheduler::AddPhotoPage(std::string address, std::string folder, Alb
       // A page read whole that shows no image (a wrong image host, say)
       // stands for a failed photo, as a page that could not be read does.
       if (work->images.empty())
-        work->failure = TransferFailure{TransferError::kContent, 0, {}, Utf8ToAnsi("нет адреса изображения")};
+        work->failure = TransferFailure{TransferError::kContent, 0, {}, "нет адреса изображения"};
     });
   }
   queue_.emplace_back().page = std::move(work);
@@ -223,7 +222,7 @@ HarvestScheduler::Entry HarvestScheduler::ImagePhoto(const PageWork& work, const
   }
   auto download = std::make_shared<ImageWork>();
   entry.image = download;
-  entry.task = pool_->Submit([this, download, url = AnsiToUtf8(record.image_url),
+  entry.task = pool_->Submit([this, download, url = record.image_url,
                               path = work.folder + record.file_name](JobTools& tools) {
     download->saved = TransferImage(*tools.images, url, path, ChooseProxy(url, settings_.proxy),
                                     settings_.transfer, around_.stop);
@@ -294,7 +293,7 @@ bool HarvestScheduler::TakeDownload(PhotoOutcome& photo, const ImageWork& image)
     const bool cancelled = Cancelled(saved.failure);
     if (cancelled) report_.interrupted = true;
     record.status = PhotoStatus::psFailed;
-    record.error = cancelled ? Utf8ToAnsi("прервано") : OneLine(saved.failure->message);
+    record.error = cancelled ? "прервано" : OneLine(saved.failure->message);
     record.file_name.clear();
     return !cancelled;
   }

@@ -6,7 +6,6 @@
 #include "app/site/text_helpers.h"
 #include "framework/sysutils.h"
 #include "http/uri_resolution.h"
-#include "platform/code_page.h"
 
 namespace ah {
 namespace {
@@ -82,17 +81,20 @@ std::vector<FoundImage> ScanPhotoPage(std::string_view page_text, const SiteProf
   std::vector<FoundImage> images;
   const std::string text = ReplaceAll(ReadableUtf8(page_text), "\"", "\r\n");
   scratch.Clear();
-  scratch.Add(Utf8ToAnsi(text));
-  // The same lines before the code page, for the titles' names.
-  std::vector<std::string_view> lines;
-  for (int k = 0, count = scratch.Count(); k < count; ++k) {
-    if (!IsImageAddress(scratch.Line(k), profile.ImageHostMarker) ||
-        !Contains(scratch.Line(k + 1), profile.ImageTitleMarker))
-      continue;
-    if (lines.empty()) lines = CrLfPieces(text);
-    const std::string_view title = size_t(k + 2) < lines.size() ? lines[size_t(k + 2)] : std::string_view();
-    PageTitle cleaned = CleanTitle(FirstCharacters(title, ScratchLines::kMaxLineRead));
-    images.push_back({std::string(scratch.Line(k)), std::move(cleaned.text), std::move(cleaned.name)});
+  scratch.Add(text);
+  // The scratch buffer's lines, each as far as the buffer reads a line.
+  const std::vector<std::string_view> pieces = CrLfPieces(text);
+  auto line = [&pieces](size_t k) {
+    return k < pieces.size() ? FirstCharacters(pieces[k], ScratchLines::kMaxLineRead) : std::string_view();
+  };
+  const std::string_view marker = profile.ImageHostMarker;
+  for (size_t k = 0; k < pieces.size(); ++k) {
+    // The cut line is a start of the whole one: the whole one is tested first.
+    if (!IsImageAddress(pieces[k], marker)) continue;
+    const std::string_view address = line(k);
+    if (!IsImageAddress(address, marker) || !Contains(line(k + 1), profile.ImageTitleMarker)) continue;
+    PageTitle cleaned = CleanTitle(line(k + 2));
+    images.push_back({std::string(address), std::move(cleaned.text), std::move(cleaned.name)});
   }
   return images;
 }

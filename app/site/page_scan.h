@@ -33,7 +33,7 @@ bool ScanAlbumPage(std::string_view page_text, int page, const SiteProfile& prof
                    const AlbumPageFindings& findings);
 
 // A full-size image a photo page shows: its address line and its cleaned
-// title (Windows-1251), with the title's name for the disk (UTF-8).
+// title, with the title's name for the disk (all UTF-8).
 struct FoundImage {
   std::string address;
   std::string title;

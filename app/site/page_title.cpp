@@ -83,7 +83,7 @@ PageTitle CleanTitle(std::string_view markup) {
   const std::string cleaned = CleanFileTitle(Trim(DecodeCharacterReferences(StripTags(markup))));
   // A character the code page lacks becomes "?", which cleaning removes, as
   // it always did in the text.
-  return {CleanFileTitle(Utf8ToAnsi(cleaned)), NameOnDisk(cleaned)};
+  return {AnsiToUtf8(CleanFileTitle(Utf8ToAnsi(cleaned))), NameOnDisk(cleaned)};
 }
 
 std::string ReadableUtf8(std::string_view bytes) {

@@ -1,7 +1,8 @@
 #pragma once
 // Titles as a site's pages show them, in the two forms the run keeps:
-// text in the code page for the log, the manifest and the gallery, and a
-// name for the disk that keeps every character the title has.
+// text for the log, the manifest and the gallery, cleaned through the code
+// page (Windows-1251) as titles always were, and a name for the disk that
+// keeps every character the title has.
 
 #include <string>
 #include <string_view>
@@ -9,7 +10,7 @@
 namespace ah {
 
 struct PageTitle {
-  std::string text;  // Windows-1251; what the code page cannot hold is left out
+  std::string text;  // UTF-8; what the code page cannot hold is left out
   std::string name;  // UTF-8 without control characters, for names on disk
 };
 

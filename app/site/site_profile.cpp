@@ -1,6 +1,7 @@
 #include "app/site/site_profile.h"
 
 #include "framework/strings.h"
+#include "platform/code_page.h"
 
 namespace ah {
 
@@ -15,11 +16,11 @@ SiteProfile DefaultSiteProfile() {
 void FillSignInForm(TStrings& form, std::string_view login, std::string_view domain,
                     std::string_view password) {
   form.Clear();
-  const std::string user(login);
+  const std::string user = Utf8ToAnsi(login);
   form.Add("return_url=/users/" + user + "/");
   form.Add("login=" + user);
-  form.Add("domain=" + std::string(domain));
-  form.Add("password=" + std::string(password));
+  form.Add("domain=" + Utf8ToAnsi(domain));
+  form.Add("password=" + Utf8ToAnsi(password));
   form.Add("remember=on");
 }
 

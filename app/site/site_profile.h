@@ -13,10 +13,9 @@ class TStrings;
 struct SiteProfile {
   // Scheme, "://" and host, no trailing slash.
   std::string SiteRoot;
-  // " - " and the site's display name, in the bytes the site sends (UTF-8):
-  // it is matched against title lines before any conversion.
+  // " - " and the site's display name, as the site sends it (UTF-8).
   std::string TitleSuffix;
-  // The image host's name followed by "/photo".
+  // The image host's name followed by "/photo" (UTF-8).
   std::string ImageHostMarker;
 
   // Where the sign-in form is posted, below the site root.
@@ -37,7 +36,9 @@ struct SiteProfile {
 SiteProfile DefaultSiteProfile();
 
 // Clears `form` and fills it with the site's sign-in form: the return
-// address, login, domain, password and "remember", in that order.
+// address, login, domain, password and "remember", in that order. The
+// values (UTF-8) go into the form in the code page, Windows-1251, as the
+// site has always read its form ("?" for what the code page cannot hold).
 void FillSignInForm(TStrings& form, std::string_view login, std::string_view domain,
                     std::string_view password);
 

@@ -19,18 +19,18 @@
 #include "framework/exception.h"
 #include "http/http_client_interface.h"
 #include "http/uri_resolution.h"
+#include "platform/code_page.h"
 #include "platform/files.h"
 
 namespace ah {
 namespace {
 
-// Captions as the program keeps them: Windows-1251 bytes.
-constexpr const char* kAlbumCaption = "\xC0\xEB\xFC\xE1\xEE\xEC";           // Альбом
-constexpr const char* kLoginCaption = "\xCB\xEE\xE3\xE8\xED";               // Логин
-constexpr const char* kPasswordCaption = "\xCF\xE0\xF0\xEE\xEB\xFC";        // Пароль
-constexpr const char* kDomainCaption = "\xC4\xEE\xEC\xE5\xED";              // Домен
-constexpr const char* kProgressCaption = "\xD5\xEE\xE4 \xF0\xE0\xE1\xEE\xF2\xFB";  // Ход работы
-constexpr const char* kStartCaption = "\xD1\xF2\xE0\xF0\xF2!";              // Старт!
+constexpr const char* kAlbumCaption = "Альбом";
+constexpr const char* kLoginCaption = "Логин";
+constexpr const char* kPasswordCaption = "Пароль";
+constexpr const char* kDomainCaption = "Домен";
+constexpr const char* kProgressCaption = "Ход работы";
+constexpr const char* kStartCaption = "Старт!";
 
 constexpr int kClientWidth = 688;
 constexpr int kClientHeight = 411;
@@ -176,7 +176,8 @@ void TForm1::Button1Click() {
 }
 
 void TForm1::ShowRunError(const std::string& message) {
-  QMessageBox::critical(this, windowTitle(), ToDisplay(message));
+  // Exceptions speak the code page, as the library's texts do.
+  QMessageBox::critical(this, windowTitle(), ToDisplay(AnsiToUtf8(message)));
 }
 
 std::string TForm1::Edit1Text() { return FromTyped(Edit1->text()); }

@@ -17,11 +17,11 @@ class LogPane {
   // `memo` is the window's; it must outlive this object.
   explicit LogPane(QPlainTextEdit* memo) : memo_(memo) {}
 
-  // `line` is Windows-1251. Line breaks inside it are shown as blanks: the
+  // `line` is UTF-8. Line breaks inside it are shown as blanks: the
   // run adds one line at a time, and a lone CR or LF never split a line
   // of the original edit either.
   void Add(const std::string& line);
-  // `line` (Windows-1251) followed by a file-system name, shown as the
+  // `line` (UTF-8) followed by a file-system name, shown as the
   // file system's bytes decode.
   void Add(const std::string& line, const std::string& file_system_name);
   int Count() const;

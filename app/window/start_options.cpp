@@ -4,7 +4,6 @@
 #include <string_view>
 
 #include "app/site/site_profile.h"
-#include "platform/code_page.h"
 
 namespace ah {
 
@@ -69,7 +68,7 @@ StartOptionsResult ParseStartOptions(const std::vector<std::string>& args) {
 void ApplyStartOptions(const StartOptions& options, SiteProfile& profile) {
   if (options.site_root) profile.SiteRoot = *options.site_root;
   if (options.title_suffix) profile.TitleSuffix = *options.title_suffix;
-  if (options.image_host_marker) profile.ImageHostMarker = Utf8ToAnsi(*options.image_host_marker);
+  if (options.image_host_marker) profile.ImageHostMarker = *options.image_host_marker;
 }
 
 std::optional<int> TakeStartOptions(int& argc, char** argv, SiteProfile& profile) {

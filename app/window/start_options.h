@@ -31,10 +31,8 @@ StartOptionsResult ParseStartOptions(const std::vector<std::string>& args);
 
 extern const char* const kStartUsage;
 
-// Puts the given overrides into `profile`. The values come as the command
-// line gives them (UTF-8); the title suffix stays UTF-8, as it is matched
-// against page text before conversion, the image-host marker becomes
-// Windows-1251, as it is matched after.
+// Puts the given overrides into `profile`, as the command line gives them
+// (UTF-8).
 void ApplyStartOptions(const StartOptions& options, SiteProfile& profile);
 
 // Start-up, before the application object exists (so that --help needs no

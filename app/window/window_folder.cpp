@@ -1,6 +1,5 @@
 #include "app/window/window_folder.h"
 
-#include "platform/code_page.h"
 #include "platform/files.h"
 
 namespace ah {
@@ -13,7 +12,7 @@ WindowFolder ChooseWindowFolder(const std::string& program_dir, const std::strin
 }
 
 std::string WindowFolderNote() {
-  return Utf8ToAnsi("Папка программы закрыта для записи, альбомы сохраняются в ");
+  return "Папка программы закрыта для записи, альбомы сохраняются в ";
 }
 
 }  // namespace ah

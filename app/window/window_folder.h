@@ -16,8 +16,7 @@ struct WindowFolder {
 // pictures_dir + "/album-harvester", made when missing.
 WindowFolder ChooseWindowFolder(const std::string& program_dir, const std::string& pictures_dir);
 
-// The log line that says the albums go elsewhere, without the folder's name
-// (Windows-1251).
+// The log line that says the albums go elsewhere, without the folder's name.
 std::string WindowFolderNote();
 
 }  // namespace ah

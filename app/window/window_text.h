@@ -1,6 +1,5 @@
 #pragma once
-// The program keeps its texts as Windows-1251 bytes; Qt wants UTF-8.
-// These two are the only crossing points between the window and the run.
+// Text between the window's controls and the run: UTF-8 both ways.
 
 #include <string>
 #include <string_view>
@@ -9,10 +8,9 @@
 
 namespace ah {
 
-// Windows-1251 bytes -> text shown in a control.
-QString ToDisplay(std::string_view cp1251);
-// Text typed into a control -> Windows-1251 bytes ("?" for what the code
-// page cannot hold).
+// UTF-8 -> text shown in a control.
+QString ToDisplay(std::string_view utf8);
+// Text typed into a control -> UTF-8.
 std::string FromTyped(const QString& text);
 
 }  // namespace ah

@@ -81,14 +81,14 @@ TEST(StartOptions, TakingThemOutOfArgvLeavesQtItsOwn) {
   EXPECT_EQ(profile.TitleSuffix, DefaultSiteProfile().TitleSuffix);
 }
 
-TEST(StartOptions, TheTitleSuffixStaysAsTypedAndTheMarkerTurnsWindows1251) {
+TEST(StartOptions, TheTitleSuffixAndTheMarkerStayAsTyped) {
   SiteProfile profile = DefaultSiteProfile();
   StartOptions o;
   o.title_suffix = " - \xD0\xA4\xD0\xBE\xD1\x82\xD0\xBE";  // " - Фото"
   o.image_host_marker = "\xD1\x84.example/photo";                // "ф.example/photo"
   ApplyStartOptions(o, profile);
   EXPECT_EQ(profile.TitleSuffix, " - \xD0\xA4\xD0\xBE\xD1\x82\xD0\xBE");
-  EXPECT_EQ(profile.ImageHostMarker, "\xF4.example/photo");
+  EXPECT_EQ(profile.ImageHostMarker, "\xD1\x84.example/photo");
   EXPECT_EQ(profile.SiteRoot, DefaultSiteProfile().SiteRoot);
 }
 

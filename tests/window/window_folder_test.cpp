@@ -7,7 +7,6 @@
 #include <cstdlib>
 #include <filesystem>
 
-#include "platform/code_page.h"
 
 namespace ah {
 namespace {
@@ -34,7 +33,7 @@ TEST(WindowFolder, TheProgramsFolderWhenWritableElseThePicturesFolder) {
   EXPECT_TRUE(fallback.fallback);
   EXPECT_EQ(fallback.dir, pictures + "/album-harvester/");
   EXPECT_TRUE(fs::is_directory(fallback.dir));
-  EXPECT_EQ(AnsiToUtf8(WindowFolderNote()), "Папка программы закрыта для записи, альбомы сохраняются в ");
+  EXPECT_EQ(WindowFolderNote(), "Папка программы закрыта для записи, альбомы сохраняются в ");
 
   chmod(program.c_str(), 0755);
   fs::remove_all(root);

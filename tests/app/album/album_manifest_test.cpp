@@ -22,9 +22,8 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// "Крым" and "Лиса" in Windows-1251, as the run holds titles.
-const std::string kKrym = "\xCA\xF0\xFB\xEC";
-const std::string kLisa = "\xCB\xE8\xF1\xE0";
+const std::string kKrym = "Крым";
+const std::string kLisa = "Лиса";
 
 void Put(const fs::path& path, std::string_view bytes) {
   std::ofstream(path, std::ios::binary).write(bytes.data(), std::streamsize(bytes.size()));
@@ -46,7 +45,7 @@ class ManifestTest : public testing::Test {
     p.title = title;
     p.page_url = "http://127.0.0.1:1/users/demo/a/photo/" + std::to_string(number) + "/";
     p.image_url = "http://127.0.0.1:2/photo/demo/a/" + std::to_string(number) + ".jpg";
-    p.file_name = std::to_string(number) + "_" + AnsiToUtf8(title) + ".jpg";
+    p.file_name = std::to_string(number) + "_" + title + ".jpg";
     p.bytes = bytes.size();
     p.sha256 = Sha256Hex(bytes);
     p.status = PhotoStatus::psSaved;

@@ -51,7 +51,7 @@ TEST(GalleryPage, ShowsSavedPhotosAsTilesAndFailedOnesWithTheirErrors) {
   m.title = "<img src=x onerror=alert(1)>";
   m.album_url = "javascript:alert(document.cookie)";
   m.last_run = "2025-03-01T14:05:09+03:00";
-  m.Record(Photo(1, "\xCC\xEE\xF0\xE5", "1_Море.jpg", PhotoStatus::psSaved));
+  m.Record(Photo(1, "Море", "1_Море.jpg", PhotoStatus::psSaved));
   m.Record(Photo(2, "\"><script>x()</script>", "2_x\" onload=\"y.jpg", PhotoStatus::psSaved));
   ManifestPhoto failed = Photo(3, "lost", "3_lost.jpg", PhotoStatus::psFailed);
   failed.image_url = "http://127.0.0.1:2/photo/3.jpg";

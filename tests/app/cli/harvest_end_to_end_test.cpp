@@ -114,7 +114,7 @@ TEST_F(HarvestEndToEnd, SavesEveryPhotoOfTheAlbum) {
   EXPECT_EQ(stats.photo_pages, options.album.PhotoCount());
   EXPECT_EQ(int(images.size()), options.album.PhotoCount());
   ASSERT_FALSE(around.log.empty());
-  EXPECT_EQ(around.log.back(), "\xC7\xC0\xC2\xC5\xD0\xD8\xC5\xCD\xCE!");
+  EXPECT_EQ(around.log.back(), "ЗАВЕРШЕНО!");
 }
 
 TEST_F(HarvestEndToEnd, ChunkedPagesAndRenewedSessions) {

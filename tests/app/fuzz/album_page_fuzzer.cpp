@@ -42,8 +42,7 @@ namespace {
 
 using namespace ah;
 
-// Windows-1251 "ЗАВЕРШЕНО!".
-constexpr std::string_view kDoneLine = "\xC7\xC0\xC2\xC5\xD0\xD8\xC5\xCD\xCE!";
+constexpr std::string_view kDoneLine = "ЗАВЕРШЕНО!";
 constexpr int kMaxCalls = 5000;
 
 struct Pages {

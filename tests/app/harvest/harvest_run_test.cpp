@@ -191,12 +191,17 @@ TEST_F(HarvestRunTest, MalformedUtf8HidesNothingOfAPage) {
   EXPECT_EQ(Journal("log  "), (std::vector<std::string>{"log   found", "log   kept"}));
 }
 
-TEST_F(HarvestRunTest, ImageTitlesArriveInWindows1251) {
+// An image address goes out as the page has it, in UTF-8, also with what
+// the code page cannot hold.
+TEST_F(HarvestRunTest, TitlesAndImageAddressesArriveAsThePageHasThem) {
   site_.answers[PageAddress(1)] = {AlbumPage("Album", {"/p/1"}, {})};
-  site_.answers[PhotoAddress("/p/1")] = {PhotoPage({{ImageUrl(1), "Закат"}})};
-  Run();
-  EXPECT_EQ(window_.log[2], "  \xC7\xE0\xEA\xE0\xF2");
-  EXPECT_EQ(Files("Album"), std::set<std::string>{"1_Закат.jpg"});
+  site_.answers[PhotoAddress("/p/1")] = {
+      PhotoPage({{ImageUrl(1), "Закат"}, {server_.Url("/photo/東京.jpg"), "Tokyo"}})};
+  HarvestReport report = Run();
+  EXPECT_EQ(window_.log[2], "  Закат");
+  EXPECT_EQ(Files("Album"), (std::set<std::string>{"1_Закат.jpg", "2_Tokyo.jpg"}));
+  EXPECT_EQ(Slurp("Album/2_Tokyo.jpg"), kImage + "東京");
+  EXPECT_EQ(report.photos.at(1).record.image_url, server_.Url("/photo/東京.jpg"));
 }
 
 TEST_F(HarvestRunTest, AClickDuringThePumpRunsANestedHarvestToItsEnd) {

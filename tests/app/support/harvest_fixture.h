@@ -42,7 +42,7 @@ class FakeWindow : public HarvestFields, public HarvestLog, public MessagePump, 
 
   void AddLogLine(const std::string& line) override {
     log.push_back(line);
-    site_.journal.push_back("log " + AnsiToUtf8(line));
+    site_.journal.push_back("log " + line);
   }
   int LogLineCount() override { return int(log.size()); }
   void ClearLog() override {
@@ -111,7 +111,7 @@ class HarvestRunTest : public testing::Test {
     char pattern[] = "/tmp/ah-harvest-XXXXXX";
     ASSERT_NE(mkdtemp(pattern), nullptr);
     out_ = std::string(pattern) + "/";
-    server_.server().Get(R"(/photo/(\d+)\.jpg)", [](const httplib::Request& req, httplib::Response& res) {
+    server_.server().Get(R"(/photo/([^/]+)\.jpg)", [](const httplib::Request& req, httplib::Response& res) {
       res.set_content(kImage + req.matches[1].str(), "image/jpeg");
     });
     ASSERT_TRUE(server_.Start());

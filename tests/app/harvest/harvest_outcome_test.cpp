@@ -33,10 +33,23 @@ class HarvestOutcomeTest : public HarvestRunTest {
         return sink.write("x", 1);
       });
     });
+    // A megabyte at a kilobyte every 20 ms, telling when it has begun.
+    s.Get("/photo/slow.jpg", [this](const httplib::Request&, httplib::Response& res) {
+      res.set_content_provider(1 << 20, "image/jpeg", [this](size_t offset, size_t, httplib::DataSink& sink) {
+        streaming_ = true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        std::string chunk(1024, 'x');
+        sink.write(chunk.data(), chunk.size());
+        return offset < (1 << 20);
+      });
+    });
+    // Before the fixture's own images, which would answer any name.
     HarvestRunTest::SetUp();
   }
 
   std::string Img(const std::string& name) const { return server_.Url("/photo/" + name + ".jpg"); }
+
+  std::atomic<bool> streaming_{false};
 };
 
 TEST_F(HarvestOutcomeTest, CutPagesAndSignInRepliesHaveTheirLogLinesFilesAndCounts) {
@@ -208,21 +221,11 @@ TEST_F(HarvestOutcomeTest, AStopEndsTheRunWithItsSummaryAndWithoutTheFinalLine) 
 }
 
 TEST_F(HarvestOutcomeTest, AStopDuringAnImageTransferLeavesNoFileBehind) {
-  std::atomic<bool> streaming{false};
-  server_.server().Get("/photo/slow.jpg", [&](const httplib::Request&, httplib::Response& res) {
-    res.set_content_provider(1 << 20, "image/jpeg", [&](size_t offset, size_t, httplib::DataSink& sink) {
-      streaming = true;
-      std::this_thread::sleep_for(std::chrono::milliseconds(20));
-      std::string chunk(1024, 'x');
-      sink.write(chunk.data(), chunk.size());
-      return offset < (1 << 20);
-    });
-  });
   site_.answers[PageAddress(1)] = {AlbumPage("A", {"/p/1"}, {})};
   site_.answers[PhotoAddress("/p/1")] = {PhotoPage({{Img("slow"), "slow"}})};
   StopFlag stop;
   std::thread stopper([&] {
-    while (!streaming) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    while (!streaming_) std::this_thread::sleep_for(std::chrono::milliseconds(5));
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
     stop.Request();
   });

@@ -15,6 +15,11 @@ namespace {
 // Longer waits than this all read as this.
 constexpr int kDayMs = 86400 * 1000;
 
+AttemptsResult& Interrupted(AttemptsResult& result) {
+  result.failure = TransferFailure{TransferError::kCancelled, 0, {}, "Interrupted."};
+  return result;
+}
+
 }  // namespace
 
 bool TransferPolicy::IsTransient(const TransferFailure& failure) {
@@ -72,29 +77,17 @@ AttemptsResult RunAttempts(const TransferPolicy& policy, const StopFlag* stop,
                            const TransferAttempt& attempt) {
   AttemptsResult result;
   for (int number = 1;; ++number) {
-    if (StopRequested(stop)) {
-      result.failure = TransferFailure{TransferError::kCancelled, 0, {}, "Interrupted."};
-      return result;
-    }
+    if (StopRequested(stop)) return Interrupted(result);
     result.attempts = number;
     result.failure = attempt(number);
     // A stop cuts the transfer under way short; that is no failure of it.
-    if (result.failure && StopRequested(stop)) {
-      result.failure = TransferFailure{TransferError::kCancelled, 0, {}, "Interrupted."};
-      return result;
-    }
+    if (result.failure && StopRequested(stop)) return Interrupted(result);
     if (!result.failure || number >= policy.attempts || !TransferPolicy::IsTransient(*result.failure))
       return result;
-    const int wait = policy.WaitBeforeMs(number + 1, *result.failure);
-    if (stop) {
-      if (!stop->SleepFor(std::chrono::milliseconds(wait))) {
-        result.failure = TransferFailure{TransferError::kCancelled, 0, {}, "Interrupted."};
-        return result;
-      }
-    } else if (wait > 0) {
-      StopFlag never;
-      never.SleepFor(std::chrono::milliseconds(wait));
-    }
+    const StopFlag never;
+    const StopFlag& waits = stop ? *stop : never;
+    if (!waits.SleepFor(std::chrono::milliseconds(policy.WaitBeforeMs(number + 1, *result.failure))))
+      return Interrupted(result);
   }
 }
 

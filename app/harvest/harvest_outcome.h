@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "app/album/album_manifest.h"
+#include "app/harvest/stop_flag.h"
 
 namespace ah {
 
@@ -43,6 +44,12 @@ struct HarvestReport {
   bool sign_in_confirmed = false;
   bool interrupted = false;
 
+  // Whether the run is to end early: cut short already, or asked to by
+  // `stop` (may be null), which marks it interrupted from then on.
+  bool Stopping(const StopFlag* stop) {
+    if (StopRequested(stop)) interrupted = true;
+    return interrupted;
+  }
   int Saved() const;  // saved or already there
   int Found() const;  // every photo recorded
   int Failed() const;  // failed photos and failed album pages

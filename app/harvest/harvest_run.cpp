@@ -78,10 +78,7 @@ class Run {
   }
 
  private:
-  bool Stopping() {
-    if (StopRequested(around_.stop)) report_.interrupted = true;
-    return report_.interrupted;
-  }
+  bool Stopping() { return report_.Stopping(around_.stop); }
 
   void Log(LogLineKind kind, const std::string& line) { around_.log.AddLogLineOf(kind, line); }
 

@@ -93,9 +93,7 @@ void HarvestScheduler::ShareCookies() {
   for (IHTTPClient* client : clients_) client->ShareCookiesOf(*holder);
 }
 
-bool HarvestScheduler::Stopping() const {
-  return report_.interrupted || StopRequested(around_.stop);
-}
+bool HarvestScheduler::Stopping() { return report_.Stopping(around_.stop); }
 
 void HarvestScheduler::SetPage(int page) {
   page_ = page;

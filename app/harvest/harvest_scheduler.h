@@ -66,7 +66,7 @@ class HarvestScheduler {
   struct ImageWork;
   struct Entry;
 
-  bool Stopping() const;
+  bool Stopping();
   void Advance();
   bool Ready(const Entry& entry) const;
   // Turns finished photo pages, in order, into their photos.

@@ -50,13 +50,13 @@ std::filesystem::path FreeNameBeside(const std::filesystem::path& path) {
 
 }  // namespace
 
-bool PreviousHarvest::IntactLocked(Entry& entry) {
+bool PreviousHarvest::Intact(Entry& entry) {
   if (!entry.intact)
     entry.intact = FileMatchesDigest(entry.at, entry.record.bytes, entry.record.sha256);
   return *entry.intact;
 }
 
-void PreviousHarvest::MovedLocked(Entry& entry, std::filesystem::path to) {
+void PreviousHarvest::Moved(Entry& entry, std::filesystem::path to) {
   if (!entry.kept && entry.at == PhotoPath(folder_, entry.record.file_name))
     displaced_.push_back(entry.record.number);
   by_place_.erase(entry.at);
@@ -64,11 +64,11 @@ void PreviousHarvest::MovedLocked(Entry& entry, std::filesystem::path to) {
   by_place_[entry.at] = &entry;
 }
 
-void PreviousHarvest::MakeRoomLocked(const std::filesystem::path& target) {
+void PreviousHarvest::MakeRoomAt(const std::filesystem::path& target) {
   auto place = by_place_.find(target);
   if (place == by_place_.end()) return;
   Entry& entry = *place->second;
-  if (entry.taken || !IntactLocked(entry)) return;
+  if (entry.taken || !Intact(entry)) return;
   std::filesystem::path aside = TempPathBeside(target);
   std::error_code ec;
   std::filesystem::rename(target, aside, ec);
@@ -81,24 +81,21 @@ void PreviousHarvest::MakeRoomLocked(const std::filesystem::path& target) {
     return;
   }
   moved_aside_.insert(aside);
-  MovedLocked(entry, aside);
+  Moved(entry, aside);
 }
 
 std::vector<int> PreviousHarvest::TakeDisplaced() {
-  std::lock_guard lock(mutex_);
   return std::exchange(displaced_, {});
 }
 
 void PreviousHarvest::MakeRoom(std::string_view file_name) {
-  std::lock_guard lock(mutex_);
-  MakeRoomLocked(PhotoPath(folder_, file_name));
+  MakeRoomAt(PhotoPath(folder_, file_name));
 }
 
 std::optional<ManifestPhoto> PreviousHarvest::Reuse(int number, std::string_view title,
                                                     std::string_view page_url,
                                                     std::string_view image_url,
                                                     std::string_view file_name) {
-  std::lock_guard lock(mutex_);
   const std::filesystem::path target = PhotoPath(folder_, file_name);
   Entry* found = nullptr;
   for (Entry* entry : Find(by_image_, image_url)) {
@@ -107,14 +104,14 @@ std::optional<ManifestPhoto> PreviousHarvest::Reuse(int number, std::string_view
     if (!found || entry->at == target) found = entry;
     if (entry->at == target) break;
   }
-  if (!found || !IntactLocked(*found)) return std::nullopt;
+  if (!found || !Intact(*found)) return std::nullopt;
   if (found->at != target) {
-    MakeRoomLocked(target);
+    MakeRoomAt(target);
     std::error_code ec;
     std::filesystem::rename(found->at, target, ec);
     if (ec) return std::nullopt;
     moved_aside_.erase(found->at);
-    MovedLocked(*found, target);
+    Moved(*found, target);
   }
   found->taken = true;
   ManifestPhoto photo = found->record;
@@ -127,13 +124,12 @@ std::optional<ManifestPhoto> PreviousHarvest::Reuse(int number, std::string_view
 }
 
 std::optional<std::vector<ManifestPhoto>> PreviousHarvest::SavedPage(std::string_view page_url) {
-  std::lock_guard lock(mutex_);
   if (pages_with_failures_.count(std::string(page_url))) return std::nullopt;
   std::vector<ManifestPhoto> photos;
   std::set<std::string_view> images;
   for (Entry* entry : Find(by_page_, page_url)) {
     if (entry->kept) continue;
-    if (!IntactLocked(*entry)) return std::nullopt;
+    if (!Intact(*entry)) return std::nullopt;
     // A page the album listed more than once left one image twice or a
     // gap in the numbers; which records stand for which listing only the
     // page itself can tell.
@@ -146,7 +142,6 @@ std::optional<std::vector<ManifestPhoto>> PreviousHarvest::SavedPage(std::string
 }
 
 PreviousHarvest::Leftovers PreviousHarvest::Finish(bool whole_album_walked) {
-  std::lock_guard lock(mutex_);
   Leftovers left;
   for (auto& entry : entries_) {
     if (entry.taken) continue;
@@ -158,7 +153,7 @@ PreviousHarvest::Leftovers PreviousHarvest::Finish(bool whole_album_walked) {
       std::filesystem::remove(entry.at, ec);
       continue;
     }
-    if (!IntactLocked(entry)) continue;
+    if (!Intact(entry)) continue;
     const std::filesystem::path home = PhotoPath(folder_, entry.record.file_name);
     if (aside) {
       // Back home when that name is free, else beside it.

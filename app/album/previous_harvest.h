@@ -9,12 +9,11 @@
 // the album can still take it over. Moved-aside files carry temp-file
 // names (RemoveLeftoverTempFiles clears them after a killed run); Finish
 // removes those that nobody took when the whole album was walked, and
-// otherwise puts them back. All members may be called from several jobs
-// at once.
+// otherwise puts them back. Only the run's thread calls it, through the
+// album's AlbumFolder; the jobs only write the files it made room for.
 
 #include <filesystem>
 #include <map>
-#include <mutex>
 #include <optional>
 #include <set>
 #include <string>
@@ -79,14 +78,13 @@ class PreviousHarvest {
     bool kept = false;  // from the manifest's kept images, none of its photos
   };
 
-  bool IntactLocked(Entry& entry);
+  bool Intact(Entry& entry);
   static const std::vector<Entry*>& Find(const std::unordered_map<std::string, std::vector<Entry*>>& index,
                                          std::string_view key);
-  void MakeRoomLocked(const std::filesystem::path& target);
-  void MovedLocked(Entry& entry, std::filesystem::path to);
+  void MakeRoomAt(const std::filesystem::path& target);
+  void Moved(Entry& entry, std::filesystem::path to);
 
   const std::filesystem::path folder_;
-  std::mutex mutex_;
   std::vector<Entry> entries_;  // the previous run's saved photos, fixed
   // The entries by their page, by their image address (both in number
   // order) and by where their files are now: a large album's re-run

@@ -542,6 +542,17 @@ void DemoSite::Stop() {
   m.running = false;
 }
 
+void DemoSite::StartOver() {
+  Impl& m = *impl_;
+  m.fault_plan.StartOver();
+  std::lock_guard lock(m.mutex);
+  m.stats = {};
+  m.log.clear();
+  m.sessions.clear();
+  m.sessions_made = 0;
+  m.connections.clear();
+}
+
 int DemoSite::Port() const { return impl_->port; }
 int DemoSite::ImagePort() const { return impl_->image_port; }
 const DemoSiteOptions& DemoSite::Options() const { return impl_->options; }

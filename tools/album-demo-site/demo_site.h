@@ -77,6 +77,9 @@ class DemoSite {
   void Start();
   // Idempotent; waits for the server threads.
   void Stop();
+  // Serves on, on the same ports, as if just started: the stats, the
+  // request log, the sessions and the faults already answered start over.
+  void StartOver();
 
   int Port() const;
   int ImagePort() const;

@@ -63,4 +63,10 @@ void FaultPlan::Release() {
   released_cv_.notify_all();
 }
 
+void FaultPlan::StartOver() {
+  std::lock_guard lock(mutex_);
+  failed_.clear();
+  requests_ = 0;
+}
+
 }  // namespace ah

@@ -66,6 +66,8 @@ class FaultPlan {
   // Lets every stalled request go (they then get no useful answer) and
   // stalls no more.
   void Release();
+  // Forgets the failures and requests counted so far.
+  void StartOver();
 
  private:
   const DemoFaults faults_;

@@ -63,14 +63,6 @@ class DemoHarvestTest : public testing::Test {
     site_ = std::make_unique<DemoSite>(std::move(options));
     site_->Start();
   }
-  // The same site anew, on the same ports: its faults start over.
-  void RestartSite() {
-    DemoSiteOptions options = site_->Options();
-    options.port = site_->Port();
-    options.image_port = site_->ImagePort();
-    site_->Stop();
-    StartSite(options);
-  }
 
   std::vector<std::string> Args(const std::string& out_dir) const {
     const DemoSiteOptions& o = site_->Options();

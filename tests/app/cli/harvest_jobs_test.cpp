@@ -67,7 +67,7 @@ TEST_F(HarvestJobsTest, OneJobAndEightGiveTheSameResultWhateverFails) {
 
     Result one = Harvest("one", flags1);
     const DemoSiteStats after_one = site_->Stats();
-    RestartSite();
+    site_->StartOver();
     Result eight = Harvest("eight", flags8);
     const DemoSiteStats after_eight = site_->Stats();
 

@@ -1,8 +1,9 @@
 # Sourced by the harvest benchmarks. start_demo_site BUILD_DIR NAME FLAGS...
 # builds album-harvest and album-demo-site, makes the scratch folder $work
 # (/tmp/NAME.XXXXXX), starts the site there with FLAGS, and sets $command to
-# the album-harvest arguments the site prints. Site and folder go when the
-# script exits.
+# the album-harvest arguments the site prints, after --no-config so that the
+# user's config file cannot change a run. Site and folder go when the script
+# exits.
 start_demo_site() {
   local build=$1 name=$2
   shift 2
@@ -14,5 +15,5 @@ start_demo_site() {
   site_pid=$!
   for _ in $(seq 100); do [ "$(wc -l <"$work/site.txt")" -ge 2 ] && break; sleep 0.1; done
   command=$(sed -n 2p "$work/site.txt")
-  command=${command#album-harvest }
+  command="--no-config ${command#album-harvest }"
 }

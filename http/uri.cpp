@@ -110,13 +110,20 @@ std::string TIdURI::GetURI() {
 }
 
 std::string TIdURI::EncodeFormValue(std::string_view text) {
+  std::string out = PercentEncode(text, [](unsigned char c) {
+    return c == ' ' || (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
+  });
+  // A "+" of the text is "%2B" by now.
+  std::replace(out.begin(), out.end(), ' ', '+');
+  return out;
+}
+
+std::string TIdURI::PercentEncode(std::string_view text, bool (*keep)(unsigned char)) {
   static const char kHex[] = "0123456789ABCDEF";
   std::string out;
   out.reserve(text.size() * 3);
   for (unsigned char c : text) {
-    if (c == ' ') {
-      out += '+';
-    } else if ((c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z')) {
+    if (keep(c)) {
       out += char(c);
     } else {
       out += '%';

@@ -34,6 +34,8 @@ class TIdURI {
   // Form encoding: space -> "+", ASCII letters and digits as they are,
   // every other byte as "%XX".
   static std::string EncodeFormValue(std::string_view text);
+  // `text` with every byte that `keep` refuses as "%XX" (upper-case hex).
+  static std::string PercentEncode(std::string_view text, bool (*keep)(unsigned char));
 
   const std::string& Document() const { return document_; }
   const std::string& Protocol() const { return protocol_; }

@@ -67,20 +67,10 @@ std::string HtmlEscape(std::string_view utf8) {
 }
 
 std::string FileNameAddress(std::string_view utf8_name) {
-  static constexpr char kHex[] = "0123456789ABCDEF";
-  std::string out;
-  for (char c : utf8_name) {
-    unsigned char b = static_cast<unsigned char>(c);
-    if ((b >= 'A' && b <= 'Z') || (b >= 'a' && b <= 'z') || (b >= '0' && b <= '9') || b == '-' ||
-        b == '.' || b == '_' || b == '~') {
-      out += c;
-    } else {
-      out += '%';
-      out += kHex[b >> 4];
-      out += kHex[b & 15];
-    }
-  }
-  return out;
+  return TIdURI::PercentEncode(utf8_name, [](unsigned char b) {
+    return (b >= 'A' && b <= 'Z') || (b >= 'a' && b <= 'z') || (b >= '0' && b <= '9') || b == '-' ||
+           b == '.' || b == '_' || b == '~';
+  });
 }
 
 std::string GalleryHtml(const AlbumManifest& m) {

@@ -5,6 +5,7 @@
 #include "app/fetch/image_fetcher.h"
 #include "app/harvest/stop_flag.h"
 #include "http/http_client_interface.h"
+#include "http/uri.h"
 #include "platform/code_page.h"
 
 namespace ah {
@@ -69,20 +70,7 @@ TextTransfer TransferText(const std::function<IHTTPClient*()>& current, const Cl
 }
 
 std::string WireAddress(std::string_view address) {
-  static constexpr char kHex[] = "0123456789ABCDEF";
-  std::string out;
-  out.reserve(address.size());
-  for (char c : address) {
-    const auto b = static_cast<unsigned char>(c);
-    if (b < 0x80) {
-      out += c;
-    } else {
-      out += '%';
-      out += kHex[b >> 4];
-      out += kHex[b & 15];
-    }
-  }
-  return out;
+  return TIdURI::PercentEncode(address, [](unsigned char b) { return b < 0x80; });
 }
 
 void UseProxyFor(IHTTPClient& client, const std::string& address,

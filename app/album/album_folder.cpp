@@ -19,13 +19,14 @@ std::string_view WithoutTrailingSlashes(std::string_view url) {
 
 }  // namespace
 
-ChosenFolder ChooseAlbumFolder(const std::string& base, std::string_view album_url) {
+ChosenFolder ChooseAlbumFolder(const std::string& base, std::string_view album_url,
+                               const std::set<std::string>& taken) {
   std::optional<std::string> free;
   for (int k = 1; k <= kNamesakesSearched || !free; ++k) {
     const std::string folder = (k == 1 ? base : base + " (" + std::to_string(k) + ")") + "/";
     const bool holds_manifest = FileExists(folder + std::string(kManifestFileName));
     if (!holds_manifest) {
-      if (!free) free = folder;
+      if (!free && !taken.count(folder)) free = folder;
       continue;
     }
     std::optional<AlbumManifest> manifest = ReadManifest(folder);

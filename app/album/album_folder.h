@@ -31,8 +31,11 @@ struct ChosenFolder {
   std::string folder;  // a file-system name with a trailing "/"
   std::optional<AlbumManifest> manifest;
 };
-// `base` is the parent and the name, without a trailing "/".
-ChosenFolder ChooseAlbumFolder(const std::string& base, std::string_view album_url);
+// `base` is the parent and the name, without a trailing "/". A folder in
+// `taken` went to another album of this run and is not free, even before
+// its manifest is written.
+ChosenFolder ChooseAlbumFolder(const std::string& base, std::string_view album_url,
+                               const std::set<std::string>& taken = {});
 
 class AlbumFolder {
  public:

@@ -1,7 +1,9 @@
 #include "app/cli/album_list.h"
 
+#include <algorithm>
 #include <set>
 
+#include "framework/sysutils.h"
 #include "http/uri_resolution.h"
 
 namespace ah {
@@ -26,11 +28,26 @@ std::vector<ListedAlbum> ReadAlbumList(std::string_view text) {
   return albums;
 }
 
+namespace {
+
+// What tells albums apart: the scheme and host in any letter case, the port
+// (the scheme's default when none is written) and the rest of the address;
+// the user information is no part of it.
+std::string AlbumKey(std::string_view address) {
+  const std::optional<WebOrigin> origin = WebOriginOf(address);
+  if (!origin) return std::string(address);
+  const std::string_view rest = address.substr(std::min(address.size(), origin->root.size()));
+  return LowerCase(origin->scheme) + "://" + LowerCase(origin->host) + ":" +
+         std::to_string(origin->port) + std::string(rest);
+}
+
+}  // namespace
+
 void KeepFirstOfEach(std::vector<std::string>& albums) {
   std::set<std::string> seen;
   std::vector<std::string> kept;
   for (std::string& album : albums)
-    if (seen.insert(album).second) kept.push_back(std::move(album));
+    if (seen.insert(AlbumKey(album)).second) kept.push_back(std::move(album));
   albums = std::move(kept);
 }
 

@@ -22,7 +22,9 @@ struct ListedAlbum {
 // are skipped.
 std::vector<ListedAlbum> ReadAlbumList(std::string_view text);
 
-// Drops every address named before, keeping the order of first mention.
+// Drops every address of an album named before, keeping the order of first
+// mention: addresses that differ only in the letter case of the scheme or
+// host, a default port written out or the user information are one album.
 void KeepFirstOfEach(std::vector<std::string>& albums);
 
 }  // namespace ah

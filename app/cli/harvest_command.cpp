@@ -1,5 +1,6 @@
 #include "app/cli/harvest_command.h"
 
+#include <algorithm>
 #include <exception>
 #include <ostream>
 
@@ -124,9 +125,9 @@ int RunHarvestCommand(const HarvestCommandLine& line, const HarvestClientFactory
   console.SetIdHTTP1(client);
 
   ScratchLines scratch;
-  HarvestReport report;
+  HarvestRunReport run;
   try {
-    report = RunHarvest({console, console, console, console, scratch, stop, shown}, settings);
+    run = RunHarvests({console, console, console, console, scratch, stop, shown}, settings, line.albums);
   } catch (const Exception& e) {
     if (shown) shown->End();
     err << "album-harvest: " << Printable(AnsiToUtf8(e.Message())) << "\n";
@@ -137,11 +138,13 @@ int RunHarvestCommand(const HarvestCommandLine& line, const HarvestClientFactory
     return kExitCannotRun;
   }
   if (shown) shown->End();
-  if (report.interrupted) {
+  if (run.interrupted) {
     err << "album-harvest: interrupted\n";
     return kExitInterrupted;
   }
-  return report.Complete() ? kExitComplete : kExitIncomplete;
+  const bool complete = std::all_of(run.albums.begin(), run.albums.end(),
+                                    [](const HarvestReport& album) { return album.Complete(); });
+  return complete ? kExitComplete : kExitIncomplete;
 }
 
 int HarvestMain(const std::vector<std::string>& args, const HarvestEnvironment& env,

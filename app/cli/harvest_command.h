@@ -28,8 +28,8 @@ inline constexpr int kExitInterrupted = 130;
 // and deletes it through the interface. Null when no client can be had.
 using HarvestClientFactory = std::function<IHTTPClient*()>;
 
-// Runs one harvest, of the album `line.albums` holds, and returns its exit
-// code; what keeps it from running goes to `err`. `stop` (may be null) ends
+// Runs one harvest, of the albums `line.albums` holds, and returns its exit
+// code, the worst of the albums'; what keeps it from running goes to `err`. `stop` (may be null) ends
 // the run early. With `live_progress` (stderr is a terminal) a progress line
 // is kept on `err`.
 int RunHarvestCommand(const HarvestCommandLine& line, const HarvestClientFactory& make_client,

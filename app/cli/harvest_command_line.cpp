@@ -23,8 +23,9 @@ const char* const kHarvestUsage =
     "saves every full-size image into a folder named after the album, inside DIR\n"
     "(default: the current folder). The log goes to stdout.\n"
     "\n"
-    "  URL, --album URL         the album address, as typed into the window; one album per\n"
-    "                           run is supported yet (an address named twice counts once)\n"
+    "  URL, --album URL         an album address, as typed into the window; several are\n"
+    "                           harvested one after the other after one sign-in, each\n"
+    "                           into its own folder (an address named twice counts once)\n"
     "  --input-file FILE        album addresses, one a line (blank lines and lines starting\n"
     "                           with # skipped); - reads standard input\n"
     "  --login, --domain TEXT   the account (default: the window's default texts)\n"
@@ -70,8 +71,8 @@ const char* const kHarvestUsage =
     "stderr.\n"
     "\n"
     "Exit status: 0 when every album page was read and every photo found was saved\n"
-    "(at least one), 3 when the run ended but something is missing, 1 when it could not\n"
-    "run, 2 on a usage error, 130 when interrupted (SIGINT, SIGTERM).\n";
+    "(at least one, in every album), 3 when the run ended but something is missing, 1\n"
+    "when it could not run, 2 on a usage error, 130 when interrupted (SIGINT, SIGTERM).\n";
 
 const char* const kHarvestVersion = "album-harvest " AH_VERSION;
 

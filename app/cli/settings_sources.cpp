@@ -126,11 +126,6 @@ std::optional<SettingsProblem> CompleteHarvestCommandLine(HarvestCommandLine& li
   std::optional<std::string> netrc_password;
   Problem problem = ReadConfig(line, env, config);
   if (!problem) problem = AddListedAlbums(line, env);
-  // Until a run can harvest several albums; said before a password is asked for.
-  if (!problem && line.albums.size() > 1)
-    problem = SettingsProblem{std::to_string(line.albums.size()) +
-                                  " album addresses: only one album per run is supported yet",
-                              true};
   if (!problem) problem = ReadNetrcFile(line, env, config, netrc_password);
   if (!problem) problem = FillPassword(line, env, config, std::move(netrc_password));
   if (!problem) FillMissingSettings(line, config);

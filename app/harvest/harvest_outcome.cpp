@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "framework/sysutils.h"
+#include "http/uri_resolution.h"
 #include "platform/files.h"
 
 namespace ah {
@@ -17,6 +18,10 @@ constexpr std::string_view kSaved = "Сохранено: ";
 constexpr std::string_view kOf = " из ";
 constexpr std::string_view kErrors = ", ошибок: ";
 constexpr std::string_view kFolder = "Папка: ";
+constexpr std::string_view kAlbum = "Альбом: ";
+constexpr std::string_view kTotals = "Всего: альбомов ";
+constexpr std::string_view kTotalSaved = ", сохранено ";
+constexpr std::string_view kTotalErrors = ", ошибок ";
 
 }  // namespace
 
@@ -36,7 +41,8 @@ bool HarvestReport::Complete() const { return !interrupted && Failed() == 0 && S
 std::string PhotoLogLine(const PhotoOutcome& photo) {
   const ManifestPhoto& record = photo.record;
   std::string line = "  ";
-  if (photo.PageFailed()) return line.append(DisplayName(record.page_url)).append(kError).append(record.error);
+  if (photo.PageFailed())
+    return line.append(DisplayName(AddressForDisplay(record.page_url))).append(kError).append(record.error);
   line += record.title;
   if (!photo.Saved()) line.append(kError).append(record.error);
   if (photo.already_there) line += kAlreadyThere;
@@ -58,6 +64,25 @@ std::string SummaryLogLine(const HarvestReport& report) {
       .append(IntToStr(report.Found()))
       .append(kErrors)
       .append(IntToStr(report.Failed()));
+}
+
+std::string AlbumLogLine(std::string_view address) { return std::string(kAlbum).append(address); }
+
+std::string TotalsLogLine(const std::vector<HarvestReport>& albums) {
+  int saved = 0, found = 0, failed = 0;
+  for (const HarvestReport& album : albums) {
+    saved += album.Saved();
+    found += album.Found();
+    failed += album.Failed();
+  }
+  return std::string(kTotals)
+      .append(IntToStr(int(albums.size())))
+      .append(kTotalSaved)
+      .append(IntToStr(saved))
+      .append(kOf)
+      .append(IntToStr(found))
+      .append(kTotalErrors)
+      .append(IntToStr(failed));
 }
 
 std::string FolderLogCaption() { return std::string(kFolder); }

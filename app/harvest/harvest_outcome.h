@@ -57,11 +57,22 @@ struct HarvestReport {
   bool Complete() const;
 };
 
+// The albums a run began, in order.
+struct HarvestRunReport {
+  std::vector<HarvestReport> albums;
+  // A stop ended the run (an album cut short, or none begun after it).
+  bool interrupted = false;
+};
+
 // Log texts.
 std::string PhotoLogLine(const PhotoOutcome& photo);
 std::string PageFailureLogLine(const PageOutcome& page);
 std::string SignInNotConfirmedLogLine(std::string_view reason);
 std::string SummaryLogLine(const HarvestReport& report);
+// The line that opens an album's block when a run has several.
+std::string AlbumLogLine(std::string_view address);
+// The summary of all the albums.
+std::string TotalsLogLine(const std::vector<HarvestReport>& albums);
 // The folder line is this caption followed by the folder's name.
 std::string FolderLogCaption();
 // The reason of a reply that neither redirected nor set a cookie.

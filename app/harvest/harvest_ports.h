@@ -28,6 +28,7 @@ enum class LogLineKind {
   kProgress,  // sign-in, pages, saved photos
   kError,     // something that did not work
   kClosing,   // the summary and the last lines
+  kAlbum,     // the line that opens an album of several
 };
 
 // The log pane.

@@ -4,6 +4,7 @@
 #include <ctime>
 #include <map>
 #include <memory>
+#include <set>
 #include <unordered_set>
 
 #include "app/album/album_folder.h"
@@ -15,6 +16,7 @@
 #include "app/site/text_helpers.h"
 #include "framework/sysutils.h"
 #include "http/http_client_interface.h"
+#include "http/uri_resolution.h"
 #include "platform/files.h"
 
 namespace ah {
@@ -52,27 +54,66 @@ std::string AddressName(std::string_view url) {
   return IsBlank(name) ? "album" : name;
 }
 
+// What the albums of one run share: its session, and the folders its
+// albums went to.
+struct RunSession {
+  bool signed_in = false;
+  // The last sign-in's reply redirected or set a cookie.
+  bool confirmed = true;
+  std::set<std::string> folders;  // of the albums done
+  std::string run_time = ManifestTime(std::time(nullptr));
+};
+
+// The album an album of several is: its address, whatever the field says.
+class AlbumField : public HarvestFields {
+ public:
+  AlbumField(HarvestFields& fields, std::string album) : fields_(fields), album_(std::move(album)) {}
+  std::string Edit1Text() override { return fields_.Edit1Text(); }
+  std::string Edit2Text() override { return fields_.Edit2Text(); }
+  std::string Edit3Text() override { return fields_.Edit3Text(); }
+  std::string Edit4Text() override { return album_; }
+
+ private:
+  HarvestFields& fields_;
+  const std::string album_;
+};
+
+// The harvest of one album, in the session of the run; the first album of
+// a run signs in.
 class Run {
  public:
-  Run(const HarvestSurroundings& around, const HarvestSettings& settings)
+  // A `heading` opens the album's block of the log (none when empty); with
+  // `last_line` the block ends the run's log.
+  Run(const HarvestSurroundings& around, const HarvestSettings& settings, RunSession& session,
+      std::string heading, bool last_line)
       : around_(around),
         settings_(settings),
         profile_(settings.profile),
         output_dir_(settings.output_dir.empty() ? ExecutableDir() : settings.output_dir),
-        run_time_(ManifestTime(std::time(nullptr))) {}
+        run_time_(session.run_time),
+        session_(session),
+        heading_(std::move(heading)),
+        last_line_(last_line) {}
 
   HarvestReport Execute() {
-    Log(LogLineKind::kProgress, std::string(kLogSignIn));
-    report_.sign_in_confirmed = true;
-    if (IHTTPClient* client = around_.client.IdHTTP1()) ConfigureHarvestClient(*client, settings_.transfer);
-    SignIn();
+    if (!session_.signed_in) {
+      Log(LogLineKind::kProgress, std::string(kLogSignIn));
+      if (IHTTPClient* client = around_.client.IdHTTP1()) ConfigureHarvestClient(*client, settings_.transfer);
+      SignIn();
+      session_.signed_in = true;
+    }
+    if (!heading_.empty()) Log(LogLineKind::kAlbum, heading_);
+    report_.sign_in_confirmed = session_.confirmed;
     HarvestScheduler photos(around_, settings_, report_);
     const bool walked = WalkAlbum(photos);
     photos.Settle();
     report_.interrupted = Stopping();
     // Pages seen without a session may not show the whole album.
     const bool whole = walked && !report_.interrupted && report_.sign_in_confirmed;
-    for (auto& [name, album] : albums_) album->Finish(whole);
+    for (auto& [name, album] : albums_) {
+      album->Finish(whole);
+      session_.folders.insert(album->folder());
+    }
     Close();
     return std::move(report_);
   }
@@ -125,7 +166,7 @@ class Run {
     std::string shown = folder_;
     if (shown.size() > 1 && shown.back() == '/') shown.pop_back();
     around_.log.AddPathLine(FolderLogCaption(), shown);
-    if (!report_.interrupted) Log(LogLineKind::kClosing, std::string(kLogDone));
+    if (last_line_ && !report_.interrupted) Log(LogLineKind::kClosing, std::string(kLogDone));
   }
 
   std::string PageAddress(int page) {
@@ -223,7 +264,8 @@ class Run {
         },
         settings_.transfer, around_.stop);
     if (Cancelled(posted.failure)) return;
-    if (!posted.failure && redirected_or_cookie) return;
+    session_.confirmed = !posted.failure && redirected_or_cookie;
+    if (session_.confirmed) return;
     report_.sign_in_confirmed = false;
     Log(LogLineKind::kError,
         SignInNotConfirmedLogLine(posted.failure ? OneLine(posted.failure->message) : UnconfirmedSignInReason()));
@@ -247,7 +289,7 @@ class Run {
     const std::string base = ReplaceAll(output_dir_ + "/" + FitName(shown, kLongestMadeName), "//", "/");
     AlbumFolder*& album = named_[base];
     if (!album) {
-      ChosenFolder chosen = ChooseAlbumFolder(base, album_url);
+      ChosenFolder chosen = ChooseAlbumFolder(base, album_url, session_.folders);
       if (!DirectoryExists(chosen.folder)) CreateDir(chosen.folder);
       // Opened once per folder and run: later in the run the temporary
       // files there are this run's own.
@@ -265,6 +307,9 @@ class Run {
   const SiteProfile profile_;
   const std::string output_dir_;
   const std::string run_time_;
+  RunSession& session_;
+  const std::string heading_;
+  const bool last_line_;
   int pages_since_sign_in_ = 0;
   std::string folder_;
   // The photo pages the album pages showed so far.
@@ -278,7 +323,32 @@ class Run {
 }  // namespace
 
 HarvestReport RunHarvest(const HarvestSurroundings& around, const HarvestSettings& settings) {
-  return Run(around, settings).Execute();
+  RunSession session;
+  return Run(around, settings, session, {}, true).Execute();
+}
+
+HarvestRunReport RunHarvests(const HarvestSurroundings& around, const HarvestSettings& settings,
+                             const std::vector<std::string>& albums) {
+  RunSession session;
+  HarvestRunReport run;
+  const bool several = albums.size() > 1;
+  for (const std::string& album : albums) {
+    // A stop between two albums ends the run; the albums not begun are not
+    // counted.
+    run.interrupted = run.interrupted || StopRequested(around.stop);
+    if (run.interrupted) break;
+    AlbumField field(around.fields, album);
+    HarvestSurroundings one{field, around.log, around.pump, around.client, around.scratch, around.stop,
+                            around.progress};
+    std::string heading = several ? AlbumLogLine(AddressForDisplay(album)) : std::string();
+    run.albums.push_back(Run(one, settings, session, std::move(heading), !several).Execute());
+    run.interrupted = run.albums.back().interrupted;
+  }
+  if (several) {
+    around.log.AddLogLineOf(LogLineKind::kClosing, TotalsLogLine(run.albums));
+    if (!run.interrupted) around.log.AddLogLineOf(LogLineKind::kClosing, std::string(kLogDone));
+  }
+  return run;
 }
 
 }  // namespace ah

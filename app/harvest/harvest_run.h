@@ -13,6 +13,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "app/fetch/image_fetcher.h"
 #include "app/fetch/proxy_choice.h"
@@ -56,5 +57,13 @@ inline constexpr int kLogLineLimit = 600;
 // The whole run. Network and download failures become outcomes; what gets
 // out is only what the surroundings themselves throw.
 HarvestReport RunHarvest(const HarvestSurroundings& around, const HarvestSettings& settings);
+
+// The run over `albums`, one after the other, in one session: the first
+// signs in (and a renewal comes before every 21st page of an album). Each
+// album's block of the log begins with its address when there are several,
+// and ends with its summary and folder; the totals follow, then the last
+// line. A stop ends the run with the album it cuts short.
+HarvestRunReport RunHarvests(const HarvestSurroundings& around, const HarvestSettings& settings,
+                             const std::vector<std::string>& albums);
 
 }  // namespace ah

@@ -37,11 +37,21 @@ class HarvestFaultsTest : public DemoHarvestTest {
     site_ = std::move(kept);
     return roots;
   }
+  std::string OtherAlbum(int n, std::string scheme = "http://") const {
+    return scheme + site_->AlbumUrls().at(size_t(n - 1)).substr(7);
+  }
 };
 
 DemoSiteOptions& TwoByTwo(DemoSiteOptions& o) {
   o.album.pages = 2;
   o.album.photos_per_page = 2;
+  return o;
+}
+
+// Three albums of the site, the third with a title that cleans to the first's.
+DemoSiteOptions& ThreeAlbums(DemoSiteOptions& o) {
+  o.more_albums = {NthDemoAlbum(TwoByTwo(o).album, 2), NthDemoAlbum(o.album, 3)};
+  o.more_albums[1].title = o.album.title + "?";
   return o;
 }
 
@@ -56,6 +66,7 @@ TEST_F(HarvestFaultsTest, EachFaultLeavesTheUsersFilesWhole) {
     std::function<void(const Result&)> after;
     // The run is stopped once this holds.
     std::function<bool()> stop_when = nullptr;
+    std::function<std::vector<std::string>()> more_albums = nullptr;
   };
   std::string manifest, gallery;  // as the row's earlier run left them
   std::map<std::string, std::string> files;
@@ -64,7 +75,41 @@ TEST_F(HarvestFaultsTest, EachFaultLeavesTheUsersFilesWhole) {
     manifest = Bytes(Folder("out") + "/album.json");
     gallery = Bytes(Folder("out") + "/index.html");
   };
+  const auto three = [&] { return std::vector{OtherAlbum(2), OtherAlbum(2, "HTTP://"), OtherAlbum(3)}; };
   const Row rows[] = {
+      {"three albums after one sign-in, one named twice, each resumed on its own", ThreeAlbums, {}, {}, 0,
+       [&](const Result& r) {
+         EXPECT_EQ(site_->Stats().sign_ins, 1);
+         EXPECT_EQ(LinesWith(r.out, "Сохранено: 4 из 4, ошибок: 0"), 3) << r.out;
+         EXPECT_TRUE(r.out.ends_with("Всего: альбомов 3, сохранено 12 из 12, ошибок 0\nЗАВЕРШЕНО!\n"));
+         EXPECT_EQ(FilesIn(Folder("out") + " (2)").size(), 4u);
+         const std::string karelia = Out("Карелия Осень 2023: озёра/");
+         fs::remove(karelia + FilesIn(karelia).begin()->first);
+         const int served = ImagesServed();
+         const Result again = Harvest("out", three());
+         EXPECT_EQ(ImagesServed(), served + 1);
+         EXPECT_EQ(LinesWith(again.out, " (уже есть)"), 11) << again.out;
+       }, nullptr, three},
+      {"an album that cannot be read among good ones, one with a password in its address",
+       [](DemoSiteOptions& o) { ThreeAlbums(o).faults.photo_pages = {2}; }, {}, {}, 3,
+       [&](const Result& r) {
+         EXPECT_EQ(LinesWith(r.out, "Страница № 1 — ОШИБКА: HTTP/1.1 404 Not Found"), 1) << r.out;
+         EXPECT_EQ(LinesWith(r.out, "u:***@"), 3) << "both failed photo pages and an album line";
+         EXPECT_EQ(LinesWith(r.out, "pw@"), 0);
+         EXPECT_TRUE(r.out.ends_with("Всего: альбомов 3, сохранено 6 из 8, ошибок 3\nЗАВЕРШЕНО!\n"));
+       },
+       nullptr, [&] {
+         return std::vector<std::string>{"--site-root", "http://u:pw@" + site_->SiteRoot().substr(7),
+                                         site_->SiteRoot() + "/users/demo/none/", OtherAlbum(2, "http://u:pw@")};
+       }},
+      {"a stop in the second of three albums",
+       [](DemoSiteOptions& o) { ThreeAlbums(o).latency_ms = 20; }, {}, {"--jobs", "1"}, 130,
+       [&](const Result& r) {
+         EXPECT_EQ(LinesWith(r.out, "Альбом: "), 2) << r.out;
+         EXPECT_EQ(LinesWith(r.out, "Всего: альбомов 2, сохранено "), 1);
+         EXPECT_EQ(LinesWith(r.out, "ЗАВЕРШЕНО!"), 0);
+       },
+       [&] { return site_->Stats().images >= 5; }, three},
       {"two albums whose titles clean to one name", [](DemoSiteOptions& o) { o.album.title = "Лето!"; },
        [&] {
          HarvestAnother("Лето?");
@@ -193,7 +238,9 @@ TEST_F(HarvestFaultsTest, EachFaultLeavesTheUsersFilesWhole) {
       // lets its silent requests go instead.
       site_->Stop();
     });
-    Result r = Harvest("out", row.flags, &stop);
+    std::vector<std::string> flags = row.more_albums ? row.more_albums() : std::vector<std::string>{};
+    flags.insert(flags.end(), row.flags.begin(), row.flags.end());
+    Result r = Harvest("out", flags, &stop);
     stopper.join();
     EXPECT_EQ(r.code, row.code) << r.out << r.err;
     row.after(r);

@@ -35,7 +35,7 @@ const char* const kHarvestUsage =
     "  --netrc, --netrc-file FILE  the login and password of the site's host in ~/.netrc\n"
     "                           or FILE; a login NAME@DOMAIN gives the mail domain too\n"
     "  --site-root URL          the site (default: the built-in site for its own albums,\n"
-    "                           else the album address's scheme, host and port)\n"
+    "                           else the first album address's scheme, host and port)\n"
     "  --title-suffix TEXT      what the site appends to page titles\n"
     "  --image-host-marker TEXT the image host's name followed by /photo\n"
     "  --output-dir DIR         where album folders are made (created when missing)\n"

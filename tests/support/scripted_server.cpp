@@ -273,17 +273,20 @@ bool ScriptedServer::WaitForAccepted(int count, std::chrono::milliseconds timeou
   return changed_.wait_for(lock, timeout, [&] { return int(connections_.size()) >= count; });
 }
 
-int UnusedPort() {
-  int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+RefusingPort::RefusingPort() {
+  fd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   sockaddr_in addr{};
   addr.sin_family = AF_INET;
   addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
   socklen_t len = sizeof addr;
-  getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
-  close(fd);
-  return ntohs(addr.sin_port);
+  if (fd_ < 0 || bind(fd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
+      getsockname(fd_, reinterpret_cast<sockaddr*>(&addr), &len) != 0) {
+    throw std::runtime_error(std::string("refusing port: ") + std::strerror(errno));
+  }
+  port_ = ntohs(addr.sin_port);
 }
+
+RefusingPort::~RefusingPort() { close(fd_); }
 
 StalledListener::StalledListener() {
   listen_fd_ = ListenOnLoopback(0, port_);

@@ -98,8 +98,21 @@ class ScriptedServer {
   std::thread acceptor_;
 };
 
-// A port on 127.0.0.1 that nothing listens on: a connect to it is refused.
-int UnusedPort();
+// A port on 127.0.0.1 held by a socket that is bound and never listens, so a
+// connect to it is refused. While the object lives no other socket can listen
+// on the port, nor be handed it as its own port and so connect to itself.
+class RefusingPort {
+ public:
+  RefusingPort();
+  ~RefusingPort();
+  RefusingPort(const RefusingPort&) = delete;
+  RefusingPort& operator=(const RefusingPort&) = delete;
+  int Port() const { return port_; }
+
+ private:
+  int fd_ = -1;
+  int port_ = 0;
+};
 
 // A listener whose accept queue is full, so further connects to it on
 // 127.0.0.1 neither complete nor fail: they stay pending until the caller

@@ -38,7 +38,8 @@ SocksProxy::SocksProxy(const std::string& user, const std::string& password) {
   // The free port is picked before the proxy binds it, so another process
   // may take it in between; a proxy that dies at start gets another port.
   for (int attempt = 0; attempt < 5 && !Running(); ++attempt) {
-    if (!StartOn(UnusedPort(), user, password) && !failure_.empty()) return;
+    const int port = RefusingPort().Port();  // let go at once, for the proxy to bind
+    if (!StartOn(port, user, password) && !failure_.empty()) return;
   }
   if (!Running() && failure_.empty()) failure_ = "microsocks did not start listening";
 }

@@ -295,7 +295,8 @@ TEST_F(HttpGet, TimeoutEndsASilentServer) {
 }
 
 TEST_F(HttpGet, RefusedConnectionIsOneLine) {
-  int port = test::UnusedPort();
+  test::RefusingPort refusing;
+  const int port = refusing.Port();
   RunResult r = Run({"http://127.0.0.1:" + std::to_string(port) + "/"});
   EXPECT_EQ(r.exit_code, 1);
   EXPECT_EQ(r.err, "http-get: http://127.0.0.1:" + std::to_string(port) +

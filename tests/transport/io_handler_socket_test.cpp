@@ -70,10 +70,11 @@ TEST(IOHandlerSocket, AddressesAreTriedInOrderUntilOneConnects) {
 }
 
 TEST(IOHandlerSocket, RefusedConnectRaisesSocketError10061) {
+  test::RefusingPort refusing;
   TIdIOHandlerSocket handler(nullptr);
   handler.PrepareOpen();
   try {
-    handler.ConnectToServer("127.0.0.1", test::UnusedPort(), 0, 0, 0, 0, "");
+    handler.ConnectToServer("127.0.0.1", refusing.Port(), 0, 0, 0, 0, "");
     FAIL() << "connected";
   } catch (const EIdSocketError& e) {
     EXPECT_EQ(e.SocketErrorCode(), 10061);
@@ -111,10 +112,11 @@ TEST(IOHandlerSocket, ConnectWithTimeOutSucceedsAgainstAListener) {
 }
 
 TEST(IOHandlerSocket, TimedConnectFailureCarriesTheInnerMessage) {
+  test::RefusingPort refusing;
   TIdIOHandlerSocket handler(nullptr);
   handler.PrepareOpen();
   try {
-    handler.ConnectToServer("127.0.0.1", test::UnusedPort(), 2000, 0, 0, 0, "");
+    handler.ConnectToServer("127.0.0.1", refusing.Port(), 2000, 0, 0, 0, "");
     FAIL() << "connected";
   } catch (const EIdConnectException& e) {
     EXPECT_EQ(e.Message(), "Socket Error # 10061\r\nConnection refused.");

@@ -75,11 +75,12 @@ TEST(ScriptedServer, SilentServerRecordsUntilTheClientCloses) {
   close(fd);
 }
 
-TEST(ScriptedServer, UnusedPortRefuses) {
+TEST(ScriptedServer, RefusingPortRefuses) {
+  RefusingPort refusing;
   int fd = socket(AF_INET, SOCK_STREAM, 0);
   sockaddr_in addr{};
   addr.sin_family = AF_INET;
-  addr.sin_port = htons(uint16_t(UnusedPort()));
+  addr.sin_port = htons(uint16_t(refusing.Port()));
   addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
   EXPECT_EQ(connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr), -1);
   EXPECT_EQ(errno, ECONNREFUSED);

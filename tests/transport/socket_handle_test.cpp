@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
+#include <random>
 #include <string>
 
 #include "transport/component.h"
@@ -15,43 +17,40 @@ class SocketHandleTest : public ::testing::Test {
   // Keeps the stack alive.
   TIdComponent user_{nullptr};
 
-  // A free port p such that p - 1 and p - 2 are free too (checked by binding).
-  static int FreeRangeTop() {
-    for (int attempt = 0; attempt < 50; ++attempt) {
-      TIdSocketHandle probe;
-      probe.AllocateHandle(Id_SOCK_STREAM, 0);
-      probe.SetIP("127.0.0.1");
-      probe.BindLocal();
-      int top = probe.Port();
-      probe.ReleaseHandle();
-      bool all_free = top > 3;
-      for (int p = top; all_free && p > top - 3; --p) {
-        TIdSocketHandle h;
-        h.AllocateHandle(Id_SOCK_STREAM, 0);
-        h.SetIP("127.0.0.1");
-        h.SetPort(p);
-        all_free = h.TryBindLocal();
+  // Binds held[i] to top - i and returns top, or 0. The ports lie below those
+  // the system hands out itself (to a bind without a port, or a connect), so
+  // one the test lets go is still free for the bind that follows.
+  static int HoldRange(TIdSocketHandle (&held)[3]) {
+    int low = 0;
+    std::ifstream("/proc/sys/net/ipv4/ip_local_port_range") >> low;
+    std::mt19937 random{std::random_device{}()};
+    for (int attempt = 0; attempt < 100 && low > 1100; ++attempt) {
+      const int top = std::uniform_int_distribution<int>(1100, low - 1)(random);
+      bool all = true;
+      for (int i = 0; all && i < 3; ++i) {
+        held[i].AllocateHandle(Id_SOCK_STREAM, 0);
+        held[i].SetIP("127.0.0.1");
+        held[i].SetPort(top - i);
+        all = held[i].TryBindLocal();
       }
-      if (all_free) return top;
+      if (all) return top;
+      for (TIdSocketHandle& h : held) h.ReleaseHandle();
     }
     return 0;
   }
 };
 
 TEST_F(SocketHandleTest, PortRangeIsTriedFromTheTopDown) {
-  int top = FreeRangeTop();
+  TIdSocketHandle held[3];  // held[0] stays taken throughout
+  const int top = HoldRange(held);
   ASSERT_NE(top, 0);
-  TIdSocketHandle taken;
-  taken.AllocateHandle(Id_SOCK_STREAM, 0);
-  taken.SetIP("127.0.0.1");
-  taken.SetPort(top);
-  taken.BindLocal();
 
   TIdSocketHandle h;
   h.AllocateHandle(Id_SOCK_STREAM, 0);
   h.SetIP("127.0.0.1");
   h.SetClientPortMin(top - 2);
   h.SetClientPortMax(top);
+  held[1].ReleaseHandle();
   h.BindLocal();
   EXPECT_EQ(h.Port(), top - 1);
 
@@ -60,6 +59,7 @@ TEST_F(SocketHandleTest, PortRangeIsTriedFromTheTopDown) {
   third.SetIP("127.0.0.1");
   third.SetClientPortMin(top - 2);
   third.SetClientPortMax(top);
+  held[2].ReleaseHandle();
   third.BindLocal();
   EXPECT_EQ(third.Port(), top - 2);
 

@@ -97,9 +97,10 @@ TEST(TCPClient, NoticedDisconnectDropsThenNotifies) {
 }
 
 TEST(TCPClient, RefusedConnectRaisesAndLeavesNoSocket) {
+  test::RefusingPort refusing;
   TIdTCPClient client(nullptr);
   client.SetHost("127.0.0.1");
-  client.SetPort(test::UnusedPort());
+  client.SetPort(refusing.Port());
   try {
     client.OpenConnection();
     FAIL() << "connected";

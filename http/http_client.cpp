@@ -177,6 +177,25 @@ void TIdHTTP::ShareCookiesOf(IHTTPClient& holder) {
   SetCookieManager(other->CookieManager());
 }
 
+void TIdHTTP::SetOnReceived(std::function<void(int64_t bytes)> told) {
+  if (!told) {
+    SetOnWorkBegin(nullptr);
+    SetOnWork(nullptr);
+    return;
+  }
+  // OnWork tells the running total of a read; the pieces are what it grew by.
+  auto counted = std::make_shared<uint32_t>(0);
+  SetOnWorkBegin([counted](TComponent*, TWorkMode mode, int32_t) {
+    if (mode == wmRead) *counted = 0;
+  });
+  SetOnWork([counted, told = std::move(told)](TComponent*, TWorkMode mode, int32_t total) {
+    if (mode != wmRead) return;
+    const uint32_t piece = uint32_t(total) - *counted;
+    *counted = uint32_t(total);
+    if (piece > 0) told(int64_t(piece));
+  });
+}
+
 void TIdHTTP::SetProxy(const std::string& host, int port) {
   TIdProxyConnectionInfo& proxy = ProxyParams();
   if (proxy.ProxyServer() == host && proxy.ProxyPort() == port) return;

@@ -3,6 +3,7 @@
 // client component implements them; tests substitute scripted clients.
 
 #include <cstdint>
+#include <functional>
 #include <string>
 
 namespace ah {
@@ -57,6 +58,10 @@ class IHTTPClient {
   // Later text results stop at `limit` bytes with an error (the text then
   // holds those bytes); 0 sets no limit.
   virtual void SetMaxTextBytes(int64_t limit) { (void)limit; }
+  // Told of the body bytes of later replies as they are read, piece by
+  // piece, on the reading thread; it may hold the reading back (a rate
+  // limit). Empty: nobody is told.
+  virtual void SetOnReceived(std::function<void(int64_t bytes)> told) { (void)told; }
   // Closes the open connection, so the next request starts on a new one.
   virtual void DropConnection() {}
   // From now on keeps and sends its cookies in the jar of `holder` (made

@@ -1,6 +1,8 @@
 #include "app/cli/harvest_command.h"
 
 #include <algorithm>
+#include <chrono>
+#include <cmath>
 #include <exception>
 #include <ostream>
 
@@ -92,6 +94,8 @@ int RunHarvestCommand(const HarvestCommandLine& line, const HarvestClientFactory
   if (line.timeout_ms) settings.transfer.connect_timeout_ms = settings.transfer.read_timeout_ms = *line.timeout_ms;
   if (line.proxy) settings.proxy = ParseProxyAddress(*line.proxy);
   settings.jobs = line.jobs.value_or(kDefaultJobs);
+  if (line.wait_seconds) settings.wait = std::chrono::milliseconds(std::llround(*line.wait_seconds * 1000));
+  settings.limit_rate = line.limit_rate.value_or(0);
   settings.force = line.force;
 
   FieldTexts fields = DefaultFieldTexts(profile);

@@ -32,9 +32,8 @@ struct HarvestCommandLine {
   std::optional<int> timeout_ms;
   std::optional<std::string> proxy;  // "HOST:PORT"
   std::optional<int> jobs;           // none: kDefaultJobs
-  // Read and checked, not yet acted on by the run: the pause of each job
-  // before each request after its first, and the bytes per second of the
-  // whole run.
+  // The pause of each job before each request after its first, and the
+  // bytes per second of the whole run.
   std::optional<double> wait_seconds;
   std::optional<int64_t> limit_rate;
   // Where more of the above comes from.

@@ -57,7 +57,10 @@ int ProgressLine::StderrWidth() {
 std::string ProgressLine::Text(const HarvestProgress& p, double seconds) {
   std::string text = "Страница " + std::to_string(p.page) + " · сохранено " +
                      std::to_string(p.saved) + " · ошибок " + std::to_string(p.failed) +
-                     " · найдено " + std::to_string(p.found) + " · " + Size(double(p.bytes));
+                     " · найдено " + std::to_string(p.found) + " · потоков " + std::to_string(p.jobs);
+  // Fewer than asked: a site that said it was overloaded halved them.
+  if (p.jobs < p.jobs_asked) text += " из " + std::to_string(p.jobs_asked);
+  text += " · " + Size(double(p.bytes));
   if (seconds > 0) text += " · " + Size(double(p.bytes) / seconds) + "/с";
   return text;
 }

@@ -1,7 +1,7 @@
 #pragma once
 // The live line album-harvest keeps on a terminal's stderr while it runs:
-// the album page, the photos saved, failed and found so far, the bytes and
-// the rate. It is redrawn in place, erased while a log line goes out, and
+// the album page, the photos saved, failed and found so far, the jobs in
+// use, the bytes and the rate. It is redrawn in place, erased while a log line goes out, and
 // gone when the run ends; nothing of it reaches stdout or the log. It is
 // cut to the terminal's width, so that it never wraps into a second line
 // that the next redraw would leave behind.

@@ -34,9 +34,20 @@ struct Transfer {
   bool deadline_passed = false;
 };
 
+// Tells the request of a piece; false when the transfer is to end.
+bool Received(Transfer& t, size_t bytes) {
+  if (!t.request->received) return true;
+  const auto before = std::chrono::steady_clock::now();
+  const bool go_on = t.request->received(int64_t(bytes));
+  // Held back by the caller, not by the site.
+  t.deadline += std::chrono::steady_clock::now() - before;
+  return go_on;
+}
+
 size_t WriteBody(char* data, size_t size, size_t count, void* user) {
   auto* t = static_cast<Transfer*>(user);
   size_t bytes = size * count;
+  if (!Received(*t, bytes)) return 0;
   if (t->file->written() + int64_t(bytes) > t->request->max_bytes) {
     t->too_large = true;
     return 0;
@@ -56,6 +67,7 @@ std::string_view TrimLine(std::string_view line) {
 // first, the final reply's last.
 size_t ReadHeader(char* data, size_t size, size_t count, void* user) {
   auto* t = static_cast<Transfer*>(user);
+  if (!Received(*t, size * count)) return 0;
   std::string_view line = TrimLine(std::string_view(data, size * count));
   if (line.starts_with("HTTP/")) {
     t->status_line = std::string(line);

@@ -3,6 +3,7 @@
 #include <strings.h>
 
 #include "app/fetch/image_fetcher.h"
+#include "app/fetch/site_pace.h"
 #include "app/harvest/stop_flag.h"
 #include "http/http_client_interface.h"
 #include "http/uri.h"
@@ -25,6 +26,28 @@ bool IsImageBrand(std::string_view head) {
   return false;
 }
 
+// A pause cut short by a stop; RunAttempts tells it as the stop it is.
+const TransferFailure kStopped{TransferError::kCancelled, 0, {}, {}};
+
+// The limit on a client's reading for one call.
+class ReadingLimit {
+ public:
+  ReadingLimit(IHTTPClient& client, JobPace* pace, const StopFlag* stop)
+      : client_(pace && pace->Limit() ? &client : nullptr) {
+    if (!client_) return;
+    RateLimit* limit = pace->Limit();
+    client_->SetOnReceived([limit, stop](int64_t bytes) { limit->Pass(bytes, stop); });
+  }
+  ~ReadingLimit() {
+    if (client_) client_->SetOnReceived(nullptr);
+  }
+  ReadingLimit(const ReadingLimit&) = delete;
+  ReadingLimit& operator=(const ReadingLimit&) = delete;
+
+ private:
+  IHTTPClient* client_;
+};
+
 }  // namespace
 
 bool IsImageBody(std::string_view head, std::string_view content_type) {
@@ -41,19 +64,22 @@ bool IsImageBody(std::string_view head, std::string_view content_type) {
 }
 
 TextTransfer TransferText(const std::function<IHTTPClient*()>& current, const ClientCall& call,
-                          const TransferPolicy& policy, const StopFlag* stop) {
+                          const TransferPolicy& policy, const StopFlag* stop, JobPace* pace) {
   TextTransfer result;
   AttemptsResult attempts = RunAttempts(policy, stop, [&](int) -> std::optional<TransferFailure> {
     result.text.clear();
     IHTTPClient* client = current();
     // Not a transfer that another attempt could mend.
     if (!client) return TransferFailure{TransferError::kAddress, 0, {}, "нет HTTP-клиента"};
+    if (pace && !pace->BeforeRequest(stop)) return kStopped;
     try {
+      ReadingLimit limit(*client, pace, stop);
       call(*client, result.text);
       return std::nullopt;
     } catch (...) {
       TransferFailure failure = FailureOfCurrentException();
       if (failure.error == TransferError::kStatus) failure.retry_after = client->LastReplyFacts().retry_after;
+      if (pace) pace->AfterFailure(failure);
       // Whatever comes next, a retry or another address, starts on a new
       // connection: a late answer to this request must never be read as
       // the answer to the next one.
@@ -81,7 +107,7 @@ void UseProxyFor(IHTTPClient& client, const std::string& address,
 
 ImageTransfer TransferImage(ImageFetcher& fetcher, const std::string& url,
                             const std::string& path, const std::optional<ProxyAddress>& proxy,
-                            const TransferPolicy& policy, const StopFlag* stop) {
+                            const TransferPolicy& policy, const StopFlag* stop, JobPace* pace) {
   ImageTransfer result;
   ImageRequest request;
   request.url = WireAddress(url);
@@ -92,9 +118,13 @@ ImageTransfer TransferImage(ImageFetcher& fetcher, const std::string& url,
   request.accept = IsImageBody;
   request.proxy = proxy;
   if (stop) request.cancelled = [stop] { return stop->Requested(); };
+  if (RateLimit* limit = pace ? pace->Limit() : nullptr)
+    request.received = [limit, stop](int64_t bytes) { return limit->Pass(bytes, stop); };
   AttemptsResult attempts = RunAttempts(policy, stop, [&](int number) -> std::optional<TransferFailure> {
     request.fresh_connection = number > 1;
+    if (pace && !pace->BeforeRequest(stop)) return kStopped;
     ImageResult download = fetcher.Fetch(request);
+    if (pace && !download.saved) pace->AfterFailure(download.failure);
     if (download.failure.error == TransferError::kContent)
       download.failure.message = "не изображение: " + AnsiToUtf8(download.content_type);
     if (!download.saved) return download.failure;

@@ -18,6 +18,7 @@ namespace ah {
 class IHTTPClient;
 class StopFlag;
 class ImageFetcher;
+class JobPace;
 
 struct TextTransfer {
   std::optional<TransferFailure> failure;  // empty: the whole reply arrived
@@ -34,8 +35,11 @@ using ClientCall = std::function<void(IHTTPClient& client, std::string& text)>;
 // Makes the call on the client that `current` returns at each attempt (a
 // null one fails for good); a failed call drops the client's connection,
 // so every retry, and the request after a failure, goes on a new one.
+// Every attempt, here and in TransferImage, keeps to the job's `pace` (may
+// be null).
 TextTransfer TransferText(const std::function<IHTTPClient*()>& current, const ClientCall& call,
-                          const TransferPolicy& policy, const StopFlag* stop);
+                          const TransferPolicy& policy, const StopFlag* stop,
+                          JobPace* pace = nullptr);
 
 struct ImageTransfer {
   std::optional<TransferFailure> failure;  // empty: saved
@@ -56,7 +60,8 @@ bool IsImageBody(std::string_view head, std::string_view content_type);
 // "не изображение: " and its Content-Type.
 ImageTransfer TransferImage(ImageFetcher& fetcher, const std::string& url,
                             const std::string& path, const std::optional<ProxyAddress>& proxy,
-                            const TransferPolicy& policy, const StopFlag* stop);
+                            const TransferPolicy& policy, const StopFlag* stop,
+                            JobPace* pace = nullptr);
 
 // An address (UTF-8) as it goes out: every byte past ASCII percent-encoded,
 // as browsers send what they show.

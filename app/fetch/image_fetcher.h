@@ -41,6 +41,10 @@ struct ImageRequest {
   static constexpr size_t kHeadBytes = 16;
   // Asked while the transfer runs; true cancels it.
   std::function<bool()> cancelled;
+  // Told of every piece of the replies, heads and bodies, as it arrives; it
+  // may hold the transfer back (a rate limit), and the time it does is not
+  // counted against the transfer's time-out. False cancels the transfer.
+  std::function<bool(int64_t bytes)> received;
 };
 
 struct ImageResult {

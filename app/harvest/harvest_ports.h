@@ -72,6 +72,8 @@ struct HarvestProgress {
   int failed = 0;     // failed photos and album pages
   int found = 0;      // photos numbered so far
   int64_t bytes = 0;  // image bytes downloaded
+  int jobs = 1;        // the jobs in use
+  int jobs_asked = 1;  // the jobs the run started with
 };
 
 // A live display of the progress; told on the run's thread, often.

@@ -9,6 +9,7 @@
 
 #include "app/album/album_folder.h"
 #include "app/fetch/harvest_transfers.h"
+#include "app/fetch/site_pace.h"
 #include "app/harvest/harvest_scheduler.h"
 #include "app/harvest/stop_flag.h"
 #include "app/site/page_scan.h"
@@ -57,6 +58,11 @@ std::string AddressName(std::string_view url) {
 // What the albums of one run share: its session, and the folders its
 // albums went to.
 struct RunSession {
+  explicit RunSession(const HarvestSettings& settings)
+      : pace({settings.jobs, settings.wait, settings.limit_rate}), own(&pace) {}
+  // The pace holds across the albums, and so does the run's own thread's.
+  SitePace pace;
+  JobPace own;
   bool signed_in = false;
   // The last sign-in's reply redirected or set a cookie.
   bool confirmed = true;
@@ -104,7 +110,7 @@ class Run {
     }
     if (!heading_.empty()) Log(LogLineKind::kAlbum, heading_);
     report_.sign_in_confirmed = session_.confirmed;
-    HarvestScheduler photos(around_, settings_, report_);
+    HarvestScheduler photos(around_, settings_, report_, session_.pace, session_.own);
     const bool walked = WalkAlbum(photos);
     photos.Settle();
     report_.interrupted = Stopping();
@@ -242,7 +248,7 @@ class Run {
                           UseProxyFor(client, address, settings_.proxy);
                           client.GetText(WireAddress(address), text);
                         },
-                        settings_.transfer, around_.stop);
+                        settings_.transfer, around_.stop, &session_.own);
   }
 
   // The sign-in is confirmed when its reply redirected or set a cookie; a
@@ -262,7 +268,7 @@ class Run {
           const IHTTPClient::ReplyFacts facts = client.LastReplyFacts();
           redirected_or_cookie = facts.redirected || facts.set_cookie;
         },
-        settings_.transfer, around_.stop);
+        settings_.transfer, around_.stop, &session_.own);
     if (Cancelled(posted.failure)) return;
     session_.confirmed = !posted.failure && redirected_or_cookie;
     if (session_.confirmed) return;
@@ -323,13 +329,13 @@ class Run {
 }  // namespace
 
 HarvestReport RunHarvest(const HarvestSurroundings& around, const HarvestSettings& settings) {
-  RunSession session;
+  RunSession session(settings);
   return Run(around, settings, session, {}, true).Execute();
 }
 
 HarvestRunReport RunHarvests(const HarvestSurroundings& around, const HarvestSettings& settings,
                              const std::vector<std::string>& albums) {
-  RunSession session;
+  RunSession session(settings);
   HarvestRunReport run;
   const bool several = albums.size() > 1;
   for (const std::string& album : albums) {

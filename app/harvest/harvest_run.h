@@ -8,6 +8,8 @@
 // failed with its reason); the log lines and the closing summary are made
 // from them, and the run hands them all back.
 
+#include <chrono>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -39,6 +41,11 @@ struct HarvestSettings {
   // each with a client of its own in the run's session; 1 keeps all
   // requests on the run's client, one after the other.
   int jobs = 1;
+  // Each job (the run's own thread is one) pauses this long before each
+  // request after its first.
+  std::chrono::milliseconds wait{0};
+  // The bytes per second of all pages and images together (0: no limit).
+  int64_t limit_rate = 0;
   // Downloads every image again, whatever the folder holds.
   bool force = false;
   // Makes the image fetcher of each job.

@@ -7,6 +7,7 @@
 #include "app/album/album_folder.h"
 #include "app/album/photo_file_name.h"
 #include "app/fetch/harvest_transfers.h"
+#include "app/fetch/site_pace.h"
 #include "app/site/page_scan.h"
 #include "app/site/scratch_lines.h"
 #include "app/harvest/stop_flag.h"
@@ -56,8 +57,9 @@ struct HarvestScheduler::Entry {
 };
 
 HarvestScheduler::HarvestScheduler(const HarvestSurroundings& around,
-                                   const HarvestSettings& settings, HarvestReport& report)
-    : around_(around), settings_(settings), report_(report) {
+                                   const HarvestSettings& settings, HarvestReport& report,
+                                   SitePace& site, JobPace& own)
+    : around_(around), settings_(settings), report_(report), site_(site) {
   for (int i = 0; settings.jobs > 1 && i < settings.jobs; ++i) {
     IHTTPClient* client = around_.client.CreateIdHTTP();
     if (!client) break;
@@ -69,17 +71,19 @@ HarvestScheduler::HarvestScheduler(const HarvestSurroundings& around,
     clients_.clear();
     fetchers_.push_back(settings.image_fetcher());
     pool_ = std::make_unique<JobPool>(JobTools{[this] { return around_.client.IdHTTP1(); },
-                                               fetchers_.back().get(), &around_.scratch});
+                                               fetchers_.back().get(), &around_.scratch, &own});
     return;
   }
   std::vector<JobTools> jobs;
   for (IHTTPClient* client : clients_) {
     fetchers_.push_back(settings.image_fetcher());
     scratches_.push_back(std::make_unique<ScratchLines>());
-    jobs.push_back({[client] { return client; }, fetchers_.back().get(), scratches_.back().get()});
+    paces_.push_back(std::make_unique<JobPace>(&site));
+    jobs.push_back({[client] { return client; }, fetchers_.back().get(), scratches_.back().get(),
+                    paces_.back().get()});
   }
   ShareCookies();
-  pool_ = std::make_unique<JobPool>(std::move(jobs));
+  pool_ = std::make_unique<JobPool>(std::move(jobs), [&site] { return site.JobsInUse(); });
 }
 
 HarvestScheduler::~HarvestScheduler() {
@@ -126,7 +130,7 @@ void HarvestScheduler::AddPhotoPage(std::string address, std::string folder, Alb
             UseProxyFor(client, address, settings_.proxy);
             client.GetText(WireAddress(address), text);
           },
-          settings_.transfer, around_.stop);
+          settings_.transfer, around_.stop, tools.pace);
       work->failure = std::move(fetched.failure);
       work->attempts = fetched.attempts;
       if (work->failure) return;
@@ -223,7 +227,7 @@ HarvestScheduler::Entry HarvestScheduler::ImagePhoto(const PageWork& work, const
   entry.task = pool_->Submit([this, download, url = record.image_url,
                               path = work.folder + record.file_name](JobTools& tools) {
     download->saved = TransferImage(*tools.images, url, path, ChooseProxy(url, settings_.proxy),
-                                    settings_.transfer, around_.stop);
+                                    settings_.transfer, around_.stop, tools.pace);
     if (!download->saved.failure) download->digest = DigestFile(path);
   });
   return entry;
@@ -334,6 +338,8 @@ void HarvestScheduler::ShowProgress() {
   progress.failed = int(report_.photos.size()) - saved_ + int(failed_pages_);
   progress.found = next_number_ - 1;
   progress.bytes = bytes_;
+  progress.jobs_asked = pool_->Jobs();
+  progress.jobs = std::min(progress.jobs_asked, site_.JobsInUse());
   around_.progress->ShowProgress(progress);
 }
 

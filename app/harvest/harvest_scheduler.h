@@ -24,14 +24,17 @@ namespace ah {
 
 class AlbumFolder;
 class ImageFetcher;
+class JobPace;
+class SitePace;
 struct FoundImage;
 
 class HarvestScheduler {
  public:
   // With settings.jobs above 1 the jobs' clients are made through the
-  // client slot and share the cookie jar of the client it holds.
+  // client slot and share the cookie jar of the client it holds. The jobs
+  // keep to `site`'s pace; with one job it is the run's own, `own`.
   HarvestScheduler(const HarvestSurroundings& around, const HarvestSettings& settings,
-                   HarvestReport& report);
+                   HarvestReport& report, SitePace& site, JobPace& own);
   ~HarvestScheduler();
 
   enum class StepKind {
@@ -90,6 +93,7 @@ class HarvestScheduler {
   const HarvestSurroundings& around_;
   const HarvestSettings& settings_;
   HarvestReport& report_;
+  SitePace& site_;
   std::list<Entry> queue_;
   int page_ = 0;
   int next_number_ = 1;
@@ -102,6 +106,7 @@ class HarvestScheduler {
   std::vector<IHTTPClient*> clients_;
   std::vector<std::unique_ptr<ImageFetcher>> fetchers_;
   std::vector<std::unique_ptr<ScratchLines>> scratches_;
+  std::vector<std::unique_ptr<JobPace>> paces_;
   std::unique_ptr<JobPool> pool_;
 };
 

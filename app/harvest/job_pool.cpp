@@ -9,7 +9,8 @@ namespace ah {
 
 JobPool::JobPool(JobTools tools) : inline_tools_(std::move(tools)) {}
 
-JobPool::JobPool(std::vector<JobTools> jobs) : jobs_(std::move(jobs)) {
+JobPool::JobPool(std::vector<JobTools> jobs, std::function<int()> in_use)
+    : jobs_(std::move(jobs)), in_use_(std::move(in_use)) {
   // The threads inherit this mask: a stop signal then reaches the thread
   // that runs the harvest, never one blocked in a transfer.
   sigset_t stop, previous;
@@ -20,7 +21,7 @@ JobPool::JobPool(std::vector<JobTools> jobs) : jobs_(std::move(jobs)) {
   threads_.reserve(jobs_.size());
   for (JobTools& tools : jobs_) {
     try {
-      threads_.emplace_back([this, &tools] { Serve(tools); });
+      threads_.emplace_back([this, &tools, index = int(threads_.size())] { Serve(tools, index); });
     } catch (const std::system_error&) {
       // Out of threads: the jobs that started share the work, or the
       // caller does it itself when none did.
@@ -89,12 +90,18 @@ void JobPool::WaitPast(uint64_t finished, std::chrono::milliseconds limit) const
   work_done_.wait_for(lock, limit, [&] { return finished_ > finished; });
 }
 
-void JobPool::Serve(JobTools& tools) {
+void JobPool::Serve(JobTools& tools, int index) {
   for (;;) {
     TaskRef task;
     {
       std::unique_lock lock(mutex_);
       work_ready_.wait(lock, [&] { return closing_ || !queue_.empty(); });
+      if (!InUse(index)) {
+        // The work it was woken for goes to a job still in use.
+        lock.unlock();
+        work_ready_.notify_one();
+        return;
+      }
       if (queue_.empty()) return;
       task = std::move(queue_.front());
       queue_.pop_front();

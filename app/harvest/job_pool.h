@@ -21,6 +21,7 @@ namespace ah {
 class IHTTPClient;
 class ScratchLines;
 class ImageFetcher;
+class JobPace;
 
 // What one job fetches with. Its client is asked for at every use: the
 // caller's own job follows the client slot, which a renewal refills.
@@ -28,6 +29,7 @@ struct JobTools {
   std::function<IHTTPClient*()> client;
   ImageFetcher* images = nullptr;
   ScratchLines* scratch = nullptr;
+  JobPace* pace = nullptr;
 };
 
 class JobPool {
@@ -49,13 +51,17 @@ class JobPool {
   // Runs every task at once with `tools`, on the caller's thread.
   explicit JobPool(JobTools tools);
   // One thread for each job's tools; stop signals go to other threads.
-  explicit JobPool(std::vector<JobTools> jobs);
+  // Only the first `in_use()` jobs take more work (all when not given);
+  // the number may only fall, and the jobs past it end once their task is
+  // done.
+  explicit JobPool(std::vector<JobTools> jobs, std::function<int()> in_use = {});
   // Waits for the tasks that are running; those not yet started are
   // dropped.
   ~JobPool();
   JobPool(const JobPool&) = delete;
   JobPool& operator=(const JobPool&) = delete;
 
+  // The jobs the pool was made with (those whose threads could start).
   int Jobs() const { return threads_.empty() ? 1 : int(threads_.size()); }
 
   TaskRef Submit(Work work);
@@ -69,11 +75,13 @@ class JobPool {
   void WaitPast(uint64_t finished, std::chrono::milliseconds limit) const;
 
  private:
-  void Serve(JobTools& tools);
+  void Serve(JobTools& tools, int index);
+  bool InUse(int index) const { return !in_use_ || index < in_use_(); }
   static void RunTask(Task& task, JobTools& tools);
 
   JobTools inline_tools_;
   std::vector<JobTools> jobs_;
+  std::function<int()> in_use_;
   mutable std::mutex mutex_;
   mutable std::condition_variable work_ready_;
   mutable std::condition_variable work_done_;

@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -46,6 +47,7 @@ class DemoHarvestTest : public testing::Test {
   struct Result {
     int code = -1;
     std::string out, err;
+    double seconds = 0;  // the run's wall time
   };
 
   void SetUp() override {
@@ -80,7 +82,9 @@ class DemoHarvestTest : public testing::Test {
     args.insert(args.end(), flags.begin(), flags.end());
     std::ostringstream out, err;
     Result r;
+    const auto start = std::chrono::steady_clock::now();
     r.code = HarvestMain(args, {}, CreateCliClient, out, err, stop, live_progress);
+    r.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     r.out = out.str();
     r.err = err.str();
     return r;

@@ -67,6 +67,7 @@ TEST_F(HarvestFaultsTest, EachFaultLeavesTheUsersFilesWhole) {
     // The run is stopped once this holds.
     std::function<bool()> stop_when = nullptr;
     std::function<std::vector<std::string>()> more_albums = nullptr;
+    bool live = false;  // with the progress line
   };
   std::string manifest, gallery;  // as the row's earlier run left them
   std::map<std::string, std::string> files;
@@ -221,6 +222,24 @@ TEST_F(HarvestFaultsTest, EachFaultLeavesTheUsersFilesWhole) {
          const auto has = [&](const char* entry) { return std::count(log.begin(), log.end(), entry) > 0; };
          return has("stalled image id=2") && has("stalled photo id=5") && Images("out") >= 3;
        }},
+      {"a 429 answer to an album page", [](DemoSiteOptions& o) {
+         TwoByTwo(o).faults.album_pages = {2}, o.faults.status = 429, o.faults.times = 1;
+       }, {}, {}, 0,
+       [&](const Result& r) { EXPECT_NE(r.err.find(" · потоков 2 из 4 · "), std::string::npos) << r.err; },
+       nullptr, nullptr, true},
+      // Eleven requests one after the other, ten pauses between them.
+      {"a wait between requests", TwoByTwo, {}, {"--jobs", "1", "--wait", "0.05"}, 0,
+       [&](const Result& r) {
+         EXPECT_GE(r.seconds, 0.5);
+         const DemoSiteStats s = site_->Stats();
+         EXPECT_EQ(s.sign_ins + s.album_pages + s.photo_pages + s.images, 11);
+       }},
+      {"a stop during a wait", TwoByTwo, {}, {"--wait", "3600"}, 130,
+       [&](const Result&) { EXPECT_EQ(site_->Stats().album_pages, 0); },
+       [&] { return site_->Stats().sign_ins == 1; }},
+      {"a stop while the rate limit holds a reply back", TwoByTwo, {}, {"--limit-rate", "1"}, 130,
+       [&](const Result&) { EXPECT_EQ(site_->Stats().images, 0); },
+       [&] { return site_->Stats().sign_ins == 1; }},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
@@ -240,7 +259,7 @@ TEST_F(HarvestFaultsTest, EachFaultLeavesTheUsersFilesWhole) {
     });
     std::vector<std::string> flags = row.more_albums ? row.more_albums() : std::vector<std::string>{};
     flags.insert(flags.end(), row.flags.begin(), row.flags.end());
-    Result r = Harvest("out", flags, &stop);
+    Result r = Harvest("out", flags, &stop, row.live);
     stopper.join();
     EXPECT_EQ(r.code, row.code) << r.out << r.err;
     row.after(r);

@@ -44,6 +44,8 @@ TEST_F(HarvestJobsTest, OneJobAndEightGiveTheSameResultWhateverFails) {
        },
        0, "1"},
       {"an album page that fails ends the walk", [](DemoSiteOptions& o) { o.faults.album_pages = {3}; }, 3},
+      {"503 answers halve the jobs in use",
+       [](DemoSiteOptions& o) { o.faults.images = {2, 6, 11}, o.faults.status = 503, o.faults.times = 1; }, 0, "1"},
       {"the session ends before the client is renewed",
        [](DemoSiteOptions& o) {
          o.album.pages = 22;
@@ -166,9 +168,12 @@ TEST_F(HarvestJobsTest, ATerminalGetsALiveLineAndQuietLeavesErrorsAndTheSummary)
   p.failed = 1;
   p.found = 42;
   p.bytes = 3 * 1024 * 1024 / 2;
-  EXPECT_EQ(ProgressLine::Text(p, 2), "Страница 3 · сохранено 40 · ошибок 1 · найдено 42 · 1.5 МБ · 768.0 КБ/с");
+  p.jobs = p.jobs_asked = 4;
+  EXPECT_EQ(ProgressLine::Text(p, 2),
+            "Страница 3 · сохранено 40 · ошибок 1 · найдено 42 · потоков 4 · 1.5 МБ · 768.0 КБ/с");
   p.bytes = 900;
-  EXPECT_EQ(ProgressLine::Text(p, 0), "Страница 3 · сохранено 40 · ошибок 1 · найдено 42 · 900 Б");
+  p.jobs = 1;
+  EXPECT_EQ(ProgressLine::Text(p, 0), "Страница 3 · сохранено 40 · ошибок 1 · найдено 42 · потоков 1 из 4 · 900 Б");
 
   // Cut to the terminal's width, and redrawn at once when it changes.
   std::ostringstream narrow;

@@ -121,6 +121,12 @@ struct DemoSite::Impl {
 
   std::string ImageRoot() const { return "http://127.0.0.1:" + std::to_string(image_port); }
 
+  void NoteSent(const httplib::Request& req, const httplib::Response& res) {
+    if (req.path == "/__stats" || req.path == "/__log") return;
+    std::lock_guard lock(mutex);
+    stats.bytes_sent += int64_t(res.body.size());
+  }
+
   void RecordLocked(std::string entry) { log.push_back(std::move(entry)); }
   void Record(std::string entry) {
     std::lock_guard lock(mutex);
@@ -441,7 +447,7 @@ struct DemoSite::Impl {
       s = stats;
     }
     std::string out = "{";
-    auto add = [&out](const char* name, int value) {
+    auto add = [&out](const char* name, int64_t value) {
       if (out.size() > 1) out += ", ";
       out += "\"" + std::string(name) + "\": " + std::to_string(value);
     };
@@ -459,6 +465,7 @@ struct DemoSite::Impl {
     add("stalled", s.stalled);
     add("site_connections", s.site_connections);
     add("image_connections", s.image_connections);
+    add("bytes_sent", s.bytes_sent);
     return out + "}\n";
   }
 };
@@ -478,7 +485,11 @@ void DemoSite::Start() {
   httplib::Server::HandlerWithResponse record_unhandled = [&m](const Request& req, Response& res) {
     return m.RecordUnhandled(req, res);
   };
-  auto end_of_request = [](const Request&, const Response&) { t_handled = false; };
+  // Called once the whole reply is written.
+  auto end_of_request = [&m](const Request& req, const Response& res) {
+    t_handled = false;
+    m.NoteSent(req, res);
+  };
   const auto latency = std::chrono::milliseconds(m.options.latency_ms);
   httplib::Server::HandlerWithResponse start_of_request = [&m, latency](const Request& req,
                                                                           Response& res) {

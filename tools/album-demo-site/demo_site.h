@@ -11,6 +11,7 @@
 // Image host:   /photo/<user>/<album>/<id>.jpg, /thumb/<user>/<album>/<id>.jpg;
 //               no cookie needed.
 
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -63,6 +64,9 @@ struct DemoSiteStats {
   // that keeps its connections alive opens few.
   int site_connections = 0;
   int image_connections = 0;
+  // The bodies of the replies sent whole with a length (those of /__stats
+  // and /__log left out), counted as their last byte leaves.
+  int64_t bytes_sent = 0;
 };
 
 class DemoSite {

@@ -177,7 +177,9 @@ void TIdHTTP::ShareCookiesOf(IHTTPClient& holder) {
   SetCookieManager(other->CookieManager());
 }
 
-void TIdHTTP::SetOnReceived(std::function<void(int64_t bytes)> told) {
+void TIdHTTP::SetOnReceived(std::function<void(int64_t bytes)> told, int32_t most_per_read) {
+  // 0 is the connection's default block.
+  SetRecvBufferSize(told ? std::max<int32_t>(most_per_read, 0) : 0);
   if (!told) {
     SetOnWorkBegin(nullptr);
     SetOnWork(nullptr);

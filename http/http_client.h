@@ -271,7 +271,7 @@ class TIdHTTP : public TIdCustomHTTP, public IHTTPClient {
   void SetMaxTextBytes(int64_t limit) override { TIdCustomHTTP::SetMaxTextBytes(limit); }
   void SetTransferTimeout(int ms) override { TIdCustomHTTP::SetTransferTimeout(ms); }
   // Through OnWorkBegin and OnWork, which it takes for itself.
-  void SetOnReceived(std::function<void(int64_t bytes)> told) override;
+  void SetOnReceived(std::function<void(int64_t bytes)> told, int32_t most_per_read = 0) override;
   void SetTimeouts(int connect_ms, int read_ms) override {
     SetConnectTimeout(connect_ms);
     SetReadTimeout(read_ms);

@@ -60,8 +60,12 @@ class IHTTPClient {
   virtual void SetMaxTextBytes(int64_t limit) { (void)limit; }
   // Told of the body bytes of later replies as they are read, piece by
   // piece, on the reading thread; it may hold the reading back (a rate
-  // limit). Empty: nobody is told.
-  virtual void SetOnReceived(std::function<void(int64_t bytes)> told) { (void)told; }
+  // limit). Meanwhile one read takes in at most `most_per_read` bytes (0:
+  // as many as it would). Empty: nobody is told.
+  virtual void SetOnReceived(std::function<void(int64_t bytes)> told, int32_t most_per_read = 0) {
+    (void)told;
+    (void)most_per_read;
+  }
   // Closes the open connection, so the next request starts on a new one.
   virtual void DropConnection() {}
   // From now on keeps and sends its cookies in the jar of `holder` (made

@@ -132,6 +132,9 @@ void SetOptions(CURL* c, const ImageRequest& request, Transfer& transfer, char* 
   // An announced length past the limit fails before a byte is written.
   curl_easy_setopt(c, CURLOPT_MAXFILESIZE_LARGE, curl_off_t(request.max_bytes));
   if (request.fresh_connection) curl_easy_setopt(c, CURLOPT_FRESH_CONNECT, 1L);
+  if (request.most_per_read > 0)
+    curl_easy_setopt(c, CURLOPT_BUFFERSIZE,
+                     long(std::clamp<int64_t>(request.most_per_read, 1024, CURL_MAX_WRITE_SIZE)));
   curl_easy_setopt(c, CURLOPT_WRITEFUNCTION, &WriteBody);
   curl_easy_setopt(c, CURLOPT_WRITEDATA, &transfer);
   curl_easy_setopt(c, CURLOPT_HEADERFUNCTION, &ReadHeader);

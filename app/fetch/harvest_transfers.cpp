@@ -36,7 +36,8 @@ class ReadingLimit {
       : client_(pace && pace->Limit() ? &client : nullptr) {
     if (!client_) return;
     RateLimit* limit = pace->Limit();
-    client_->SetOnReceived([limit, stop](int64_t bytes) { limit->Pass(bytes, stop); });
+    client_->SetOnReceived([limit, stop](int64_t bytes) { limit->Pass(bytes, stop); },
+                           int32_t(pace->ReadPiece()));
   }
   ~ReadingLimit() {
     if (client_) client_->SetOnReceived(nullptr);
@@ -118,8 +119,10 @@ ImageTransfer TransferImage(ImageFetcher& fetcher, const std::string& url,
   request.accept = IsImageBody;
   request.proxy = proxy;
   if (stop) request.cancelled = [stop] { return stop->Requested(); };
-  if (RateLimit* limit = pace ? pace->Limit() : nullptr)
+  if (RateLimit* limit = pace ? pace->Limit() : nullptr) {
     request.received = [limit, stop](int64_t bytes) { return limit->Pass(bytes, stop); };
+    request.most_per_read = pace->ReadPiece();
+  }
   AttemptsResult attempts = RunAttempts(policy, stop, [&](int number) -> std::optional<TransferFailure> {
     request.fresh_connection = number > 1;
     if (pace && !pace->BeforeRequest(stop)) return kStopped;

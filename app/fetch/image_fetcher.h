@@ -45,6 +45,8 @@ struct ImageRequest {
   // may hold the transfer back (a rate limit), and the time it does is not
   // counted against the transfer's time-out. False cancels the transfer.
   std::function<bool(int64_t bytes)> received;
+  // The most one piece may hold (0: libcurl's own; it takes 1 KiB to 16 KiB).
+  int64_t most_per_read = 0;
 };
 
 struct ImageResult {

@@ -19,11 +19,14 @@ namespace ah {
 
 class StopFlag;
 
+// The span no stretch of which may hold more than its share of bytes.
+inline constexpr std::chrono::seconds kRateWindow{5};
+
 class RateLimit {
  public:
   using Clock = std::function<std::chrono::steady_clock::time_point()>;
 
-  RateLimit(int64_t bytes_per_second, int64_t ahead, std::chrono::seconds window = std::chrono::seconds(5),
+  RateLimit(int64_t bytes_per_second, int64_t ahead, std::chrono::seconds window = kRateWindow,
             Clock clock = std::chrono::steady_clock::now);
 
   // Counts `bytes` received now; how long the reader waits before it reads

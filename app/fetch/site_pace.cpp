@@ -10,9 +10,11 @@ SitePace::SitePace(const PaceSettings& settings)
     : wait_(std::max(settings.wait, std::chrono::milliseconds::zero())),
       jobs_asked_(std::max(settings.jobs, 1)),
       in_use_(jobs_asked_) {
+  if (settings.limit_rate <= 0) return;
   // Each job and the run's own thread may each be a read ahead.
-  if (settings.limit_rate > 0)
-    limit_ = std::make_unique<RateLimit>(settings.limit_rate, (jobs_asked_ + 1) * kLargestRead);
+  const int64_t readers = jobs_asked_ + 1;
+  piece_ = std::clamp<int64_t>(settings.limit_rate * kRateWindow.count() / (8 * readers), 1024, 32 * 1024);
+  limit_ = std::make_unique<RateLimit>(settings.limit_rate, readers * piece_);
 }
 
 void SitePace::Overloaded(uint64_t halvings) {

@@ -26,10 +26,6 @@ struct PaceSettings {
   int64_t limit_rate = 0;
 };
 
-// The most one read of a page or an image takes in before it is counted:
-// the client's receive block (libcurl's is half of it).
-inline constexpr int64_t kLargestRead = 32 * 1024;
-
 class SitePace {
  public:
   explicit SitePace(const PaceSettings& settings);
@@ -37,6 +33,11 @@ class SitePace {
   std::chrono::milliseconds Wait() const { return wait_; }
   // Null when there is no limit.
   RateLimit* Limit() const { return limit_.get(); }
+  // Under a limit, the most one read of a page or an image takes in, and so
+  // may be ahead of what was counted: the pieces of all readers together
+  // are an eighth of a window's bytes, within the 1 KiB libcurl reads at
+  // least and the 32 KiB the client reads at most.
+  int64_t ReadPiece() const { return piece_; }
 
   int JobsAsked() const { return jobs_asked_; }
   int JobsInUse() const { return in_use_.load(std::memory_order_relaxed); }
@@ -51,6 +52,7 @@ class SitePace {
  private:
   const std::chrono::milliseconds wait_;
   const int jobs_asked_;
+  int64_t piece_ = 0;
   std::unique_ptr<RateLimit> limit_;
   std::atomic<int> in_use_;
   std::atomic<uint64_t> halvings_{0};
@@ -65,6 +67,7 @@ class JobPace {
 
   SitePace* Site() const { return site_; }
   RateLimit* Limit() const { return site_ ? site_->Limit() : nullptr; }
+  int64_t ReadPiece() const { return site_ ? site_->ReadPiece() : 0; }
   // Before each request (each attempt): the pause after the job's first; a
   // stop ends it at once (false).
   bool BeforeRequest(const StopFlag* stop);

@@ -23,6 +23,12 @@ TEST(SitePace, TheLimitsArithmetic) {
   // The pieces read before they are counted come off the rate.
   EXPECT_EQ(RateLimit(1000, 1000, 5s, [&] { return now; }).Take(800), 1000ms);
   EXPECT_EQ(RateLimit(1000, 100000).Sustained(), 250) << "a quarter stays";
+  // The pieces of four jobs and the run's thread: an eighth of a window.
+  SitePace slow({4, 0ms, 20480}), fast({4, 0ms, 2 << 20});
+  EXPECT_EQ(slow.ReadPiece(), 2560);
+  EXPECT_EQ(slow.Limit()->Sustained(), 20480 * 7 / 8);
+  EXPECT_EQ(fast.ReadPiece(), 32768) << "as the client reads anyway";
+  EXPECT_EQ(SitePace({4, 0ms, 0}).Limit(), nullptr);
 }
 
 TEST(SitePace, FourReadersStayWithinTheRateOverAnyFiveSeconds) {

@@ -4,7 +4,9 @@
 # (its /__stats bytes_sent, a reply counted as its last byte leaves), read
 # every 10 ms, over every 5 s window of the run. Prints the fullest window
 # against the target, the run's average, and an unlimited run for comparison.
-# Target: no window above RATE x 5 s x 1.05.
+# Target: no window above RATE x 5 s x 1.05. Meant for rates of MiB/s: a
+# reply goes into the sockets' buffers whole and leaves the site before it is
+# read, so under a few hundred KiB/s the site sees whole images at once.
 # Usage: bench/harvest_rate.sh [BUILD_DIR] [RATE] [PAGES] [PHOTOS_PER_PAGE] [JOBS]
 set -euo pipefail
 build=${1:-build} rate=${2:-2M} pages=${3:-40} photos=${4:-20} jobs=${5:-4}

@@ -10,7 +10,7 @@
 #include "app/site/default_fields.h"
 #include "app/harvest/harvest_run.h"
 #include "app/site/scratch_lines.h"
-#include "app/harvest/stop_flag.h"
+#include "app/fetch/stop_flag.h"
 #include "framework/exception.h"
 #include "http/http_client_interface.h"
 #include "platform/code_page.h"

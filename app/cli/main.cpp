@@ -13,7 +13,7 @@
 #include "app/cli/hidden_arguments.h"
 #include "app/cli/progress_line.h"
 #include "app/cli/terminal_prompt.h"
-#include "app/harvest/stop_flag.h"
+#include "app/fetch/stop_flag.h"
 #include "transport/stack.h"
 
 namespace {

@@ -4,7 +4,7 @@
 
 #include "app/fetch/image_fetcher.h"
 #include "app/fetch/site_pace.h"
-#include "app/harvest/stop_flag.h"
+#include "app/fetch/stop_flag.h"
 #include "http/http_client_interface.h"
 #include "http/uri.h"
 #include "platform/code_page.h"

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <thread>
 
-#include "app/harvest/stop_flag.h"
+#include "app/fetch/stop_flag.h"
 
 namespace ah {
 

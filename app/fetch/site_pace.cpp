@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "app/harvest/stop_flag.h"
+#include "app/fetch/stop_flag.h"
 
 namespace ah {
 

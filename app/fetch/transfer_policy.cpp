@@ -5,7 +5,7 @@
 #include <chrono>
 #include <cmath>
 
-#include "app/harvest/stop_flag.h"
+#include "app/fetch/stop_flag.h"
 #include "framework/date_time.h"
 #include "http/protocol_utils.h"
 

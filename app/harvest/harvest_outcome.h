@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "app/album/album_manifest.h"
-#include "app/harvest/stop_flag.h"
+#include "app/fetch/stop_flag.h"
 
 namespace ah {
 

@@ -11,7 +11,7 @@
 #include "app/fetch/harvest_transfers.h"
 #include "app/fetch/site_pace.h"
 #include "app/harvest/harvest_scheduler.h"
-#include "app/harvest/stop_flag.h"
+#include "app/fetch/stop_flag.h"
 #include "app/site/page_scan.h"
 #include "app/site/scratch_lines.h"
 #include "app/site/text_helpers.h"

@@ -10,7 +10,7 @@
 #include "app/fetch/site_pace.h"
 #include "app/site/page_scan.h"
 #include "app/site/scratch_lines.h"
-#include "app/harvest/stop_flag.h"
+#include "app/fetch/stop_flag.h"
 #include "framework/sysutils.h"
 #include "http/http_client_interface.h"
 #include "platform/files.h"

@@ -23,7 +23,7 @@
 
 #include "app/cli/cli_client.h"
 #include "app/cli/harvest_command.h"
-#include "app/harvest/stop_flag.h"
+#include "app/fetch/stop_flag.h"
 #include "tests/support/forward_proxy.h"
 #include "tests/support/local_http_server.h"
 #include "tests/app/cli/demo_harvest.h"

@@ -12,7 +12,7 @@
 #include <thread>
 
 #include "app/album/album_manifest.h"
-#include "app/harvest/stop_flag.h"
+#include "app/fetch/stop_flag.h"
 #include "tests/app/cli/demo_harvest.h"
 
 namespace ah {

@@ -10,7 +10,7 @@
 
 #include "app/album/album_manifest.h"
 #include "app/cli/progress_line.h"
-#include "app/harvest/stop_flag.h"
+#include "app/fetch/stop_flag.h"
 #include "tests/app/cli/demo_harvest.h"
 
 namespace ah {

@@ -15,7 +15,7 @@
 #include <thread>
 
 #include "app/album/album_manifest.h"
-#include "app/harvest/stop_flag.h"
+#include "app/fetch/stop_flag.h"
 #include "platform/atomic_file.h"
 #include "tests/app/cli/demo_harvest.h"
 

@@ -12,7 +12,7 @@
 #include <chrono>
 #include <thread>
 
-#include "app/harvest/stop_flag.h"
+#include "app/fetch/stop_flag.h"
 #include "tests/app/support/harvest_fixture.h"
 
 namespace ah {

@@ -1,4 +1,4 @@
-#include "app/harvest/stop_flag.h"
+#include "app/fetch/stop_flag.h"
 
 #include <algorithm>
 #include <thread>

@@ -1,10 +1,7 @@
 // album-harvest against album-demo-site, in one process: the command's
 // code with the client the program uses, the site on loopback ports.
 
-#include <arpa/inet.h>
 #include <dirent.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
 #include <unistd.h>
 #include <stdlib.h>
 
@@ -26,24 +23,12 @@
 #include "app/fetch/stop_flag.h"
 #include "tests/support/forward_proxy.h"
 #include "tests/support/local_http_server.h"
+#include "tests/support/scripted_server.h"
 #include "tests/app/cli/demo_harvest.h"
 #include "tools/album-demo-site/demo_site.h"
 
 namespace ah {
 namespace {
-
-// A loopback port that nothing listens on (taken and released at once).
-int UnusedPort() {
-  int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t len = sizeof addr;
-  ::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
-  ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
-  ::close(fd);
-  return ntohs(addr.sin_port);
-}
 
 int Find(const std::vector<std::string>& log, const std::string& prefix, int from = 0) {
   for (int i = from; i < int(log.size()); ++i)
@@ -325,7 +310,8 @@ TEST_F(AlbumHarvestTest, WhatKeepsTheRunFromTheAlbumEndsWithThree) {
   DemoSiteOptions options;
   options.album.pages = 1;
   StartSite(options);
-  const std::string closed = "http://127.0.0.1:" + std::to_string(UnusedPort());
+  test::RefusingPort refusing;
+  const std::string closed = "http://127.0.0.1:" + std::to_string(refusing.Port());
   struct Case {
     std::string album;
     std::vector<std::string> flags;

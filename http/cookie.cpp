@@ -7,7 +7,6 @@
 #include "framework/strings.h"
 #include "framework/sysutils.h"
 #include "framework/text_tokens.h"
-#include "http/cookie_jar.h"
 #include "http/exceptions.h"
 #include "http/protocol_utils.h"
 #include "http/public_suffix.h"
@@ -60,9 +59,9 @@ bool CookieDomainMatches(std::string_view domain, std::string_view host) {
 
 TIdNetscapeCookie::TIdNetscapeCookie(TCollection* collection) : TCollectionItem(collection) {}
 
-TIdNetscapeCookie::~TIdNetscapeCookie() {
-  if (auto* cookies = dynamic_cast<TIdCookies*>(Collection())) cookies->ReleaseCookie(this);
-}
+// Leaves its collection while still whole, so that the collection can
+// still read its name and domain as it lets it go.
+TIdNetscapeCookie::~TIdNetscapeCookie() { SetCollection(nullptr); }
 
 void TIdNetscapeCookie::ParseCookieText(std::string_view text) {
   if (text == cookie_text_) return;

@@ -223,7 +223,8 @@ void TIdCookies::UnlockDomainIndex(TIdCookieAccess access) {
   else lock_.EndWrite();
 }
 
-void TIdCookies::ReleaseCookie(TIdNetscapeCookie* cookie) {
+void TIdCookies::Removing(TCollectionItem* item) {
+  auto* cookie = static_cast<TIdNetscapeCookie*>(item);
   TWriteLockGuard guard(lock_);
   auto found = filings_.find(cookie);
   if (found != filings_.end()) {
@@ -244,7 +245,6 @@ void TIdCookies::ReleaseCookie(TIdNetscapeCookie* cookie) {
     if (filing.dated) expiries_.erase(filing.expiry);
     filings_.erase(found);
   }
-  cookie->SetCollection(nullptr);
 }
 
 // --- TIdCookieManager -----------------------------------------------------

@@ -122,7 +122,6 @@ class TIdCookies : public TCollection {
   }
 
  private:
-  friend class TIdNetscapeCookie;
   using Recency = std::list<TIdNetscapeCookie*>;
   using Expiries = std::multimap<double, TIdNetscapeCookie*>;
   // Where a filed record is, for unfiling and eviction without a search.
@@ -134,9 +133,9 @@ class TIdCookies : public TCollection {
     bool dated = false;
     Expiries::iterator expiry;
   };
-  // A record going away: unfiles it (its own entries only) and takes it
-  // out of the collection, under the write lock.
-  void ReleaseCookie(TIdNetscapeCookie* cookie);
+  // A record leaving the collection (deleted, most often): unfiles it, its
+  // own entries only, under the write lock.
+  void Removing(TCollectionItem* item) override;
   template <typename Cookie>
   Cookie* AddCookie();
   void NoteSet(TIdNetscapeCookie* cookie, Filing& filing);

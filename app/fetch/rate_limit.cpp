@@ -1,7 +1,6 @@
 #include "app/fetch/rate_limit.h"
 
 #include <algorithm>
-#include <thread>
 
 #include "app/fetch/stop_flag.h"
 
@@ -27,9 +26,7 @@ std::chrono::nanoseconds RateLimit::Take(int64_t bytes) {
 bool RateLimit::Pass(int64_t bytes, const StopFlag* stop) {
   const auto wait = std::chrono::ceil<std::chrono::milliseconds>(Take(bytes));
   if (wait.count() == 0) return !StopRequested(stop);
-  if (stop) return stop->SleepFor(wait);
-  std::this_thread::sleep_for(wait);
-  return true;
+  return SleepUnlessStopped(stop, wait);
 }
 
 }  // namespace ah

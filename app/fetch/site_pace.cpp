@@ -35,10 +35,7 @@ bool JobPace::BeforeRequest(const StopFlag* stop) {
   halvings_ = site_->Halvings();
   const bool pause = !first_ && site_->Wait().count() > 0;
   first_ = false;
-  if (!pause) return true;
-  if (stop) return stop->SleepFor(site_->Wait());
-  StopFlag never;
-  return never.SleepFor(site_->Wait());
+  return !pause || SleepUnlessStopped(stop, site_->Wait());
 }
 
 void JobPace::AfterFailure(const TransferFailure& failure) {

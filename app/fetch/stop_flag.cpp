@@ -17,4 +17,10 @@ bool StopFlag::SleepFor(std::chrono::milliseconds duration) const {
   return false;
 }
 
+bool SleepUnlessStopped(const StopFlag* stop, std::chrono::milliseconds duration) {
+  if (stop) return stop->SleepFor(duration);
+  std::this_thread::sleep_for(duration);
+  return true;
+}
+
 }  // namespace ah

@@ -27,4 +27,8 @@ class StopFlag {
 // Whether `stop` (may be null) asks the run to end.
 inline bool StopRequested(const StopFlag* stop) { return stop && stop->Requested(); }
 
+// Sleeps for `duration`, waking early when `stop` (may be null) asks the run
+// to end; false when it did.
+bool SleepUnlessStopped(const StopFlag* stop, std::chrono::milliseconds duration);
+
 }  // namespace ah

@@ -84,10 +84,8 @@ AttemptsResult RunAttempts(const TransferPolicy& policy, const StopFlag* stop,
     if (result.failure && StopRequested(stop)) return Interrupted(result);
     if (!result.failure || number >= policy.attempts || !TransferPolicy::IsTransient(*result.failure))
       return result;
-    const StopFlag never;
-    const StopFlag& waits = stop ? *stop : never;
-    if (!waits.SleepFor(std::chrono::milliseconds(policy.WaitBeforeMs(number + 1, *result.failure))))
-      return Interrupted(result);
+    const std::chrono::milliseconds wait(policy.WaitBeforeMs(number + 1, *result.failure));
+    if (!SleepUnlessStopped(stop, wait)) return Interrupted(result);
   }
 }
 

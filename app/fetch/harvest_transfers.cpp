@@ -100,6 +100,18 @@ std::string WireAddress(std::string_view address) {
   return TIdURI::PercentEncode(address, [](unsigned char b) { return b < 0x80; });
 }
 
+TextTransfer TransferPage(const std::function<IHTTPClient*()>& current, const std::string& address,
+                          const std::optional<ProxyAddress>& forced, const TransferPolicy& policy,
+                          const StopFlag* stop, JobPace* pace) {
+  return TransferText(
+      current,
+      [&](IHTTPClient& client, std::string& text) {
+        UseProxyFor(client, address, forced);
+        client.GetText(WireAddress(address), text);
+      },
+      policy, stop, pace);
+}
+
 void UseProxyFor(IHTTPClient& client, const std::string& address,
                  const std::optional<ProxyAddress>& forced) {
   std::optional<ProxyAddress> proxy = ChooseProxy(address, forced);

@@ -41,6 +41,12 @@ TextTransfer TransferText(const std::function<IHTTPClient*()>& current, const Cl
                           const TransferPolicy& policy, const StopFlag* stop,
                           JobPace* pace = nullptr);
 
+// GETs the page at `address` (UTF-8) by TransferText, through the proxy
+// that the address goes through (`forced` when given).
+TextTransfer TransferPage(const std::function<IHTTPClient*()>& current, const std::string& address,
+                          const std::optional<ProxyAddress>& forced, const TransferPolicy& policy,
+                          const StopFlag* stop, JobPace* pace);
+
 struct ImageTransfer {
   std::optional<TransferFailure> failure;  // empty: saved
   int attempts = 0;

@@ -243,11 +243,7 @@ class Run {
   }
 
   TextTransfer Get(const std::string& address) {
-    return TransferText([this] { return around_.client.IdHTTP1(); },
-                        [this, &address](IHTTPClient& client, std::string& text) {
-                          UseProxyFor(client, address, settings_.proxy);
-                          client.GetText(WireAddress(address), text);
-                        },
+    return TransferPage([this] { return around_.client.IdHTTP1(); }, address, settings_.proxy,
                         settings_.transfer, around_.stop, &session_.own);
   }
 

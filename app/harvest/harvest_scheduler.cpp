@@ -123,14 +123,8 @@ void HarvestScheduler::AddPhotoPage(std::string address, std::string folder, Alb
       work->images.push_back({photo.image_url, photo.title, NameInFileName(photo.file_name)});
   } else {
     work->task = pool_->Submit([this, work](JobTools& tools) {
-      const std::string& address = work->address;
-      TextTransfer fetched = TransferText(
-          tools.client,
-          [this, &address](IHTTPClient& client, std::string& text) {
-            UseProxyFor(client, address, settings_.proxy);
-            client.GetText(WireAddress(address), text);
-          },
-          settings_.transfer, around_.stop, tools.pace);
+      TextTransfer fetched = TransferPage(tools.client, work->address, settings_.proxy,
+                                          settings_.transfer, around_.stop, tools.pace);
       work->failure = std::move(fetched.failure);
       work->attempts = fetched.attempts;
       if (work->failure) return;
